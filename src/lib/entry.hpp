@@ -1,0 +1,41 @@
+// The one boundary where C++ failures become Python exceptions.
+#pragma once
+
+#include <Python.h>
+
+namespace py {
+
+// Called inside a catch block: std::bad_alloc becomes MemoryError, anything
+// else PanicException with the fault's message. Always returns nullptr.
+[[gnu::cold]] PyObject* raise_from_current_exception() noexcept;
+
+// The module's PanicException type (derived from BaseException), created once.
+PyObject* panic_exception() noexcept;
+
+template <auto Impl>
+struct Entry;
+
+// Wraps any slot or method implementation returning PyObject*, so that no C++
+// exception unwinds into the interpreter.
+template <typename... Args, PyObject* (*Impl)(Args...)>
+struct Entry<Impl> {
+    static PyObject* call(Args... args) noexcept {
+        try {
+            return Impl(args...);
+        } catch (...) {
+            return raise_from_current_exception();
+        }
+    }
+};
+
+// Method-table adapters: CPython stores every method as a PyCFunction.
+template <auto Impl>
+PyCFunction fastcall_method() noexcept {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&Entry<Impl>::call));
+}
+template <auto Impl>
+PyCFunction noargs_method() noexcept {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&Entry<Impl>::call));
+}
+
+}  // namespace py
