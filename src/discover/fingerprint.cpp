@@ -1,0 +1,160 @@
+// Fingerprints and the sharded seen set.
+#include "discover/fingerprint.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <mutex>
+#include <shared_mutex>
+#include <thread>
+#include <vector>
+
+namespace vok {
+namespace {
+
+// Pinned by bit pattern: the first is one ulp below the double nearest gamma.
+constexpr std::array<double, 5> kProbes = {
+    std::bit_cast<double>(std::uint64_t{0x3FE2788CFC6FB618}),  // Euler's gamma
+    std::bit_cast<double>(std::uint64_t{0x3FF484D24F2FD873}),  // Glaisher-Kinkelin
+    std::bit_cast<double>(std::uint64_t{0x3FF9E3779B97F4A8}),  // golden ratio
+    std::bit_cast<double>(std::uint64_t{0x3FE62E42FEFA39EF}),  // ln 2
+    std::bit_cast<double>(std::uint64_t{0x3FF33BA004F00621}),  // zeta(3)
+};
+
+// Probe rows up to this many variables live on the C stack.
+constexpr std::size_t kInlineRow = 32;
+
+// wyhash-style folded 128-bit product: full avalanche in one multiply.
+inline std::uint64_t mum(std::uint64_t a, std::uint64_t b) noexcept {
+    const unsigned __int128 p = static_cast<unsigned __int128>(a) * b;
+    return static_cast<std::uint64_t>(p) ^ static_cast<std::uint64_t>(p >> 64);
+}
+
+}  // namespace
+
+std::optional<Fingerprint> fingerprint(const Expr& expr, std::uint64_t n_vars,
+                                       std::span<const double> params) {
+    // A variable outside the row fails every probe; otherwise entries past the
+    // highest variable read are never looked at, so the row stops there.
+    std::uint64_t row_len = 0;
+    for (const Token& t : expr.tokens) {
+        if (t.kind != TokenKind::Var) continue;
+        if (t.index >= n_vars) return std::nullopt;
+        row_len = std::max(row_len, t.index + 1);
+    }
+    double inline_row[kInlineRow];
+    std::vector<double> heap_row;
+    double* row = inline_row;
+    if (row_len > kInlineRow) {
+        heap_row.resize(row_len);
+        row = heap_row.data();
+    }
+
+    Fingerprint fp;
+    for (std::size_t k = 0; k < kProbes.size(); ++k) {
+        for (std::uint64_t i = 0; i < row_len; ++i) row[i] = static_cast<double>(i + 1) * kProbes[k];
+        const std::optional<double> v = expr.eval({row, row_len}, params);
+        if (!v || !std::isfinite(*v)) return std::nullopt;
+        const auto bits = std::bit_cast<std::int64_t>(*v);
+        fp.words[2 * k] = bits >> 32;
+        fp.words[2 * k + 1] = bits & 0xFFFFFFFF;
+    }
+    return fp;
+}
+
+std::uint64_t hash_value(const Fingerprint& fp) noexcept {
+    constexpr std::uint64_t kSecret[3] = {0xA0761D6478BD642F, 0xE7037ED1A0B428DB,
+                                          0x8EBC6AF09C88C6E3};
+    std::uint64_t h = 0x2D358DCCAA6C78A5;
+    for (std::size_t k = 0; k < 10; k += 2) {
+        // Rejoin the halves: one 64-bit pattern per probe.
+        const auto bits = static_cast<std::uint64_t>(fp.words[k]) << 32 |
+                          static_cast<std::uint64_t>(fp.words[k + 1]);
+        h = mum(bits ^ kSecret[0], h ^ kSecret[1]);
+    }
+    return mum(h ^ kSecret[2], h ^ kSecret[0]);
+}
+
+namespace {
+
+// Open addressing with linear probing. Tags (hash | 1; 0 = empty) give the home
+// slot and sit apart from the 80-byte keys, so a probe scans one dense array.
+class FingerprintTable {
+public:
+    bool insert(const Fingerprint& fp, std::uint64_t hash) {
+        if ((count_ + 1) * 4 > tags_.size() * 3) grow();
+        const std::uint64_t tag = hash | 1;
+        const std::size_t mask = tags_.size() - 1;
+        for (std::size_t i = tag & mask;; i = (i + 1) & mask) {
+            if (tags_[i] == 0) {
+                tags_[i] = tag;
+                keys_[i] = fp;
+                ++count_;
+                return false;
+            }
+            if (tags_[i] == tag && keys_[i] == fp) return true;
+        }
+    }
+    [[nodiscard]] std::size_t size() const noexcept { return count_; }
+
+private:
+    void grow() {
+        std::vector<std::uint64_t> old_tags(std::max<std::size_t>(16, tags_.size() * 2), 0);
+        std::vector<Fingerprint> old_keys(old_tags.size());
+        old_tags.swap(tags_);
+        old_keys.swap(keys_);
+        const std::size_t mask = tags_.size() - 1;
+        for (std::size_t j = 0; j < old_tags.size(); ++j) {
+            if (old_tags[j] == 0) continue;
+            std::size_t i = old_tags[j] & mask;
+            while (tags_[i] != 0) i = (i + 1) & mask;
+            tags_[i] = old_tags[j];
+            keys_[i] = old_keys[j];
+        }
+    }
+
+    std::vector<std::uint64_t> tags_;
+    std::vector<Fingerprint> keys_;
+    std::size_t count_ = 0;
+};
+
+}  // namespace
+
+// Cache-line aligned so two shards' locks never share a line.
+struct alignas(64) SeenSet::Shard {
+    mutable std::shared_mutex mutex;
+    FingerprintTable table;
+};
+
+std::size_t SeenSet::shard_count() noexcept {
+    static const std::size_t count = [] {
+        const std::size_t hw = std::thread::hardware_concurrency();
+        return std::bit_ceil(std::max<std::size_t>(4 * hw, 2));
+    }();
+    return count;
+}
+
+SeenSet::SeenSet()
+    : shards_(std::make_unique<Shard[]>(shard_count())),
+      shard_shift_(64 - static_cast<unsigned>(std::countr_zero(shard_count()))) {}
+
+SeenSet::~SeenSet() = default;
+
+bool SeenSet::insert(const Fingerprint& fp) {
+    const std::uint64_t h = hash_value(fp);
+    // High bits pick the shard, low bits the slot: the two stay independent.
+    Shard& shard = shards_[h >> shard_shift_];
+    std::unique_lock lock(shard.mutex);
+    return shard.table.insert(fp, h);
+}
+
+std::size_t SeenSet::size() const {
+    std::size_t total = 0;
+    for (std::size_t s = 0; s < shard_count(); ++s) {
+        std::shared_lock lock(shards_[s].mutex);
+        total += shards_[s].table.size();
+    }
+    return total;
+}
+
+}  // namespace vok

@@ -1,0 +1,53 @@
+// Duplicate detection: an expression's exact values at five fixed probe points,
+// and the per-search set of fingerprints already seen.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+
+#include "discover/expr.hpp"
+
+namespace vok {
+
+// Two words per probe, in probe order: the upper 32 bits of the value's bit
+// pattern sign-extended, then the lower 32 bits zero-extended.
+struct Fingerprint {
+    std::array<std::int64_t, 10> words{};
+    bool operator==(const Fingerprint&) const = default;
+};
+
+// No fingerprint when any probe gives no value or a non-finite one.
+[[nodiscard]] std::optional<Fingerprint> fingerprint(const Expr& expr, std::uint64_t n_vars,
+                                                     std::span<const double> params);
+
+[[nodiscard]] std::uint64_t hash_value(const Fingerprint& fp) noexcept;
+
+// Insert-only set of fingerprints, split into shards each behind its own lock
+// so that concurrent inserts are safe. Survival depends on exact equality only.
+class SeenSet {
+public:
+    SeenSet();
+    ~SeenSet();
+    SeenSet(const SeenSet&) = delete;
+    SeenSet& operator=(const SeenSet&) = delete;
+
+    // True when an equal fingerprint was already present (nothing changes),
+    // false when it was new and has been added.
+    bool insert(const Fingerprint& fp);
+
+    [[nodiscard]] std::size_t size() const;
+
+    // Smallest power of two >= 4 x hardware threads (and > 1), fixed per process.
+    [[nodiscard]] static std::size_t shard_count() noexcept;
+
+private:
+    struct Shard;
+    std::unique_ptr<Shard[]> shards_;
+    unsigned shard_shift_;
+};
+
+}  // namespace vok
