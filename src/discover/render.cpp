@@ -145,15 +145,14 @@ std::string Expr::to_string() const {
         }
         const Template& tp = kTemplates[static_cast<std::size_t>(t.op)];
         std::string b = arity(t.op) == 2 ? pop_or_empty(stack) : std::string();
+        // The result grows in the first operand's buffer: one allocation at most.
         std::string a = pop_or_empty(stack);
-        std::string s;
-        s.reserve(tp.open.size() + a.size() + tp.middle.size() + b.size() + tp.close.size());
-        s += tp.open;
-        s += a;
-        s += tp.middle;
-        s += b;
-        s += tp.close;
-        stack.push_back(std::move(s));
+        a.reserve(tp.open.size() + a.size() + tp.middle.size() + b.size() + tp.close.size());
+        a.insert(0, tp.open);
+        a += tp.middle;
+        a += b;
+        a += tp.close;
+        stack.push_back(std::move(a));
     }
     if (stack.empty()) return "?";
     return std::move(stack.back());
