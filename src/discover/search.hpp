@@ -1,0 +1,53 @@
+// The beam search driver: level-by-level enumeration of postfix expressions.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+
+#include "discover/expr.hpp"
+#include "discover/score.hpp"
+#include "discover/thread_pool.hpp"
+
+namespace vok {
+
+struct SearchConfig {
+    std::uint64_t max_complexity = 8;
+    std::uint64_t beam_width = 2000;
+    double precision_goal = 1e-10;
+    double complexity_penalty = 0.001;
+    bool use_trig = true;
+    bool use_vok = true;
+};
+
+// Counters of one search, for benchmarks and tests.
+struct SearchStats {
+    std::uint64_t levels = 0;         // scored levels, the leaves included
+    std::uint64_t generated = 0;      // candidates built, leaves included
+    std::uint64_t no_fingerprint = 0; // dropped: not evaluable at the probe points
+    std::uint64_t duplicates = 0;     // dropped: fingerprint already seen
+    std::uint64_t scored = 0;         // candidates handed to scoring
+    std::uint64_t results = 0;        // of those, evaluable on every sample row
+};
+
+// How a caller steers a running search. keep_going runs on the calling thread
+// between levels, while a level is scored and during long candidate
+// generation, about every poll_period; false ends the search with
+// SearchCancelled once the workers have stopped.
+struct SearchControl {
+    std::function<bool()> keep_going;
+    std::chrono::milliseconds poll_period{50};
+    ThreadPool* pool = nullptr;  // null: the process-wide pool
+    SearchStats stats;           // filled in by the search
+};
+
+// Precondition checked first: at least one column and none shorter than the
+// first (std::invalid_argument otherwise). Absent only when nothing scored.
+[[nodiscard]] std::optional<SearchResult> search(std::span<const Column> x_cols,
+                                                 std::span<const double> y, std::uint64_t n_vars,
+                                                 const SearchConfig& config,
+                                                 SearchControl* control = nullptr);
+
+}  // namespace vok
