@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "alloc_count.hpp"
 #include "discover/fingerprint.hpp"
 
 namespace vok {
@@ -118,6 +119,17 @@ TEST(Fingerprint, ReadsParamsAndWideRows) {
     for (std::size_t k = 0; k < 5; ++k)
         hundred[k] = std::bit_cast<std::uint64_t>(100.0 * std::bit_cast<double>(kProbeBits[k]));
     EXPECT_EQ(fingerprint(prog({T::var(99)}), 1000, {}), words_of(hundred));
+}
+
+TEST(Fingerprint, ModestRowsNeedNoHeap) {
+    // Twenty tokens over eight variables, the row on the C stack; a hundred
+    // variables fall back to the heap (the control that the count is live).
+    std::vector<Token> t{T::var(0)};
+    for (std::uint64_t i = 1; i < 8; ++i) t.insert(t.end(), {T::var(i), op(OpCode::Add)});
+    t.insert(t.end(), {op(OpCode::Sin), T::var(7), op(OpCode::Mul), op(OpCode::Exp)});
+    const Expr small = prog(t), wide = prog({T::var(99)});
+    EXPECT_EQ(testing::allocations_during([&] { ASSERT_TRUE(fingerprint(small, 8, {})); }), 0u);
+    EXPECT_GT(testing::allocations_during([&] { ASSERT_TRUE(fingerprint(wide, 100, {})); }), 0u);
 }
 
 Fingerprint numbered(std::uint64_t i) {

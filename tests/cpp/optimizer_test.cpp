@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "alloc_count.hpp"
 #include "discover/optimizer.hpp"
 
 namespace vok {
@@ -46,6 +47,15 @@ TEST(Optimize, WithoutStartingValuesOnlyMeasures) {
     const Expr ln_x_minus_1 = prog({T::var(0), T::constant(1.0), op(OpCode::Sub), op(OpCode::Ln)});
     EXPECT_EQ(optimize(ln_x_minus_1, kX, y, {}).error, kInf);
     EXPECT_TRUE(std::isnan(optimize(kXPlusOne, kX, {}, {}).error));
+}
+
+TEST(Optimize, MeasuringAWarmCandidateNeedsNoHeap) {
+    const std::vector<double> y = {1.0, 5.0, 10.0};
+    (void)optimize(kXPlusOne, kX, y, {});  // the worker's scratch grows once
+    EXPECT_EQ(testing::allocations_during([&] { (void)optimize(kXPlusOne, kX, y, {}); }), 0u);
+    EXPECT_GT(testing::allocations_during(
+                  [&] { (void)optimize(kLinear, kX, y, std::vector<double>{1.0, 0.0}); }),
+              0u);
 }
 
 TEST(Optimize, FitsALineWithoutGettingWorse) {

@@ -1,0 +1,111 @@
+// Fingerprints per second by program size; seen-set inserts per second.
+#include <benchmark/benchmark.h>
+
+#include <mutex>
+#include <random>
+#include <shared_mutex>
+#include <unordered_set>
+#include <vector>
+
+#include "discover/fingerprint.hpp"
+
+namespace {
+
+using vok::OpCode;
+using vok::Token;
+
+// A finite program of about n tokens over two variables.
+vok::Expr program(std::size_t n) {
+    std::vector<Token> t{Token::var(0)};
+    for (std::size_t step = 0; t.size() < n; ++step) {
+        switch (step % 3) {
+            case 0: t.insert(t.end(), {Token::var(1), Token::oper(OpCode::Mul)}); break;
+            case 1: t.push_back(Token::oper(OpCode::Sin)); break;
+            default: t.insert(t.end(), {Token::var(0), Token::oper(OpCode::Add)}); break;
+        }
+    }
+    return vok::Expr{std::move(t), 2};
+}
+
+void BM_Fingerprint(benchmark::State& state) {
+    const vok::Expr e = program(static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state) benchmark::DoNotOptimize(vok::fingerprint(e, 2, {}));
+    state.SetItemsProcessed(state.iterations());
+    state.counters["tokens"] = static_cast<double>(e.tokens.size());
+}
+BENCHMARK(BM_Fingerprint)->Arg(1)->Arg(3)->Arg(7)->Arg(15)->Arg(31);
+
+std::vector<vok::Fingerprint> random_fingerprints(std::size_t n) {
+    std::mt19937_64 rng(42);
+    std::vector<vok::Fingerprint> out(n);
+    for (auto& fp : out)
+        for (auto& w : fp.words) w = static_cast<std::int64_t>(rng() & 0xFFFFFFFF);
+    return out;
+}
+
+constexpr std::size_t kBatch = 1 << 16;
+
+// Fresh set per round: growth is part of the cost, as in a search.
+void BM_SeenSetInsertNew(benchmark::State& state) {
+    const auto fps = random_fingerprints(kBatch);
+    for (auto _ : state) {
+        vok::SeenSet seen;
+        for (const auto& fp : fps) benchmark::DoNotOptimize(seen.insert(fp));
+    }
+    state.SetItemsProcessed(state.iterations() * kBatch);
+}
+BENCHMARK(BM_SeenSetInsertNew);
+
+void BM_SeenSetInsertRepeat(benchmark::State& state) {
+    const auto fps = random_fingerprints(kBatch);
+    vok::SeenSet seen;
+    for (const auto& fp : fps) (void)seen.insert(fp);
+    for (auto _ : state)
+        for (const auto& fp : fps) benchmark::DoNotOptimize(seen.insert(fp));
+    state.SetItemsProcessed(state.iterations() * kBatch);
+}
+BENCHMARK(BM_SeenSetInsertRepeat);
+
+// Baseline for the table choice: the same shards built on std::unordered_set.
+struct Hash {
+    std::size_t operator()(const vok::Fingerprint& fp) const noexcept { return vok::hash_value(fp); }
+};
+struct alignas(64) StdShard {
+    std::shared_mutex mutex;
+    std::unordered_set<vok::Fingerprint, Hash> set;
+};
+
+void BM_StdShardsInsertNew(benchmark::State& state) {
+    const auto fps = random_fingerprints(kBatch);
+    const std::size_t shards = vok::SeenSet::shard_count();
+    for (auto _ : state) {
+        std::vector<StdShard> seen(shards);
+        for (const auto& fp : fps) {
+            StdShard& s = seen[vok::hash_value(fp) & (shards - 1)];
+            std::unique_lock lock(s.mutex);
+            benchmark::DoNotOptimize(s.set.insert(fp).second);
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kBatch);
+}
+BENCHMARK(BM_StdShardsInsertNew);
+
+void BM_StdShardsInsertRepeat(benchmark::State& state) {
+    const auto fps = random_fingerprints(kBatch);
+    const std::size_t shards = vok::SeenSet::shard_count();
+    std::vector<StdShard> seen(shards);
+    auto insert = [&](const vok::Fingerprint& fp) {
+        StdShard& s = seen[vok::hash_value(fp) & (shards - 1)];
+        std::unique_lock lock(s.mutex);
+        return s.set.insert(fp).second;
+    };
+    for (const auto& fp : fps) (void)insert(fp);
+    for (auto _ : state)
+        for (const auto& fp : fps) benchmark::DoNotOptimize(insert(fp));
+    state.SetItemsProcessed(state.iterations() * kBatch);
+}
+BENCHMARK(BM_StdShardsInsertRepeat);
+
+}  // namespace
+
+BENCHMARK_MAIN();
