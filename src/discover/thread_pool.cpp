@@ -25,7 +25,7 @@ struct RunningGuard {
 };
 
 // A decimal integer, optionally with a leading plus sign, and nothing else.
-std::optional<std::uint64_t> parse_count(const char* text) {
+std::optional<std::uint64_t> parse_count(const char* text) noexcept {
     if (text == nullptr) return std::nullopt;
     std::string_view s(text);
     if (!s.empty() && s.front() == '+') s.remove_prefix(1);
@@ -34,15 +34,6 @@ std::optional<std::uint64_t> parse_count(const char* text) {
     const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), n);
     if (ec != std::errc{} || end != s.data() + s.size()) return std::nullopt;
     return n;
-}
-
-std::size_t size_from_environment() {
-    const std::size_t hardware = std::max(1u, std::thread::hardware_concurrency());
-    if (const auto n = parse_count(std::getenv("RAYON_NUM_THREADS")))
-        return *n > 0 ? static_cast<std::size_t>(*n) : hardware;
-    if (const auto n = parse_count(std::getenv("RAYON_RS_NUM_CPUS")); n && *n > 0)
-        return static_cast<std::size_t>(*n);
-    return hardware;
 }
 
 // The child of a fork has none of the parent's workers: its handler only bumps
@@ -91,8 +82,18 @@ ThreadPool::~ThreadPool() {
     for (std::thread& t : workers_) t.join();
 }
 
+std::size_t ThreadPool::size_from(const char* num_threads, const char* num_cpus,
+                                  std::size_t hardware) noexcept {
+    hardware = std::max<std::size_t>(hardware, 1);
+    if (const auto n = parse_count(num_threads)) return *n > 0 ? static_cast<std::size_t>(*n) : hardware;
+    if (const auto n = parse_count(num_cpus); n && *n > 0) return static_cast<std::size_t>(*n);
+    return hardware;
+}
+
 std::size_t ThreadPool::configured_size() {
-    static const std::size_t size = size_from_environment();
+    static const std::size_t size = size_from(std::getenv("RAYON_NUM_THREADS"),
+                                              std::getenv("RAYON_RS_NUM_CPUS"),
+                                              std::thread::hardware_concurrency());
     return size;
 }
 

@@ -41,6 +41,10 @@ public:
     // Worker count of the process-wide pool, from the environment, read once.
     static std::size_t configured_size();
 
+    // The sizing rule, from the two variables' texts (null when unset).
+    [[nodiscard]] static std::size_t size_from(const char* num_threads, const char* num_cpus,
+                                               std::size_t hardware) noexcept;
+
     [[nodiscard]] std::size_t size() const noexcept { return workers_.size(); }
 
     // Runs body(task) for every task in [0, n_tasks) and returns once none is

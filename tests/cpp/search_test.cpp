@@ -1,0 +1,243 @@
+// Beam search: outcomes independent of the worker count, the stopping rules,
+// the operator switches, input checks and cancellation.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "discover/search.hpp"
+
+namespace vok {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
+
+struct Outcome {
+    std::optional<SearchResult> best;
+    SearchStats stats;
+};
+
+Outcome run(const std::vector<Column>& x, const std::vector<double>& y, const SearchConfig& config,
+        ThreadPool* pool = nullptr) {
+    SearchControl control;
+    control.pool = pool;
+    Outcome r;
+    r.best = search(x, y, x.size(), config, &control);
+    r.stats = control.stats;
+    return r;
+}
+
+SearchConfig with(std::uint64_t max_complexity, std::uint64_t beam_width = 2000) {
+    SearchConfig c;
+    c.max_complexity = max_complexity;
+    c.beam_width = beam_width;
+    return c;
+}
+
+// A target no small formula fits exactly, so every level runs.
+const std::vector<Column> kTwoVars{{0.3, 1.1, 2.7, 3.2, 4.9}, {1.5, 0.2, 0.9, 2.2, 3.3}};
+const std::vector<double> kHard{0.71, 2.35, 1.02, 7.7, 4.4};
+
+TEST(Search, SameOutcomeWithOneTwoAndSevenWorkers) {
+    std::vector<Outcome> runs;
+    for (const std::size_t n : {1, 2, 7}) {
+        ThreadPool pool(n);
+        runs.push_back(run(kTwoVars, kHard, with(6, 200), &pool));
+    }
+    ASSERT_TRUE(runs[0].best);
+    EXPECT_GT(runs[0].stats.levels, 3u);
+    for (const Outcome& r : runs) {
+        ASSERT_TRUE(r.best);
+        EXPECT_EQ(r.best->formula, runs[0].best->formula);
+        EXPECT_EQ(bits(r.best->error), bits(runs[0].best->error));
+        EXPECT_EQ(r.best->complexity, runs[0].best->complexity);
+        EXPECT_EQ(r.stats.scored, runs[0].stats.scored);
+        EXPECT_EQ(r.stats.results, runs[0].stats.results);
+    }
+}
+
+struct LevelCase {
+    std::uint64_t max_complexity;
+    std::uint64_t beam_width;
+    std::uint64_t levels;
+};
+
+class SearchLevels : public testing::TestWithParam<LevelCase> {};
+
+TEST_P(SearchLevels, StopsWhereTheBoundsSay) {
+    const LevelCase& c = GetParam();
+    const Outcome r = run(kTwoVars, kHard, with(c.max_complexity, c.beam_width));
+    ASSERT_TRUE(r.best);
+    EXPECT_EQ(r.stats.levels, c.levels);
+    EXPECT_EQ(r.stats.generated,
+              r.stats.no_fingerprint + r.stats.duplicates + r.stats.scored);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bounds, SearchLevels, testing::Values(
+    LevelCase{0, 2000, 1}, LevelCase{1, 2000, 1}, LevelCase{2, 2000, 2}, LevelCase{3, 2000, 3},
+    // Under 4 nothing joins the pool, so level 3 finds only known values.
+    LevelCase{8, 0, 2}, LevelCase{8, 1, 2}, LevelCase{8, 2, 2}, LevelCase{8, 3, 2},
+    LevelCase{5, 4, 5}));
+
+TEST(Search, LeavesOnlyBelowComplexityTwo) {
+    for (const std::uint64_t max : {0u, 1u}) {
+        const Outcome r = run(kTwoVars, kHard, with(max));
+        ASSERT_TRUE(r.best);
+        EXPECT_EQ(r.stats.scored, 4u);
+        EXPECT_EQ(r.best->complexity, 1u);
+    }
+}
+
+TEST(Search, ComplexityTwoBuildsOnlyUnaryLevel) {
+    const Outcome r = run(kTwoVars, kHard, with(2));
+    ASSERT_TRUE(r.best);
+    EXPECT_LE(r.best->complexity, 2u);
+    // 7 unary operators over 4 leaves, no binary pair fits.
+    EXPECT_EQ(r.stats.generated, 4u + 7u * 4u);
+}
+
+TEST(Search, TargetEqualToFirstColumnStopsAfterLeaves) {
+    const Outcome r = run(kTwoVars, kTwoVars[0], with(8));
+    ASSERT_TRUE(r.best);
+    EXPECT_EQ(r.best->formula, "x");
+    EXPECT_EQ(r.best->complexity, 1u);
+    EXPECT_EQ(bits(r.best->error), bits(0.0));
+    EXPECT_EQ(r.best->expr.n_vars, 1u);
+    EXPECT_EQ(r.stats.levels, 1u);
+}
+
+TEST(Search, FindsLinearTargetExactly) {
+    const std::vector<Column> x{{0, 1, 2, 3}};
+    const Outcome r = run(x, {1, 3, 5, 7}, SearchConfig{});
+    ASSERT_TRUE(r.best);
+    EXPECT_EQ(bits(r.best->error), bits(0.0));
+    EXPECT_EQ(r.best->complexity, 5u);
+    EXPECT_TRUE(r.best->params.empty());
+    EXPECT_EQ(r.best->expr.n_vars, 1u);
+}
+
+TEST(Search, ErrorEqualToGoalStops) {
+    // Both constants miss by 0.5 and the variable by more: the best leaf error is
+    // 0.5 x 1.001, and a goal of exactly that ends the search after the leaves.
+    const std::vector<Column> x{{9, 9}};
+    const std::vector<double> y{0.5, 0.5};
+    const double leaf_error = 0.5 * ((0.001 * 1.0) + 1.0);
+    SearchConfig config = with(3);
+    config.precision_goal = leaf_error;
+    EXPECT_EQ(run(x, y, config).stats.levels, 1u);
+    config.precision_goal = std::nextafter(leaf_error, 0.0);
+    EXPECT_GT(run(x, y, config).stats.levels, 1u);
+}
+
+struct SwitchCase {
+    bool use_trig;
+    bool use_vok;
+};
+
+class OperatorSwitches : public testing::TestWithParam<SwitchCase> {};
+
+TEST_P(OperatorSwitches, DisabledOperatorsNeverAppear) {
+    const std::vector<Column> x{{0.5, 1.0, 1.5, 2.0, 2.5}};
+    std::vector<double> sin_y, vok_y;
+    for (const double v : x[0]) {
+        sin_y.push_back(std::sin(v));
+        vok_y.push_back(std::exp(v) - std::log(v));
+    }
+    SearchConfig config = with(4, 40);
+    config.use_trig = GetParam().use_trig;
+    config.use_vok = GetParam().use_vok;
+    for (const auto* y : {&sin_y, &vok_y}) {
+        const Outcome r = run(x, *y, config);
+        ASSERT_TRUE(r.best);
+        const std::string& f = r.best->formula;
+        EXPECT_EQ(f.find("abs("), std::string::npos);
+        if (!config.use_trig) {
+            EXPECT_EQ(f.find("sin("), std::string::npos) << f;
+            EXPECT_EQ(f.find("cos("), std::string::npos) << f;
+        }
+        if (!config.use_vok) {
+            EXPECT_EQ(f.find("vok("), std::string::npos) << f;
+        }
+    }
+    // Positive control: with the operator enabled, the exact form is found.
+    if (config.use_trig) {
+        EXPECT_EQ(run(x, sin_y, config).best->formula, "sin(x)");
+    }
+    if (config.use_vok) {
+        EXPECT_EQ(run(x, vok_y, config).best->formula, "vok(x, x)");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Switches, OperatorSwitches, testing::Values(
+    SwitchCase{true, true}, SwitchCase{false, true}, SwitchCase{true, false},
+    SwitchCase{false, false}));
+
+TEST(Search, NaNErrorsSortLastAndNeverWin) {
+    // With no targets every error is NaN: the first leaf stays best and every
+    // level still sorts, cuts and feeds the pool.
+    const Outcome r = run(kTwoVars, {}, with(4, 8));
+    ASSERT_TRUE(r.best);
+    EXPECT_EQ(r.best->formula, "0.0000");
+    EXPECT_TRUE(std::isnan(r.best->error));
+    EXPECT_EQ(r.stats.levels, 4u);
+}
+
+TEST(Search, UnevaluableSamplesStillEndInAResult) {
+    // A NaN sample poisons every candidate that reads x, yet constants score.
+    const std::vector<Column> x{{kNaN, 1.0}};
+    const Outcome r = run(x, {2.0, 2.0}, with(3));
+    ASSERT_TRUE(r.best);
+    EXPECT_EQ(r.best->expr.tokens.front().kind, TokenKind::Const);
+}
+
+TEST(Search, RejectsMalformedColumnsBeforeWork) {
+    const std::vector<double> y{1};
+    try {
+        (void)search({}, y, 0, SearchConfig{});
+        ADD_FAILURE() << "no exception";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_STREQ(e.what(), "x_data must hold at least one column");
+    }
+    const std::vector<Column> ragged{{1, 2}, {1}};
+    EXPECT_THROW((void)search(ragged, y, 2, SearchConfig{}), std::invalid_argument);
+}
+
+TEST(Search, LeavesCarryTheirVariableCounts) {
+    const std::vector<Column> x{{1, 2}, {5, 7}};
+    const Outcome r = run(x, {5, 7}, with(8));
+    ASSERT_TRUE(r.best);
+    EXPECT_EQ(r.best->formula, "y");
+    EXPECT_EQ(r.best->expr.n_vars, 2u);
+}
+
+class SearchCancel : public testing::TestWithParam<int> {};
+
+// The callback says stop after some number of polls: between levels, during
+// generation or while a level is being scored.
+TEST_P(SearchCancel, ThrowsAndLeavesTheEngineUsable) {
+    ThreadPool pool(2);
+    SearchControl control;
+    control.pool = &pool;
+    control.poll_period = std::chrono::milliseconds(1);
+    int polls = 0;
+    control.keep_going = [&] { return ++polls <= GetParam(); };
+    EXPECT_THROW((void)search(kTwoVars, kHard, 2, with(8), &control), SearchCancelled);
+    EXPECT_EQ(polls, GetParam() + 1);
+
+    SearchControl plain;
+    plain.pool = &pool;
+    const auto best = search(kTwoVars, kTwoVars[1], 2, with(8), &plain);
+    ASSERT_TRUE(best);
+    EXPECT_EQ(best->formula, "y");
+}
+
+INSTANTIATE_TEST_SUITE_P(Polls, SearchCancel, testing::Values(0, 1, 3));
+
+}  // namespace
+}  // namespace vok
