@@ -1,10 +1,13 @@
 """VOKPair and the batch rotations: exact values, reprs, and the texts of refused input."""
 
+import gc
 import inspect
 import math
 import operator
 import random
 import struct
+import sys
+import tracemalloc
 import weakref
 
 import pytest
@@ -277,3 +280,67 @@ def test_schrodinger_step_n():
 def test_module_registers_the_pair_names():
     assert vok_core.__all__.index("VOKPair") < vok_core.__all__.index("schrodinger_step_n")
     assert vok_core.__all__.index("schrodinger_step_n") < vok_core.__all__.index("rotate_phase_n")
+
+
+def grows_every_round(call, watched, calls=200):
+    """True when traced memory or a watched object's refcount grows in each of three rounds."""
+    for _ in range(50):
+        call()
+    tracemalloc.start()
+    try:
+        samples = []
+        for _ in range(4):
+            if samples:
+                for _ in range(calls):
+                    call()
+            gc.collect()
+            counts = [sys.getrefcount(o) for o in watched]
+            samples.append((tracemalloc.get_traced_memory()[0], *counts))
+    finally:
+        tracemalloc.stop()
+    memory, *counts = zip(*samples)
+    # The harness's own samples cost a few bytes per round; a leak costs some per call.
+    if all(b - a > calls * 4 for a, b in zip(memory, memory[1:])):
+        return True
+    return any(all(b > a for a, b in zip(column, column[1:])) for column in counts)
+
+
+def call_raising(fn, *args):
+    try:
+        fn(*args)
+    except (TypeError, ValueError):
+        pass
+
+
+LEAK_ANGLE = 0.25
+LEAK_PAIRS = [(1.5, -2.5), (0.5, LEAK_ANGLE)]
+LEAK_ANGLES = [LEAK_ANGLE, 1.0, 2.0]
+LEAK_BAD_ANGLES = [LEAK_ANGLE, "x"]
+LEAK_BAD_PAIRS = [(1.5, -2.5), (1.0, 2.0, 3.0)]
+LEAK_PAIR = VOKPair(1, 2)
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda: rotate_phase_n(LEAK_PAIRS, LEAK_ANGLES),
+        lambda: schrodinger_step_n(LEAK_PAIRS, LEAK_ANGLES, LEAK_ANGLE, 2.0),
+        lambda: (LEAK_PAIR * LEAK_PAIR / VOKPair.from_polar(LEAK_ANGLE, 1)).rotate_phase(LEAK_ANGLE),
+        lambda: (repr(LEAK_PAIR), LEAK_PAIR != LEAK_ANGLE, LEAK_PAIR == LEAK_PAIR, abs(LEAK_PAIR)),
+        lambda: call_raising(rotate_phase_n, LEAK_PAIRS, LEAK_BAD_ANGLES),
+        lambda: call_raising(rotate_phase_n, LEAK_BAD_PAIRS, LEAK_ANGLES),
+        lambda: call_raising(rotate_phase_n, LEAK_PAIRS, "angles"),
+        lambda: call_raising(VOKPair, LEAK_ANGLE, "imag"),
+        lambda: call_raising(lambda: LEAK_PAIR.rotate_phase(angle=LEAK_BAD_ANGLES)),
+        lambda: call_raising(lambda: LEAK_PAIR + LEAK_ANGLE),
+    ],
+)
+def test_no_leaks(call):
+    watched = [LEAK_ANGLE, LEAK_PAIRS, LEAK_PAIRS[0], LEAK_ANGLES, LEAK_BAD_ANGLES, LEAK_PAIR, VOKPair]
+    assert not grows_every_round(call, watched)
+
+
+def test_leak_harness_catches_planted_leaks():
+    sink = []
+    assert grows_every_round(lambda: sink.append(LEAK_ANGLE), [LEAK_ANGLE])
+    assert grows_every_round(lambda: sink.append(LEAK_ANGLE * 2), [])
