@@ -344,3 +344,20 @@ def test_leak_harness_catches_planted_leaks():
     sink = []
     assert grows_every_round(lambda: sink.append(LEAK_ANGLE), [LEAK_ANGLE])
     assert grows_every_round(lambda: sink.append(LEAK_ANGLE * 2), [])
+
+
+def test_conversion_survives_a_float_that_empties_the_input():
+    victim = []
+
+    class Clearing:
+        def __float__(self):
+            victim.clear()
+            return 2.0
+
+    victim.extend([(Clearing(), 1.0), (3.0, 4.0), (5.0, 6.0)])
+    # The list is re-read after every item: only what was converted counts.
+    assert rotate_phase_n(victim, [0.0, 0.0, 0.0]) == [(2.0, 1.0)]
+    victim.extend([Clearing(), 0.0, 0.0])
+    (got,) = rotate_phase_n([(1, 2)] * 3, victim)
+    want = VOKPair(1, 2).rotate_phase(2.0)
+    assert got == (want.real, want.imag)
