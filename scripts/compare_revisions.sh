@@ -2,32 +2,35 @@
 # Times the search battery of two revisions, alternating runs, and checks that
 # every outcome (formula, error bits, complexity) is unchanged.
 #
-#   scripts/compare_revisions.sh [--rounds N] [--build-root DIR] BASE_REV [HEAD_REV] [-- BATTERY_ARGS...]
+#   scripts/compare_revisions.sh [--rounds N] [--repeats N] [--build-root DIR] BASE_REV [HEAD_REV] [-- BATTERY_ARGS...]
 #
 # HEAD_REV defaults to HEAD; "WORKTREE" means the working tree as it is now.
 # Each revision is unpacked with git archive and built (Release, search_battery
 # only) in BUILD_ROOT/rev-<sha>; later calls reuse it. A revision without the
 # battery gets the working tree's battery sources built against its engine.
 # BATTERY_ARGS go to search_battery (target names, --match SUBSTRING).
+# --repeats N: repeats per target inside each battery run (default 1).
 # Exit status: 0 all outcomes identical, 1 some outcome differs, 2 usage or build failure.
 set -euo pipefail
 
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 rounds=3
+repeats=1
 build_root="$repo/build"
 revs=()
 battery_args=()
 while (($#)); do
     case "$1" in
         --rounds) rounds="$2"; shift 2 ;;
+        --repeats) repeats="$2"; shift 2 ;;
         --build-root) build_root="$2"; shift 2 ;;
         --) shift; battery_args=("$@"); break ;;
         -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) revs+=("$1"); shift ;;
     esac
 done
-if ((${#revs[@]} < 1 || ${#revs[@]} > 2)) || ! [[ "$rounds" =~ ^[1-9][0-9]*$ ]]; then
-    echo "usage: $0 [--rounds N] [--build-root DIR] BASE_REV [HEAD_REV] [-- BATTERY_ARGS...]" >&2
+if ((${#revs[@]} < 1 || ${#revs[@]} > 2)) || ! [[ "$rounds" =~ ^[1-9][0-9]*$ && "$repeats" =~ ^[1-9][0-9]*$ ]]; then
+    echo "usage: $0 [--rounds N] [--repeats N] [--build-root DIR] BASE_REV [HEAD_REV] [-- BATTERY_ARGS...]" >&2
     exit 2
 fi
 ((${#revs[@]} == 2)) || revs+=(HEAD)
@@ -86,8 +89,8 @@ out="$(mktemp -d)"
 trap 'rm -rf "$out"' EXIT
 for ((r = 1; r <= rounds; r++)); do
     echo "round $r/$rounds" >&2
-    "$base_bin" --tsv --repeats 1 "${battery_args[@]}" >"$out/base.$r.tsv"
-    "$head_bin" --tsv --repeats 1 "${battery_args[@]}" >"$out/head.$r.tsv"
+    "$base_bin" --tsv --repeats "$repeats" "${battery_args[@]}" >"$out/base.$r.tsv"
+    "$head_bin" --tsv --repeats "$repeats" "${battery_args[@]}" >"$out/head.$r.tsv"
 done
 
 python3 - "$out" "$rounds" "${revs[0]}" "${revs[1]}" <<'EOF'
