@@ -47,7 +47,9 @@ TEST_P(Guards, GiveTheStatedValue) {
     const auto& c = GetParam();
     const auto got = run(c.expr);
     ASSERT_EQ(got.has_value(), c.expected.has_value());
-    if (got) EXPECT_EQ(std::bit_cast<std::uint64_t>(*got), std::bit_cast<std::uint64_t>(*c.expected));
+    if (got) {
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(*got), std::bit_cast<std::uint64_t>(*c.expected));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
