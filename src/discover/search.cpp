@@ -28,7 +28,8 @@ public:
         if (config.use_vok) binary_ops_.push_back(OpCode::Vok);
         if (control != nullptr && control->keep_going) {
             batch_control_.cancel = &cancel_;
-            batch_control_.wait_hook = control->keep_going;
+            // Forwarded, not copied: a stateful callback must see every poll.
+            batch_control_.wait_hook = [control] { return control->keep_going(); };
             batch_control_.poll_period = control->poll_period;
         }
         last_poll_ = std::chrono::steady_clock::now();
