@@ -4,7 +4,6 @@
 
 #include <bit>
 #include <cmath>
-#include <limits>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -13,8 +12,6 @@
 
 namespace vok {
 namespace {
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
 
@@ -84,15 +81,6 @@ INSTANTIATE_TEST_SUITE_P(Bounds, SearchLevels, testing::Values(
     // Under 4 nothing joins the pool, so level 3 finds only known values.
     LevelCase{8, 0, 2}, LevelCase{8, 1, 2}, LevelCase{8, 2, 2}, LevelCase{8, 3, 2},
     LevelCase{5, 4, 5}));
-
-TEST(Search, LeavesOnlyBelowComplexityTwo) {
-    for (const std::uint64_t max : {0u, 1u}) {
-        const Outcome r = run(kTwoVars, kHard, with(max));
-        ASSERT_TRUE(r.best);
-        EXPECT_EQ(r.stats.scored, 4u);
-        EXPECT_EQ(r.best->complexity, 1u);
-    }
-}
 
 TEST(Search, ComplexityTwoBuildsOnlyUnaryLevel) {
     const Outcome r = run(kTwoVars, kHard, with(2));
@@ -186,14 +174,6 @@ TEST(Search, NaNErrorsSortLastAndNeverWin) {
     EXPECT_EQ(r.best->formula, "0.0000");
     EXPECT_TRUE(std::isnan(r.best->error));
     EXPECT_EQ(r.stats.levels, 4u);
-}
-
-TEST(Search, UnevaluableSamplesStillEndInAResult) {
-    // A NaN sample poisons every candidate that reads x, yet constants score.
-    const std::vector<Column> x{{kNaN, 1.0}};
-    const Outcome r = run(x, {2.0, 2.0}, with(3));
-    ASSERT_TRUE(r.best);
-    EXPECT_EQ(r.best->expr.tokens.front().kind, TokenKind::Const);
 }
 
 TEST(Search, RejectsMalformedColumnsBeforeWork) {

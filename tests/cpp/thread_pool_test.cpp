@@ -115,11 +115,6 @@ INSTANTIATE_TEST_SUITE_P(Rule, PoolSize, testing::Values(
     SizeCase{"+4", nullptr, 4}, SizeCase{nullptr, "0", 6}, SizeCase{nullptr, "9", 9},
     SizeCase{"99999999999999999999", "2", 2}));
 
-TEST(ThreadPool, GlobalPoolIsOneObject) {
-    EXPECT_EQ(&ThreadPool::global(), &ThreadPool::global());
-    EXPECT_EQ(ThreadPool::global().size(), ThreadPool::configured_size());
-}
-
 // The child of a fork has none of the parent's threads: it must get a new pool.
 TEST(ThreadPool, ForkedChildCanSearch) {
     std::atomic<int> warm{0};
