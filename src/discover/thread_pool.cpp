@@ -168,11 +168,6 @@ bool ThreadPool::parallel_for(std::size_t n_tasks, const std::function<void(std:
     }
     work_cv_.notify_all();
 
-    if (!has_hook) {
-        const RunningGuard running(this);
-        run_tasks(batch);
-    }
-
     bool hook_cancelled = false;
     std::exception_ptr hook_error;
     {

@@ -50,8 +50,8 @@ public:
     // Runs body(task) for every task in [0, n_tasks) and returns once none is
     // running. The first exception a task throws is rethrown here, after the
     // batch, and the tasks not yet started are skipped. Returns false when the
-    // batch was cancelled (some tasks may not have run). Without a wait hook
-    // the calling thread works on the batch too. Called from inside one of this
+    // batch was cancelled (some tasks may not have run). The calling thread
+    // only waits, so a pool of N keeps N threads busy. Called from inside one of this
     // pool's tasks, it runs the inner batch serially on that thread.
     bool parallel_for(std::size_t n_tasks, const std::function<void(std::size_t)>& body,
                       const BatchControl* control = nullptr);
