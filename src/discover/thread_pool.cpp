@@ -159,6 +159,9 @@ bool ThreadPool::parallel_for(std::size_t n_tasks, const std::function<void(std:
     }
 
     std::lock_guard serial(run_mutex_);
+    // A wait hook may run Python code (a signal handler) that starts another
+    // batch on this thread: it must run serially, not lock run_mutex_ again.
+    const RunningGuard running(this);
     Batch batch(&body, n_tasks, cancel);
     {
         std::lock_guard lock(mutex_);

@@ -1,0 +1,183 @@
+"""The module inside a process's life: sub-interpreters, exit, fork and signals."""
+import signal
+import subprocess
+import sys
+import textwrap
+import time
+
+import pytest
+
+from conftest import SANITIZED, run_python
+
+PRELUDE = textwrap.dedent("""
+    import os, signal, sys, time
+    import vok_math.vok_core as vc
+    X, Y = [[0.0, 1.0, 2.0, 3.0]], [1.0, 3.0, 5.0, 7.0]
+    def small():
+        r = vc.find_formula(X, Y, max_complexity=6, beam_width=50)
+        return (r.formula, r.error, r.complexity)
+    # A search that takes seconds: long enough to be interrupted.
+    XS = [0.001 * i for i in range(1, 20001)]
+    YS = [x ** 2.37 + 0.3 * x for x in XS]
+    def long_search():
+        return vc.find_formula([XS, XS[::-1]], YS, max_complexity=12, beam_width=100000)
+""")
+
+SLOW = 5.0 if SANITIZED else 1.0
+
+
+def run(body: str, timeout: float = 120, env: dict[str, str] | None = None):
+    out = run_python(PRELUDE + textwrap.dedent(body), env, timeout=timeout)
+    assert out.returncode == 0, out.stdout + out.stderr
+    return out.stdout.split()
+
+
+def test_sub_interpreter_refusal_leaves_the_first_module_working():
+    words = run("""
+        import _xxsubinterpreters as s
+        before = small()
+        for _ in range(2):  # refused every time, not only the first
+            i = s.create()
+            try:
+                s.run_string(i, "import vok_math.vok_core")
+                print("imported")
+            except s.RunFailedError as e:
+                print("refused" if "ImportError" in str(e) else e)
+            s.destroy(i)
+        assert small() == before
+        assert vc.__all__.count("VOKPair") == 1
+        print((vc.VOKPair(1.0, 2.0) * vc.VOKPair.unit_i()).real)
+    """)
+    assert words == ["refused", "refused", "-2.0"]
+
+
+@pytest.mark.parametrize("threads", ["1", "7"])
+def test_exit_right_after_a_search_is_clean_and_prompt(threads):
+    start = time.monotonic()
+    out = run_python(PRELUDE + "small()\n", {"RAYON_NUM_THREADS": threads}, timeout=60)
+    assert (out.returncode, out.stderr) == (0, "")
+    assert time.monotonic() - start < 10 * SLOW
+
+
+def test_exit_raised_during_a_search_after_one_in_a_thread():
+    out = run_python(PRELUDE + textwrap.dedent("""
+        import threading
+        t = threading.Thread(target=small)
+        t.start(); t.join()
+        def stop(*a):
+            raise SystemExit(7)
+        signal.signal(signal.SIGALRM, stop)
+        signal.setitimer(signal.ITIMER_REAL, 0.3)
+        long_search()
+    """), timeout=60)
+    assert (out.returncode, out.stderr) == (7, "")
+
+
+def test_fork_after_the_pool_exists_through_multiprocessing():
+    words = run("""
+        import multiprocessing as mp
+        def job(k):
+            r = vc.find_formula(X, [y * k for y in Y], max_complexity=6, beam_width=50)
+            return r.error
+        small()
+        with mp.get_context("fork").Pool(2) as pool:
+            errors = pool.map_async(job, [1.0, 2.0, 3.0, 4.0]).get(timeout=60 * %d)
+        print(errors == [job(k) for k in (1.0, 2.0, 3.0, 4.0)])
+        print(small()[2])
+    """ % SLOW, timeout=120 * SLOW)
+    assert words == ["True", "5"]
+
+
+def test_forked_child_after_an_interrupted_search():
+    # The parent's pool was cancelled mid-batch; the child must not inherit a stuck pool.
+    words = run("""
+        signal.signal(signal.SIGALRM, lambda *a: (_ for _ in ()).throw(KeyboardInterrupt))
+        signal.setitimer(signal.ITIMER_REAL, 0.5)
+        try:
+            long_search()
+        except KeyboardInterrupt:
+            print("interrupted")
+        want = small()
+        pid = os.fork()
+        if pid == 0:
+            os._exit(0 if small() == want and small() == want else 3)
+        deadline = time.monotonic() + 60 * %d
+        while time.monotonic() < deadline:
+            done, status = os.waitpid(pid, os.WNOHANG)
+            if done:
+                print("child", os.waitstatus_to_exitcode(status))
+                break
+            time.sleep(0.05)
+        else:
+            os.kill(pid, signal.SIGKILL)
+            print("hung")
+    """ % SLOW, timeout=120 * SLOW)
+    assert words == ["interrupted", "child", "0"]
+
+
+def test_engine_is_usable_after_repeated_interrupts():
+    words = run("""
+        want = small()
+        signal.signal(signal.SIGALRM, signal.default_int_handler)
+        for _ in range(3):
+            signal.setitimer(signal.ITIMER_REAL, 0.2)
+            start = time.monotonic()
+            try:
+                long_search()
+                print("finished")
+            except KeyboardInterrupt:
+                print("interrupted", time.monotonic() - start < 2 * %d)
+            print(small() == want)
+    """ % SLOW, timeout=120 * SLOW)
+    assert words == ["interrupted", "True", "True"] * 3
+
+
+def test_signal_handler_may_search_while_a_search_waits():
+    # The handler runs on the waiting thread in the middle of a batch: the
+    # nested search must neither deadlock on the pool nor change either result.
+    words = run("""
+        plain = vc.find_formula([XS[:2000]], YS[:2000], max_complexity=6, beam_width=200)
+        nested = []
+        def handler(*a):
+            nested.append(small())
+        signal.signal(signal.SIGALRM, handler)
+        signal.setitimer(signal.ITIMER_REAL, 0.05, 0.05)
+        r = vc.find_formula([XS[:2000]], YS[:2000], max_complexity=6, beam_width=200)
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        print(repr(r) == repr(plain), len(set(nested)) <= 1)
+    """, timeout=60 * SLOW)
+    assert words == ["True", "True"]
+
+
+def test_sigint_storm_during_short_calls_corrupts_nothing():
+    code = PRELUDE + textwrap.dedent("""
+        want = (small(), vc.simulate_pulses_n(0.0, 1.0, 50),
+                vc.rotate_phase_n([(1.0, 2.0)] * 50, [0.5] * 50), repr(vc.VOKPair(1, 2) / vc.VOKPair(3, 4)))
+        def batch():
+            return (small(), vc.simulate_pulses_n(0.0, 1.0, 50),
+                    vc.rotate_phase_n([(1.0, 2.0)] * 50, [0.5] * 50), repr(vc.VOKPair(1, 2) / vc.VOKPair(3, 4)))
+        print("ready", flush=True)
+        interrupts = bad = 0
+        deadline = time.monotonic() + 3 * %d
+        while time.monotonic() < deadline:
+            try:
+                got = batch()
+                bad += got != want
+            except KeyboardInterrupt:
+                interrupts += 1
+        print("interrupts", interrupts > 0, "bad", bad, "after", batch() == want, flush=True)
+    """ % SLOW)
+    proc = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True)
+    try:
+        assert proc.stdout.readline().strip() == "ready"
+        for _ in range(40):
+            time.sleep(0.03 * SLOW)
+            if proc.poll() is not None:
+                break
+            proc.send_signal(signal.SIGINT)
+        out, err = proc.communicate(timeout=60 * SLOW)
+    finally:
+        proc.kill()
+    assert proc.returncode == 0, err
+    assert out.split() == ["interrupts", "True", "bad", "0", "after", "True"]
