@@ -24,15 +24,18 @@ struct Options {
     bool tsv = false;
     bool list = false;
     bool dump_json = false;
+    bool poll = false;  // a keep_going hook, as the Python entry installs
     std::vector<std::string> names;    // exact names; empty selects all
     std::vector<std::string> matches;  // substrings
 };
 
 constexpr const char* kUsage =
-    "usage: search_battery [--repeats N] [--tsv] [--list] [--dump-json]\n"
+    "usage: search_battery [--repeats N] [--tsv] [--list] [--dump-json] [--poll]\n"
     "                      [--match SUBSTRING]... [NAME]...\n"
     "Runs the default search on each battery target (all, or those named or matched)\n"
-    "and reports the best wall time of N repeats (default 3), the counters and the result.\n";
+    "and reports the best wall time of N repeats (default 3), the counters and the result.\n"
+    "--poll installs a keep_going hook that always says yes, as find_formula does: the\n"
+    "calling thread then waits instead of scoring beside the workers.\n";
 
 bool parse(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; ++i) {
@@ -48,6 +51,8 @@ bool parse(int argc, char** argv, Options& o) {
             o.list = true;
         } else if (a == "--dump-json") {
             o.dump_json = true;
+        } else if (a == "--poll") {
+            o.poll = true;
         } else if (a.starts_with("-")) {
             return false;
         } else {
@@ -88,10 +93,11 @@ bool same_outcome(const std::optional<vok::SearchResult>& a,
 }
 
 // Every repeat must give the same outcome: the search is deterministic.
-bool time_target(const vok::battery::Target& t, int repeats, Run& run) {
+bool time_target(const vok::battery::Target& t, const Options& o, Run& run) {
     bool stable = true;
-    for (int r = 0; r < repeats; ++r) {
+    for (int r = 0; r < o.repeats; ++r) {
         vok::SearchControl control;
+        if (o.poll) control.keep_going = [] { return true; };
         const double cpu_start = cpu_ms();
         const auto start = std::chrono::steady_clock::now();
         std::optional<vok::SearchResult> res =
@@ -219,7 +225,7 @@ int run_battery(const Options& o) {
     double log_cpu_sum = 0.0;
     for (const auto* t : chosen) {
         Run run;
-        if (!time_target(*t, o.repeats, run)) {
+        if (!time_target(*t, o, run)) {
             std::fprintf(stderr, "search_battery: %s gave different outcomes across repeats\n",
                          t->name.c_str());
             all_stable = false;
