@@ -6,7 +6,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "discover/guarded_math.hpp"
+#include "discover/op_apply.hpp"
 
 namespace vok {
 namespace {
@@ -14,54 +14,10 @@ namespace {
 // Programs up to this many tokens evaluate with their stack on the C stack.
 constexpr std::size_t kInlineStack = 64;
 
-inline bool is_finite(double r) noexcept {
-    return std::fabs(r) <= std::numeric_limits<double>::max();
-}
-
 // Applies op to the top of the stack; false means "no value".
 inline bool apply(OpCode op, double* stack, std::size_t& depth) noexcept {
-    double r;
-    if (arity(op) == 1) {
-        const double a = stack[depth - 1];
-        switch (op) {
-            case OpCode::Neg: r = -a; break;
-            case OpCode::Inv:
-                if (std::fabs(a) < LN_FLOOR) return false;
-                r = 1.0 / a;
-                break;
-            case OpCode::Exp: r = std::exp(a); break;
-            case OpCode::Ln:
-                if (!(a > 0.0)) return false;
-                r = std::log(a);
-                break;
-            case OpCode::Sqrt:
-                if (a < 0.0) return false;
-                r = std::sqrt(a);
-                break;
-            case OpCode::Sin: r = std::sin(a); break;
-            case OpCode::Cos: r = std::cos(a); break;
-            case OpCode::Abs: r = std::fabs(a); break;
-            default: return false;
-        }
-        if (!is_finite(r)) return false;
-        stack[depth - 1] = r;
-        return true;
-    }
-    const double b = stack[depth - 1];
-    const double a = stack[depth - 2];
-    switch (op) {
-        case OpCode::Vok: r = guarded_exp(a) - guarded_ln(b); break;
-        case OpCode::Add: r = a + b; break;
-        case OpCode::Sub: r = a - b; break;
-        case OpCode::Mul: r = a * b; break;
-        case OpCode::Div:
-            if (std::fabs(b) < LN_FLOOR) return false;
-            r = a / b;
-            break;
-        default: return false;
-    }
-    if (!is_finite(r)) return false;
-    stack[depth - 2] = r;
+    if (arity(op) == 1) return apply_unary(op, stack[depth - 1], stack[depth - 1]);
+    if (!apply_binary(op, stack[depth - 2], stack[depth - 1], stack[depth - 2])) return false;
     --depth;
     return true;
 }

@@ -2,6 +2,7 @@
 #include "discover/fingerprint.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <mutex>
@@ -13,7 +14,7 @@ namespace vok {
 namespace {
 
 // Pinned by bit pattern: the first is one ulp below the double nearest gamma.
-constexpr std::array<double, 5> kProbes = {
+constexpr std::array<double, kProbeCount> kProbes = {
     std::bit_cast<double>(std::uint64_t{0x3FE2788CFC6FB618}),  // Euler's gamma
     std::bit_cast<double>(std::uint64_t{0x3FF484D24F2FD873}),  // Glaisher-Kinkelin
     std::bit_cast<double>(std::uint64_t{0x3FF9E3779B97F4A8}),  // golden ratio
@@ -32,8 +33,10 @@ inline std::uint64_t mum(std::uint64_t a, std::uint64_t b) noexcept {
 
 }  // namespace
 
-std::optional<Fingerprint> fingerprint(const Expr& expr, std::uint64_t n_vars,
-                                       std::span<const double> params) {
+double probe_constant(std::size_t k) noexcept { return kProbes[k]; }
+
+std::optional<ProbeValues> probe_values(const Expr& expr, std::uint64_t n_vars,
+                                        std::span<const double> params) {
     // A variable outside the row fails every probe; otherwise entries past the
     // highest variable read are never looked at, so the row stops there.
     std::uint64_t row_len = 0;
@@ -50,16 +53,31 @@ std::optional<Fingerprint> fingerprint(const Expr& expr, std::uint64_t n_vars,
         row = heap_row.data();
     }
 
-    Fingerprint fp;
+    ProbeValues values;
     for (std::size_t k = 0; k < kProbes.size(); ++k) {
         for (std::uint64_t i = 0; i < row_len; ++i) row[i] = static_cast<double>(i + 1) * kProbes[k];
         const std::optional<double> v = expr.eval({row, row_len}, params);
         if (!v || !std::isfinite(*v)) return std::nullopt;
-        const auto bits = std::bit_cast<std::int64_t>(*v);
+        values[k] = *v;
+    }
+    return values;
+}
+
+Fingerprint fingerprint_of(const ProbeValues& values) noexcept {
+    Fingerprint fp;
+    for (std::size_t k = 0; k < kProbeCount; ++k) {
+        const auto bits = std::bit_cast<std::int64_t>(values[k]);
         fp.words[2 * k] = bits >> 32;
         fp.words[2 * k + 1] = bits & 0xFFFFFFFF;
     }
     return fp;
+}
+
+std::optional<Fingerprint> fingerprint(const Expr& expr, std::uint64_t n_vars,
+                                       std::span<const double> params) {
+    const std::optional<ProbeValues> values = probe_values(expr, n_vars, params);
+    if (!values) return std::nullopt;
+    return fingerprint_of(*values);
 }
 
 std::uint64_t hash_value(const Fingerprint& fp) noexcept {
@@ -77,6 +95,14 @@ std::uint64_t hash_value(const Fingerprint& fp) noexcept {
 
 namespace {
 
+// Ten words compared at once: no call, no early exit to mispredict.
+inline bool same_words(const Fingerprint& a, const Fingerprint& b) noexcept {
+    std::uint64_t diff = 0;
+    for (std::size_t k = 0; k < a.words.size(); ++k)
+        diff |= static_cast<std::uint64_t>(a.words[k] ^ b.words[k]);
+    return diff == 0;
+}
+
 // Open addressing with linear probing. Tags (hash | 1; 0 = empty) give the home
 // slot and sit apart from the 80-byte keys, so a probe scans one dense array.
 class FingerprintTable {
@@ -92,10 +118,22 @@ public:
                 ++count_;
                 return false;
             }
-            if (tags_[i] == tag && keys_[i] == fp) return true;
+            if (tags_[i] == tag && same_words(keys_[i], fp)) return true;
         }
     }
     [[nodiscard]] std::size_t size() const noexcept { return count_; }
+
+    // Starts loading the home slot of a hash. Safe from any thread: it reads
+    // only the published pointers, and a stale one merely prefetches nothing useful.
+    void prefetch(std::uint64_t hash) const noexcept {
+        const std::uint64_t* tags = tags_view_.load(std::memory_order_relaxed);
+        if (tags == nullptr) return;
+        const std::size_t i = (hash | 1) & mask_view_.load(std::memory_order_relaxed);
+        const Fingerprint* keys = keys_view_.load(std::memory_order_relaxed);
+        __builtin_prefetch(tags + i);
+        __builtin_prefetch(keys + i);
+        __builtin_prefetch(reinterpret_cast<const char*>(keys + i) + 64);
+    }
 
 private:
     void grow() {
@@ -111,11 +149,17 @@ private:
             tags_[i] = old_tags[j];
             keys_[i] = old_keys[j];
         }
+        tags_view_.store(tags_.data(), std::memory_order_relaxed);
+        keys_view_.store(keys_.data(), std::memory_order_relaxed);
+        mask_view_.store(mask, std::memory_order_relaxed);
     }
 
     std::vector<std::uint64_t> tags_;
     std::vector<Fingerprint> keys_;
     std::size_t count_ = 0;
+    std::atomic<const std::uint64_t*> tags_view_{nullptr};
+    std::atomic<const Fingerprint*> keys_view_{nullptr};
+    std::atomic<std::size_t> mask_view_{0};
 };
 
 }  // namespace
@@ -140,12 +184,17 @@ SeenSet::SeenSet()
 
 SeenSet::~SeenSet() = default;
 
-bool SeenSet::insert(const Fingerprint& fp) {
-    const std::uint64_t h = hash_value(fp);
+bool SeenSet::insert(const Fingerprint& fp) { return insert(fp, hash_value(fp)); }
+
+bool SeenSet::insert(const Fingerprint& fp, std::uint64_t h) {
     // High bits pick the shard, low bits the slot: the two stay independent.
     Shard& shard = shards_[h >> shard_shift_];
     std::unique_lock lock(shard.mutex);
     return shard.table.insert(fp, h);
+}
+
+void SeenSet::prefetch(std::uint64_t hash) const noexcept {
+    shards_[hash >> shard_shift_].table.prefetch(hash);
 }
 
 std::size_t SeenSet::size() const {

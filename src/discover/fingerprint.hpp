@@ -20,6 +20,21 @@ struct Fingerprint {
     bool operator==(const Fingerprint&) const = default;
 };
 
+inline constexpr std::size_t kProbeCount = 5;
+
+// An expression's values at the five probe points, in probe order.
+using ProbeValues = std::array<double, kProbeCount>;
+
+// The probe constant of point k; variable i of that point is (i + 1) times it.
+[[nodiscard]] double probe_constant(std::size_t k) noexcept;
+
+// None when any probe gives no value or a non-finite one.
+[[nodiscard]] std::optional<ProbeValues> probe_values(const Expr& expr, std::uint64_t n_vars,
+                                                      std::span<const double> params);
+
+// The words of five probe values (which must be finite to match fingerprint()).
+[[nodiscard]] Fingerprint fingerprint_of(const ProbeValues& values) noexcept;
+
 // No fingerprint when any probe gives no value or a non-finite one.
 [[nodiscard]] std::optional<Fingerprint> fingerprint(const Expr& expr, std::uint64_t n_vars,
                                                      std::span<const double> params);
@@ -38,6 +53,12 @@ public:
     // True when an equal fingerprint was already present (nothing changes),
     // false when it was new and has been added.
     bool insert(const Fingerprint& fp);
+    // The same, with hash == hash_value(fp) computed beforehand (off this thread).
+    bool insert(const Fingerprint& fp, std::uint64_t hash);
+
+    // A hint that a fingerprint with this hash is about to be inserted: starts
+    // loading its slot so a run of inserts overlaps their cache misses.
+    void prefetch(std::uint64_t hash) const noexcept;
 
     [[nodiscard]] std::size_t size() const;
 

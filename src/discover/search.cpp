@@ -1,5 +1,11 @@
 // Beam search: leaves, then levels of unary and binary combinations of a growing
 // pool, each level deduplicated by fingerprint, scored, sorted and cut.
+//
+// A candidate is held as (operator, operand indices) until it matters: its
+// fingerprint is one operator on its operands' probe values, its predictions
+// one operator on their stored row values, and its program and text are built
+// only for pool entries and the best result. Generation order, the duplicate
+// test, the errors and every tie-break are those of search_reference.
 #include "discover/search.hpp"
 
 #include <algorithm>
@@ -8,6 +14,9 @@
 #include <vector>
 
 #include "discover/fingerprint.hpp"
+#include "discover/combination.hpp"
+#include "discover/level_scoring.hpp"
+#include "discover/search_pool.hpp"
 
 namespace vok {
 namespace {
@@ -15,13 +24,28 @@ namespace {
 // Candidates generated between two looks at the clock.
 constexpr std::uint64_t kGenerationPollStride = 1024;
 
+// Candidates fingerprinted together (in parallel) before their in-order insertion.
+constexpr std::size_t kFingerprintBatch = 4096;
+
+// Seen-set slots are requested this many inserts ahead of their use.
+constexpr std::size_t kPrefetchAhead = 8;
+
+// Stored row values of pool entries stay under this; later entries are
+// evaluated from their programs, so memory stays bounded at any row count.
+constexpr std::size_t kRowStoreBytes = std::size_t{256} << 20;
+
+bool builds_swapped(OpCode op) {
+    return op == OpCode::Sub || op == OpCode::Div || op == OpCode::Vok;
+}
+
 class Driver {
 public:
     Driver(std::span<const Column> x_cols, std::span<const double> y, std::uint64_t n_vars,
            const SearchConfig& config, SearchControl* control)
         : x_cols_(x_cols), y_(y), n_vars_(n_vars), config_(config), control_(control),
-          pool_(control != nullptr && control->pool != nullptr ? *control->pool
-                                                               : ThreadPool::global()) {
+          workers_(control != nullptr && control->pool != nullptr ? *control->pool
+                                                                  : ThreadPool::global()),
+          pool_(x_cols, kRowStoreBytes) {
         unary_ops_ = {OpCode::Neg, OpCode::Inv, OpCode::Exp, OpCode::Ln, OpCode::Sqrt};
         if (config.use_trig) unary_ops_.insert(unary_ops_.end(), {OpCode::Sin, OpCode::Cos});
         binary_ops_ = {OpCode::Add, OpCode::Sub, OpCode::Mul, OpCode::Div};
@@ -38,12 +62,27 @@ public:
     std::optional<SearchResult> run();
 
 private:
+    struct Pending {
+        Combination c;
+        bool has_fingerprint;
+        std::uint64_t hash;
+        Fingerprint fp;
+    };
+
     void poll();
     void poll_now();
     void generation_tick();
-    void admit_scratch(std::vector<Expr>& into);
-    void expand_level(std::vector<Expr>& next);
-    std::vector<SearchResult> score(std::span<const Expr> candidates);
+    const BatchControl* batch_control() const {
+        return batch_control_.wait_hook ? &batch_control_ : nullptr;
+    }
+    void run_or_cancel(std::size_t n_tasks, std::size_t work,
+                       const std::function<void(std::size_t)>& body);
+    void score_leaves();
+    void generate(std::uint32_t a, std::uint32_t b, OpCode op, std::uint32_t size);
+    void flush_generated();
+    void expand_level();
+    void update_best(std::span<const LevelScore> results);
+    void extend_pool(std::span<const LevelScore> sorted, std::size_t keep);
     bool reached_goal() const { return best_ && best_->error <= config_.precision_goal; }
     SearchStats& stats() { return control_ != nullptr ? control_->stats : local_stats_; }
 
@@ -52,13 +91,15 @@ private:
     std::uint64_t n_vars_;
     const SearchConfig& config_;
     SearchControl* control_;
-    ThreadPool& pool_;
+    ThreadPool& workers_;
     std::vector<OpCode> unary_ops_;
     std::vector<OpCode> binary_ops_;
     SeenSet seen_;
-    std::vector<Expr> pool_exprs_;
-    std::optional<SearchResult> best_;
-    Expr scratch_;  // candidate under construction, reused so duplicates cost no allocation
+    SearchPool pool_;
+    std::vector<Pending> pending_;
+    std::vector<Combination> next_;
+    std::optional<SearchResult> best_;  // a level's best gets its text at the end
+    bool best_rendered_ = false;
     std::atomic<bool> cancel_{false};
     BatchControl batch_control_;
     SearchStats local_stats_;
@@ -80,105 +121,198 @@ void Driver::generation_tick() {
     if (std::chrono::steady_clock::now() - last_poll_ >= control_->poll_period) poll_now();
 }
 
-// The duplicate test: the first candidate with a given fingerprint stays.
-void Driver::admit_scratch(std::vector<Expr>& into) {
-    ++stats().generated;
-    generation_tick();
-    const std::optional<Fingerprint> fp = fingerprint(scratch_, n_vars_, {});
-    if (!fp) {
-        ++stats().no_fingerprint;
-        return;
-    }
-    if (seen_.insert(*fp)) {
-        ++stats().duplicates;
-        return;
-    }
-    into.push_back(scratch_);
+void Driver::run_or_cancel(std::size_t n_tasks, std::size_t work,
+                           const std::function<void(std::size_t)>& body) {
+    if (!run_tasks(workers_, n_tasks, work, body, batch_control())) throw SearchCancelled{};
 }
 
-void Driver::expand_level(std::vector<Expr>& next) {
-    const std::span<const Expr> pool = pool_exprs_;
-    scratch_.n_vars = n_vars_;
-    for (const Expr& e : pool) {
-        for (const OpCode op : unary_ops_) {
-            scratch_.tokens.assign(e.tokens.begin(), e.tokens.end());
-            scratch_.tokens.push_back(Token::oper(op));
-            admit_scratch(next);
+// The leaves go through the plain path: a handful of one-token programs.
+void Driver::score_leaves() {
+    std::vector<Expr> leaves;
+    std::vector<ProbeValues> probes;
+    auto admit = [&](Expr leaf) {
+        ++stats().generated;
+        generation_tick();
+        const std::optional<ProbeValues> values = probe_values(leaf, n_vars_, {});
+        if (!values) {
+            ++stats().no_fingerprint;
+            return;
+        }
+        if (seen_.insert(fingerprint_of(*values))) {
+            ++stats().duplicates;
+            return;
+        }
+        leaves.push_back(std::move(leaf));
+        probes.push_back(*values);
+    };
+    for (const double c : {0.0, 1.0}) admit(Expr{{Token::constant(c)}, 0});
+    for (std::uint64_t i = 0; i < n_vars_; ++i) admit(Expr{{Token::var(i)}, i + 1});
+
+    std::vector<double> scratch;
+    SearchStats& s = stats();
+    ++s.levels;
+    s.scored += leaves.size();
+    for (const Expr& leaf : leaves) {
+        std::optional<SearchResult> r = score_candidate(leaf, x_cols_, y_, config_, scratch);
+        if (!r) continue;
+        ++s.results;
+        if (!best_ || r->error < best_->error) best_ = std::move(r);
+    }
+    best_rendered_ = true;
+    for (std::size_t i = 0; i < leaves.size(); ++i) pool_.add_leaf(leaves[i], probes[i]);
+}
+
+void Driver::generate(std::uint32_t a, std::uint32_t b, OpCode op, std::uint32_t size) {
+    pending_.push_back({{a, b, op, size}, false, 0, {}});
+    if (pending_.size() == kFingerprintBatch) flush_generated();
+}
+
+// Fingerprints in parallel, then the duplicate test in generation order, so the
+// first candidate with given values is the one that stays.
+void Driver::flush_generated() {
+    const std::size_t n = pending_.size();
+    if (n == 0) return;
+    const std::size_t n_tasks = std::min(n, workers_.size() * 4);
+    run_or_cancel(n_tasks, n * kProbeCount * 8, [&](std::size_t task) {
+        for (std::size_t i = n * task / n_tasks; i < n * (task + 1) / n_tasks; ++i) {
+            Pending& p = pending_[i];
+            ProbeValues values;
+            p.has_fingerprint = combination_probes(pool_, p.c, values);
+            if (!p.has_fingerprint) continue;
+            p.fp = fingerprint_of(values);
+            p.hash = hash_value(p.fp);
+        }
+    });
+    SearchStats& s = stats();
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i + kPrefetchAhead < n && pending_[i + kPrefetchAhead].has_fingerprint)
+            seen_.prefetch(pending_[i + kPrefetchAhead].hash);
+        const Pending& p = pending_[i];
+        ++s.generated;
+        generation_tick();
+        if (!p.has_fingerprint) {
+            ++s.no_fingerprint;
+        } else if (seen_.insert(p.fp, p.hash)) {
+            ++s.duplicates;
+        } else {
+            next_.push_back(p.c);
         }
     }
-    auto combine = [&](const Expr& a, const Expr& b, OpCode op) {
-        scratch_.tokens.assign(a.tokens.begin(), a.tokens.end());
-        scratch_.tokens.insert(scratch_.tokens.end(), b.tokens.begin(), b.tokens.end());
-        scratch_.tokens.push_back(Token::oper(op));
-        admit_scratch(next);
+    pending_.clear();
+}
+
+void Driver::expand_level() {
+    const std::size_t n = pool_.size();
+    std::vector<std::uint32_t> size(n);
+    std::uint32_t max_size = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        size[i] = static_cast<std::uint32_t>(pool_[i].expr.tokens.size());
+        max_size = std::max(max_size, size[i]);
+    }
+    for (std::size_t i = 0; i < n; ++i)
+        for (const OpCode op : unary_ops_)
+            generate(static_cast<std::uint32_t>(i), 0, op, size[i] + 1);
+
+    // smaller[s]: the entries with fewer than s tokens, in pool order. The pair
+    // loop walks only partners that fit, in the order a full scan meets them.
+    std::vector<std::vector<std::uint32_t>> smaller(max_size + 1);
+    for (std::uint32_t s = 2; s <= max_size; ++s)
+        for (std::size_t j = 0; j < n; ++j)
+            if (size[j] < s) smaller[s].push_back(static_cast<std::uint32_t>(j));
+    auto pair = [&](std::uint32_t i, std::uint32_t j) {
+        for (const OpCode op : binary_ops_) {
+            generate(i, j, op, size[i] + size[j] + 1);
+            if (builds_swapped(op)) generate(j, i, op, size[i] + size[j] + 1);
+        }
     };
-    for (std::size_t i = 0; i < pool.size(); ++i) {
-        for (std::size_t j = 0; j <= i; ++j) {
-            const Expr& a = pool[i];
-            const Expr& b = pool[j];
-            // Size test first: most pairs of a late pool are too large to combine.
-            if (a.tokens.size() + b.tokens.size() >= config_.max_complexity) continue;
-            for (const OpCode op : binary_ops_) {
-                combine(a, b, op);
-                if (op == OpCode::Sub || op == OpCode::Div || op == OpCode::Vok) combine(b, a, op);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        if (config_.max_complexity <= size[i]) continue;
+        const std::uint64_t room = config_.max_complexity - size[i];  // partner needs fewer tokens
+        if (room > max_size) {
+            for (std::uint32_t j = 0; j <= i; ++j) pair(i, j);
+        } else {
+            for (const std::uint32_t j : smaller[room]) {
+                if (j > i) break;
+                pair(i, j);
             }
         }
     }
+    flush_generated();
 }
 
-std::vector<SearchResult> Driver::score(std::span<const Expr> candidates) {
-    const BatchControl* control = batch_control_.wait_hook ? &batch_control_ : nullptr;
-    std::vector<SearchResult> results = score_level(candidates, x_cols_, y_, config_, pool_, control);
-    SearchStats& s = stats();
-    ++s.levels;
-    s.scored += candidates.size();
-    s.results += results.size();
-    return results;
+// Plain less-than in order: the earliest of equal errors wins.
+void Driver::update_best(std::span<const LevelScore> results) {
+    const LevelScore* winner = nullptr;
+    double best_error = best_ ? best_->error : 0.0;
+    bool present = best_.has_value();
+    for (const LevelScore& r : results) {
+        if (!present || r.error < best_error) {
+            winner = &r;
+            best_error = r.error;
+            present = true;
+        }
+    }
+    if (winner == nullptr) return;
+    Expr expr = combination_expr(pool_, next_[winner->index], n_vars_);
+    const std::uint64_t complexity = expr.tokens.size();
+    best_ = SearchResult{{}, {}, std::move(expr), winner->error, complexity};
+    best_rendered_ = false;
 }
 
-// Ascending by error, stable; NaN errors compare with nothing, so they go
-// last in generation order instead of breaking the ordering.
-void sort_results(std::vector<SearchResult>& results) {
+// Ascending by error, stable; NaN errors go last in generation order.
+void sort_scores(std::vector<LevelScore>& results) {
     const auto numbered = std::stable_partition(
-        results.begin(), results.end(), [](const SearchResult& r) { return !std::isnan(r.error); });
-    std::stable_sort(results.begin(), numbered, [](const SearchResult& a, const SearchResult& b) {
-        return a.error < b.error;
+        results.begin(), results.end(), [](const LevelScore& r) { return !std::isnan(r.error); });
+    std::stable_sort(results.begin(), numbered,
+                     [](const LevelScore& a, const LevelScore& b) { return a.error < b.error; });
+}
+
+void Driver::extend_pool(std::span<const LevelScore> sorted, std::size_t keep) {
+    std::vector<PoolEntry> added(keep);
+    std::vector<double*> storage(keep);
+    for (std::size_t k = 0; k < keep; ++k) storage[k] = pool_.take_row_storage();
+    run_or_cancel(keep, keep * pool_.row_count(), [&](std::size_t k) {
+        const Combination& c = next_[sorted[k].index];
+        PoolEntry& e = added[k];
+        e.expr = combination_expr(pool_, c, n_vars_);
+        (void)combination_probes(pool_, c, e.probes);  // it has a fingerprint
+        // A kept result evaluated on every row; storage left unused otherwise
+        // only costs the fallback to its program.
+        if (storage[k] != nullptr && combination_rows(pool_, c, storage[k])) e.rows = storage[k];
     });
+    for (PoolEntry& e : added) pool_.add(std::move(e));
 }
 
 std::optional<SearchResult> Driver::run() {
-    std::vector<Expr> leaves;
-    scratch_.n_vars = 0;
-    for (const double c : {0.0, 1.0}) {
-        scratch_.tokens.assign(1, Token::constant(c));
-        admit_scratch(leaves);
-    }
-    for (std::uint64_t i = 0; i < n_vars_; ++i) {
-        scratch_.tokens.assign(1, Token::var(i));
-        scratch_.n_vars = i + 1;
-        admit_scratch(leaves);
-    }
-    update_best(best_, score(leaves));
-    if (reached_goal()) return std::move(best_);
-    pool_exprs_ = std::move(leaves);
-    if (config_.max_complexity < 2) return std::move(best_);
+    score_leaves();
+    if (reached_goal() || config_.max_complexity < 2) return std::move(best_);
 
-    std::vector<Expr> next;
+    std::vector<LevelScore> results;
+    // Only the kept quarter-beam and the best can matter after a level.
+    const std::size_t keep =
+        static_cast<std::size_t>(std::clamp<std::uint64_t>(config_.beam_width / 4, 1, SIZE_MAX));
     for (std::uint64_t level = 1; level < config_.max_complexity; ++level) {
         poll();
-        next.clear();
-        expand_level(next);
-        if (next.empty()) return std::move(best_);
-        std::vector<SearchResult> results = score(next);
-        update_best(best_, results);
-        if (reached_goal()) return std::move(best_);
-        sort_results(results);
-        if (results.size() > config_.beam_width)
-            results.erase(results.begin() + static_cast<std::ptrdiff_t>(config_.beam_width),
-                          results.end());
-        const std::size_t keep = std::min<std::uint64_t>(config_.beam_width / 4, results.size());
-        for (std::size_t k = 0; k < keep; ++k) pool_exprs_.push_back(std::move(results[k].expr));
+        next_.clear();
+        expand_level();
+        if (next_.empty()) break;
+        LevelCounts counts;
+        if (!score_level_pruned(next_, pool_, y_, config_.complexity_penalty, keep, workers_,
+                                batch_control(), results, counts))
+            throw SearchCancelled{};
+        SearchStats& s = stats();
+        ++s.levels;
+        s.scored += next_.size();
+        s.results += counts.results;
+        s.pruned += counts.pruned;
+        update_best(results);
+        if (reached_goal()) break;
+        sort_scores(results);
+        const std::size_t joins = std::min<std::uint64_t>(
+            std::min<std::uint64_t>(config_.beam_width, results.size()), config_.beam_width / 4);
+        extend_pool(results, joins);
     }
+    if (best_ && !best_rendered_) best_->formula = best_->expr.to_string();
     return std::move(best_);
 }
 

@@ -29,7 +29,11 @@ struct SearchStats {
     std::uint64_t no_fingerprint = 0; // dropped: not evaluable at the probe points
     std::uint64_t duplicates = 0;     // dropped: fingerprint already seen
     std::uint64_t scored = 0;         // candidates handed to scoring
-    std::uint64_t results = 0;        // of those, evaluable on every sample row
+    std::uint64_t results = 0;        // of those, evaluated on every sample row
+    // Of those scored, stopped part-way because their error could no longer
+    // reach the kept quarter-beam or the best (the reference search never stops
+    // early, so there results counts every evaluable candidate).
+    std::uint64_t pruned = 0;
 };
 
 // How a caller steers a running search. keep_going runs on the calling thread
@@ -49,5 +53,14 @@ struct SearchControl {
                                                  std::span<const double> y, std::uint64_t n_vars,
                                                  const SearchConfig& config,
                                                  SearchControl* control = nullptr);
+
+// The same search done the plain way: every candidate built, fingerprinted and
+// scored as a whole program. Slow; it is what search is tested against, and
+// gives bit for bit the same result.
+[[nodiscard]] std::optional<SearchResult> search_reference(std::span<const Column> x_cols,
+                                                           std::span<const double> y,
+                                                           std::uint64_t n_vars,
+                                                           const SearchConfig& config,
+                                                           SearchControl* control = nullptr);
 
 }  // namespace vok

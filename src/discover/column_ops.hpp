@@ -1,0 +1,38 @@
+// Operators and programs applied to runs of rows at once: the same results as
+// the row-by-row evaluator, without its per-row dispatch.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "discover/expr.hpp"
+
+namespace vok {
+
+// Rows are handled in runs of this length: long enough to amortise dispatch,
+// short enough that a run of operands stays in the first-level cache.
+inline constexpr std::size_t kRowChunk = 256;
+
+// out[i] = op(a[i]) (or op(a[i], b[i])) for i < n. False when some row has no
+// value; out is then unspecified. out may alias a or b.
+[[nodiscard]] bool apply_unary_rows(OpCode op, const double* a, double* out,
+                                    std::size_t n) noexcept;
+[[nodiscard]] bool apply_binary_rows(OpCode op, const double* a, const double* b, double* out,
+                                     std::size_t n) noexcept;
+
+// Evaluates a program over rows [begin, begin + n) of the columns, one token
+// at a time over the whole run. Gives a value for every row exactly when the
+// row-wise evaluator does; with n = 0 it reports success like eval_rows_into.
+// Keeps its stack between calls, so a reused evaluator does not allocate.
+class ColumnEvaluator {
+public:
+    [[nodiscard]] bool run(std::span<const Token> tokens, std::span<const Column> columns,
+                           std::span<const double> params, std::size_t begin, std::size_t n,
+                           double* out);
+
+private:
+    std::vector<double> stack_;  // depth x kRowChunk values
+};
+
+}  // namespace vok

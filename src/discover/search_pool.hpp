@@ -1,0 +1,60 @@
+// The search's pool of expressions, each kept with its values at the probe
+// points and, within a memory bound, on every sample row. A sub-program's
+// value does not depend on what surrounds it, so a combination of two entries
+// is one operator applied to their stored values: the bits are those of
+// evaluating the whole program.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "discover/column_ops.hpp"
+#include "discover/expr.hpp"
+#include "discover/fingerprint.hpp"
+
+namespace vok {
+
+struct PoolEntry {
+    Expr expr;
+    ProbeValues probes{};
+    const double* rows = nullptr;  // one value per sample row; null when not stored
+    bool no_value = false;         // some sample row has no value
+};
+
+class SearchPool {
+public:
+    // Row values are stored while they fit in budget_bytes; later entries are
+    // evaluated from their programs when needed.
+    SearchPool(std::span<const Column> x_cols, std::size_t budget_bytes);
+
+    [[nodiscard]] std::size_t size() const noexcept { return entries_.size(); }
+    [[nodiscard]] const PoolEntry& operator[](std::size_t i) const noexcept { return entries_[i]; }
+    [[nodiscard]] std::size_t row_count() const noexcept { return rows_; }
+    [[nodiscard]] std::span<const Column> columns() const noexcept { return x_cols_; }
+
+    // A level-one expression: a variable reads its column in place.
+    void add_leaf(const Expr& leaf, const ProbeValues& probes);
+
+    // Storage for one more entry's rows, or null past the budget.
+    [[nodiscard]] double* take_row_storage();
+
+    // Appends an entry whose rows (if any) live in storage from take_row_storage.
+    void add(PoolEntry entry) { entries_.push_back(std::move(entry)); }
+
+    // Entry i's values on rows [begin, begin + n), n <= kRowChunk: the stored
+    // values, or buf filled by evaluating the program. Null when a row has no value.
+    [[nodiscard]] const double* rows_of(std::size_t i, std::size_t begin, std::size_t n,
+                                        double* buf, ColumnEvaluator& eval) const;
+
+private:
+    std::span<const Column> x_cols_;
+    std::size_t rows_;
+    std::size_t budget_rows_;  // row values that may still be stored
+    std::vector<PoolEntry> entries_;
+    std::vector<std::unique_ptr<double[]>> storage_;
+};
+
+}  // namespace vok
