@@ -177,7 +177,7 @@ void print_row(const vok::battery::Target& t, const Run& run, bool tsv) {
                     static_cast<unsigned long long>(s.levels), complexity, error_hex, error_sci,
                     formula.c_str());
     } else {
-        std::printf("%-18s %5llu %4llu %9.1f %9.1f %9llu %10llu %9llu %6llu %4llu  %-24s %10s  %s\n",
+        std::printf("%-18s %5llu %4llu %9.2f %9.2f %9llu %10llu %9llu %6llu %4llu  %-24s %10s  %s\n",
                     t.name.c_str(), rows, vars, run.best_ms, run.best_cpu_ms,
                     static_cast<unsigned long long>(s.generated),
                     static_cast<unsigned long long>(s.duplicates),
@@ -241,7 +241,7 @@ int run_battery(const Options& o) {
         std::printf("#geomean_ms\t%.3f\t%.3f\n", geomean, geomean_cpu);
     else
         std::printf("geometric mean of best times over %zu targets (%d repeats): "
-                    "%.1f ms wall, %.1f ms cpu\n",
+                    "%.2f ms wall, %.2f ms cpu\n",
                     chosen.size(), o.repeats, geomean, geomean_cpu);
     return all_stable ? 0 : 1;
 }

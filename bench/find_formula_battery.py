@@ -4,7 +4,9 @@ native search_battery, to show what the Python layer adds.
     python3 bench/find_formula_battery.py --build BUILD_DIR [--repeats N] [NAME ...]
 
 BUILD_DIR is a CMake build with the extension and search_battery (its staged
-package BUILD_DIR/python is imported). The data come from search_battery
+package BUILD_DIR/python is imported); build both in one step
+(cmake --build BUILD_DIR --target vok_core search_battery), or the two may
+hold different snapshots of the engine. The data come from search_battery
 --dump-json, so both sides search the very same doubles. For each target the
 native program runs (best of N repeats in one process, default 3), then
 find_formula N times in this process; the best wall times are compared, and
@@ -71,10 +73,10 @@ def main():
             log_ratio += math.log(ratio)
         error = f"{res.error:.3e}" if res is not None else "-"
         formula = res.formula if res is not None else "-"
-        print(f"{t['name']:<18} {len(t['y']):5d} {len(t['x_cols']):4d} {py_ms:10.1f} "
-              f"{native_ms:10.1f} {ratio:6.3f}  {same:<5} {error:>10}  {formula}", flush=True)
+        print(f"{t['name']:<18} {len(t['y']):5d} {len(t['x_cols']):4d} {py_ms:10.2f} "
+              f"{native_ms:10.2f} {ratio:6.3f}  {same:<5} {error:>10}  {formula}", flush=True)
     n = len(targets)
-    summary = f"geometric mean over {n} targets ({args.repeats} repeats): python {math.exp(log_py / n):.1f} ms"
+    summary = f"geometric mean over {n} targets ({args.repeats} repeats): python {math.exp(log_py / n):.2f} ms"
     if not args.no_native:
         summary += f", ratio python/native {math.exp(log_ratio / n):.3f}"
     print(summary)

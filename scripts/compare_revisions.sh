@@ -139,7 +139,7 @@ for name in names:
     if not same_outcome:
         h = sides["head"][0]
         result += f"  HEAD: {h['formula']}  error={h['error_hex']}  cx={h['complexity']}"
-    print(f"{name:<18} {base_ms:10.1f} {head_ms:10.1f} {ratio:7.3f}  "
+    print(f"{name:<18} {base_ms:10.2f} {head_ms:10.2f} {ratio:7.3f}  "
           f"{'same' if same_outcome else 'DIFFERS':<9} {'same' if same_counters else 'differ':<9} {result}")
 print(f"geometric mean ratio head/base over {len(names)} targets: {math.exp(log_ratio / len(names)):.3f}")
 if differs:
