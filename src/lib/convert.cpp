@@ -2,6 +2,7 @@
 #include "lib/convert.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "lib/errors.hpp"
@@ -68,6 +69,47 @@ bool convert_sequence(PyObject* obj, std::vector<T>* out) {
     return !PyErr_Occurred();
 }
 
+// True for a struct format that means one native double: "d", "@d", "=d",
+// or "<d" / ">d" when that byte order is this machine's.
+bool is_native_double_format(const char* format) noexcept {
+    if (format == nullptr) return false;  // unsigned bytes
+    constexpr char kNativeOrder = std::endian::native == std::endian::little ? '<' : '>';
+    if (*format == '@' || *format == '=' || *format == kNativeOrder) ++format;
+    return format[0] == 'd' && format[1] == '\0';
+}
+
+// A one-dimensional C-contiguous buffer of native doubles (a float64 numpy
+// array, array('d'), a memoryview of them) is copied in one go: its items are
+// the very doubles the sequence path would read one by one. Returns 1 when
+// copied, 0 for anything else (left to the sequence path), -1 with an error
+// set when the exporter failed for a reason other than refusing the request.
+int copy_double_buffer(PyObject* obj, std::vector<double>* out) {
+    if (!PyObject_CheckBuffer(obj)) return 0;
+    Py_buffer view;
+    // Strides are asked for so that a non-contiguous exporter need not refuse.
+    if (PyObject_GetBuffer(obj, &view, PyBUF_RECORDS_RO) != 0) {
+        if (!PyErr_ExceptionMatches(PyExc_BufferError) && !PyErr_ExceptionMatches(PyExc_TypeError) &&
+            !PyErr_ExceptionMatches(PyExc_ValueError))
+            return -1;
+        PyErr_Clear();
+        return 0;
+    }
+    const bool doubles = view.ndim == 1 && view.itemsize == sizeof(double) &&
+                         is_native_double_format(view.format) &&
+                         PyBuffer_IsContiguous(&view, 'C') != 0;
+    if (doubles) {
+        const auto* first = static_cast<const double*>(view.buf);
+        try {
+            out->assign(first, first + view.len / Py_ssize_t(sizeof(double)));
+        } catch (...) {
+            PyBuffer_Release(&view);
+            throw;
+        }
+    }
+    PyBuffer_Release(&view);
+    return doubles ? 1 : 0;
+}
+
 }  // namespace
 
 bool convert(PyObject* obj, double* out) noexcept {
@@ -129,7 +171,10 @@ bool convert(PyObject* obj, Pair2* out) noexcept {
            convert(PyTuple_GET_ITEM(obj, 1), &(*out)[1]);
 }
 
-bool convert(PyObject* obj, std::vector<double>* out) { return convert_sequence(obj, out); }
+bool convert(PyObject* obj, std::vector<double>* out) {
+    const int copied = copy_double_buffer(obj, out);
+    return copied != 0 ? copied > 0 : convert_sequence(obj, out);
+}
 bool convert(PyObject* obj, std::vector<std::vector<double>>* out) { return convert_sequence(obj, out); }
 bool convert(PyObject* obj, std::vector<Pair2>* out) { return convert_sequence(obj, out); }
 
