@@ -1,0 +1,205 @@
+"""Hostile input against every entry point: a Hypothesis run in a child process, where a
+crash fails the test naming its input, and exact checks of re-entrant conversions."""
+import json
+import os
+import sys
+import textwrap
+
+import pytest
+
+import vok_math.vok_core as vc
+from conftest import SANITIZED, run_python
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+# Examples per unit of a table entry's weight, and calls per example.
+EXAMPLES_PER_WEIGHT = 8 if SANITIZED else 16
+CALLS_PER_EXAMPLE = 4
+
+HARNESS = textwrap.dedent("""
+    import collections, json, sys, warnings
+    sys.path.insert(0, {here!r})
+    warnings.simplefilter("ignore")
+    from hypothesis import HealthCheck, given, settings, strategies as st
+    import fuzz_calls as fc
+
+    log_file = open({log!r}, "w", buffering=1)
+    def log(*call):
+        log_file.write(fc.describe(*call)[:4000] + "\\n")
+        log_file.flush()
+
+    stats = collections.Counter()
+    for name, (_, weight) in fc.TABLE.items():
+        @settings(max_examples=weight * {per}, derandomize=True, database=None, deadline=None,
+                  suppress_health_check=list(HealthCheck))
+        @given(st.randoms(use_true_random=False))
+        def run(rng):
+            for _ in range({calls}):
+                stats[name + "|" + fc.one_call(rng, name, log)] += 1
+        run()
+    print(json.dumps(stats))
+""")
+
+# Entries taking arguments must see both outcomes, or the shapes drawn are off.
+BOTH_OUTCOMES = ["find_formula", "rotate_phase_n", "schrodinger_step_n", "simulate_pulses_n",
+                 "VOKPair", "VOKPair.from_values", "VOKPair.from_polar", "VOKPair.rotate_phase",
+                 "VOKPoint", "VOKPoint.conserves_tension", "VOKKnot", "VOKPair operators"]
+
+
+def test_hypothesis_fuzz_of_every_entry(tmp_path):
+    log = tmp_path / "calls.log"
+    code = HARNESS.format(here=HERE, log=str(log), per=EXAMPLES_PER_WEIGHT, calls=CALLS_PER_EXAMPLE)
+    out = run_python(code, timeout=600)
+    if out.returncode != 0:
+        lines = log.read_text().splitlines() if log.exists() else []
+        last = lines[-1] if lines else "<no call logged>"
+        pytest.fail(f"fuzz child exited {out.returncode} during:\n{last}\n"
+                    f"{out.stdout[-3000:]}\n{out.stderr[-6000:]}")
+    stats = json.loads(out.stdout.splitlines()[-1])
+    outcomes: dict[str, dict[str, int]] = {}
+    for key, n in stats.items():
+        name, outcome = key.split("|")
+        outcomes.setdefault(name, {})[outcome] = n
+    import fuzz_calls
+    assert set(outcomes) == set(fuzz_calls.TABLE)
+    for name in BOTH_OUTCOMES:
+        assert outcomes[name].get("ok", 0) > 0 and outcomes[name].get("error", 0) > 0, name
+    assert sum(stats.values()) >= 1500
+
+
+# ---- re-entrant conversion: a dunder that changes the container being read ----------------
+
+class Mutator:
+    """Converts to `value`; the first conversion also applies `action` to `victim`."""
+
+    def __init__(self, victim, action, value, refill):
+        self.victim, self.action, self.value, self.refill, self.fired = victim, action, value, refill, False
+
+    def _fire(self):
+        if not self.fired:
+            self.fired = True
+            v = self.victim
+            if self.action == "clear":
+                v.clear()
+            elif self.action == "grow":
+                v.extend(self.refill(k) for k in range(40))
+            elif self.action == "shrink":
+                del v[: len(v) // 2 + 1]
+            elif self.action == "replace":
+                v[:] = [self.refill(k) for k in range(3)]
+            elif self.action == "drop-self":
+                v.remove(self.slot)
+        return self.value
+
+    def __float__(self):
+        return float(self._fire())
+
+    def __index__(self):
+        return int(self._fire())
+
+
+def reference(seq, convert):
+    """What the converters promise: items read by index while the length is re-read."""
+    out, i = [], 0
+    while i < len(seq):
+        out.append(convert(seq[i]))
+        i += 1
+    return out
+
+
+def as_pair(t):
+    if type(t) is not tuple:
+        raise TypeError("not a tuple")
+    if len(t) != 2:
+        raise ValueError("wrong length")
+    return (float(t[0]), float(t[1]))
+
+
+ACTIONS = ["clear", "grow", "shrink", "replace", "drop-self"]
+
+
+def build(kind, action, position, value):
+    """A fresh argument of the given converter shape holding one Mutator at `position`."""
+    victim = []
+    if kind == "doubles":
+        victim.extend(float(k) + 0.25 for k in range(6))
+        m = Mutator(victim, action, value, lambda k: float(k) * 0.5)
+        victim[position] = m
+        m.slot = m
+    elif kind == "pairs":
+        victim.extend((float(k), -float(k)) for k in range(6))
+        m = Mutator(victim, action, value, lambda k: (float(k), 1.0))
+        m.slot = victim[position] = (m, 2.0)
+    elif kind == "columns":  # the dunder inside a column empties or changes the list of columns
+        victim.extend([0.0, 1.0, 2.0, float(k)] for k in range(3))
+        m = Mutator(victim, action, value, lambda k: [float(k), 1.0, 2.0, 3.0])
+        victim[position][1] = m
+        m.slot = victim[position]
+    return victim
+
+
+def convert_with_native(kind, seq):
+    if kind == "doubles":
+        return vc.rotate_phase_n([(1.0, 0.5)] * 64, seq)
+    if kind == "pairs":
+        return vc.rotate_phase_n(seq, [0.0] * 64)
+    return vc.find_formula(seq, [1.0, 3.0, 5.0, 7.0], max_complexity=3, beam_width=20)
+
+
+def convert_with_python(kind, seq):
+    if kind == "doubles":
+        return vc.rotate_phase_n([(1.0, 0.5)] * 64, reference(seq, float))
+    if kind == "pairs":
+        return vc.rotate_phase_n(reference(seq, as_pair), [0.0] * 64)
+    return vc.find_formula(reference(seq, lambda c: reference(c, float)), [1.0, 3.0, 5.0, 7.0],
+                           max_complexity=3, beam_width=20)
+
+
+def outcome(fn):
+    try:
+        result = fn()
+        return repr(result)
+    except Exception as e:  # the native side must fail exactly where the reference fails
+        return type(e).__name__
+
+
+@pytest.mark.parametrize("kind", ["doubles", "pairs", "columns"])
+@pytest.mark.parametrize("action", ACTIONS)
+def test_reentrant_mutation_gives_the_reference_result(kind, action):
+    for position in (0, 1, 2 if kind == "columns" else 5):
+        for value in (2.0, 3):  # through __float__, and through __index__ for an int
+            native = outcome(lambda: convert_with_native(kind, build(kind, action, position, value)))
+            python = outcome(lambda: convert_with_python(kind, build(kind, action, position, value)))
+            assert native == python, (kind, action, position, value)
+
+
+@pytest.mark.parametrize("holder, expected", [
+    ("pairs", 0), ("angles", 4), ("psi", 0), ("v", 4),
+    ("x_data", repr(vc.find_formula([[0.0, 1.0, 2.0, 3.0]], [], max_complexity=3, beam_width=10))),
+    ("y_data", repr(vc.find_formula([[0.0, 1.0, 2.0, 3.0]], [1.0, 1.0, 5.0, 7.0],
+                                    max_complexity=3, beam_width=10)))])
+def test_a_dunder_emptying_the_other_arguments(holder, expected):
+    # Arguments converted earlier are already native; later ones are read as they are now.
+    args = {"pairs": [(1.0, 2.0)] * 4, "angles": [0.5] * 4, "psi": [(1.0, 2.0)] * 4,
+            "v": [0.5] * 4, "x_data": [[0.0, 1.0, 2.0, 3.0]], "y_data": [1.0, 3.0, 5.0, 7.0]}
+
+    class Emptier:
+        def __float__(self):
+            for name, value in args.items():
+                if name != holder:
+                    value.clear()
+            return 1.0
+
+    if holder in ("pairs", "psi"):
+        args[holder][1] = (Emptier(), 2.0)
+    elif holder == "x_data":
+        args[holder][0][1] = Emptier()
+    else:
+        args[holder][1] = Emptier()
+    if holder in ("pairs", "angles"):
+        assert len(vc.rotate_phase_n(args["pairs"], args["angles"])) == expected
+    elif holder in ("psi", "v"):
+        assert len(vc.schrodinger_step_n(args["psi"], args["v"], 1.0, 1.0)) == expected
+    else:
+        r = vc.find_formula(args["x_data"], args["y_data"], max_complexity=3, beam_width=10)
+        assert repr(r) == expected
