@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "discover/rw_spinlock.hpp"
+
 namespace vok {
 namespace {
 
@@ -95,70 +97,76 @@ std::uint64_t hash_value(const Fingerprint& fp) noexcept {
 
 namespace {
 
-// Ten words compared at once: no call, no early exit to mispredict.
-inline bool same_words(const Fingerprint& a, const Fingerprint& b) noexcept {
-    std::uint64_t diff = 0;
-    for (std::size_t k = 0; k < a.words.size(); ++k)
-        diff |= static_cast<std::uint64_t>(a.words[k] ^ b.words[k]);
-    return diff == 0;
-}
-
-// Open addressing with linear probing. Tags (hash | 1; 0 = empty) give the home
-// slot and sit apart from the 80-byte keys, so a probe scans one dense array.
+// Open addressing with linear probing over one array of 48-byte slots: the
+// tag (hash | 1; 0 = empty) beside the five probe bit patterns that the ten
+// words encode, so a lookup usually costs a single cache miss.
 class FingerprintTable {
 public:
     bool insert(const Fingerprint& fp, std::uint64_t hash) {
-        if ((count_ + 1) * 4 > tags_.size() * 3) grow();
-        const std::uint64_t tag = hash | 1;
-        const std::size_t mask = tags_.size() - 1;
-        for (std::size_t i = tag & mask;; i = (i + 1) & mask) {
-            if (tags_[i] == 0) {
-                tags_[i] = tag;
-                keys_[i] = fp;
+        if ((count_ + 1) * 4 > slots_.size() * 3) grow();
+        const Slot key = pack(fp, hash | 1);
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = key.tag & mask;; i = (i + 1) & mask) {
+            Slot& s = slots_[i];
+            if (s.tag == 0) {
+                s = key;
                 ++count_;
                 return false;
             }
-            if (tags_[i] == tag && same_words(keys_[i], fp)) return true;
+            if (same(s, key)) return true;
         }
     }
     [[nodiscard]] std::size_t size() const noexcept { return count_; }
 
     // Starts loading the home slot of a hash. Safe from any thread: it reads
-    // only the published pointers, and a stale one merely prefetches nothing useful.
+    // only the published pointer and mask, and a stale pair merely prefetches
+    // something useless.
     void prefetch(std::uint64_t hash) const noexcept {
-        const std::uint64_t* tags = tags_view_.load(std::memory_order_relaxed);
-        if (tags == nullptr) return;
-        const std::size_t i = (hash | 1) & mask_view_.load(std::memory_order_relaxed);
-        const Fingerprint* keys = keys_view_.load(std::memory_order_relaxed);
-        __builtin_prefetch(tags + i);
-        __builtin_prefetch(keys + i);
-        __builtin_prefetch(reinterpret_cast<const char*>(keys + i) + 64);
+        const Slot* slots = slots_view_.load(std::memory_order_relaxed);
+        if (slots == nullptr) return;
+        const Slot* s = slots + ((hash | 1) & mask_view_.load(std::memory_order_relaxed));
+        __builtin_prefetch(s);
+        __builtin_prefetch(reinterpret_cast<const char*>(s) + sizeof(Slot) - 1);
     }
 
 private:
+    struct Slot {
+        std::uint64_t tag;
+        std::uint64_t bits[kProbeCount];
+    };
+
+    static Slot pack(const Fingerprint& fp, std::uint64_t tag) noexcept {
+        Slot s{tag, {}};
+        for (std::size_t k = 0; k < kProbeCount; ++k)
+            s.bits[k] = static_cast<std::uint64_t>(fp.words[2 * k]) << 32 |
+                        static_cast<std::uint64_t>(fp.words[2 * k + 1]);
+        return s;
+    }
+
+    // All six words at once: no call, no early exit to mispredict.
+    static bool same(const Slot& a, const Slot& b) noexcept {
+        std::uint64_t diff = a.tag ^ b.tag;
+        for (std::size_t k = 0; k < kProbeCount; ++k) diff |= a.bits[k] ^ b.bits[k];
+        return diff == 0;
+    }
+
     void grow() {
-        std::vector<std::uint64_t> old_tags(std::max<std::size_t>(16, tags_.size() * 2), 0);
-        std::vector<Fingerprint> old_keys(old_tags.size());
-        old_tags.swap(tags_);
-        old_keys.swap(keys_);
-        const std::size_t mask = tags_.size() - 1;
-        for (std::size_t j = 0; j < old_tags.size(); ++j) {
-            if (old_tags[j] == 0) continue;
-            std::size_t i = old_tags[j] & mask;
-            while (tags_[i] != 0) i = (i + 1) & mask;
-            tags_[i] = old_tags[j];
-            keys_[i] = old_keys[j];
+        std::vector<Slot> old(std::max<std::size_t>(16, slots_.size() * 2), Slot{0, {}});
+        old.swap(slots_);
+        const std::size_t mask = slots_.size() - 1;
+        for (const Slot& s : old) {
+            if (s.tag == 0) continue;
+            std::size_t i = s.tag & mask;
+            while (slots_[i].tag != 0) i = (i + 1) & mask;
+            slots_[i] = s;
         }
-        tags_view_.store(tags_.data(), std::memory_order_relaxed);
-        keys_view_.store(keys_.data(), std::memory_order_relaxed);
+        slots_view_.store(slots_.data(), std::memory_order_relaxed);
         mask_view_.store(mask, std::memory_order_relaxed);
     }
 
-    std::vector<std::uint64_t> tags_;
-    std::vector<Fingerprint> keys_;
+    std::vector<Slot> slots_;
     std::size_t count_ = 0;
-    std::atomic<const std::uint64_t*> tags_view_{nullptr};
-    std::atomic<const Fingerprint*> keys_view_{nullptr};
+    std::atomic<const Slot*> slots_view_{nullptr};
     std::atomic<std::size_t> mask_view_{0};
 };
 
@@ -166,7 +174,7 @@ private:
 
 // Cache-line aligned so two shards' locks never share a line.
 struct alignas(64) SeenSet::Shard {
-    mutable std::shared_mutex mutex;
+    mutable RwSpinLock mutex;
     FingerprintTable table;
 };
 
@@ -188,13 +196,13 @@ bool SeenSet::insert(const Fingerprint& fp) { return insert(fp, hash_value(fp));
 
 bool SeenSet::insert(const Fingerprint& fp, std::uint64_t h) {
     // High bits pick the shard, low bits the slot: the two stay independent.
-    Shard& shard = shards_[h >> shard_shift_];
+    Shard& shard = shards_[shard_of(h)];
     std::unique_lock lock(shard.mutex);
     return shard.table.insert(fp, h);
 }
 
 void SeenSet::prefetch(std::uint64_t hash) const noexcept {
-    shards_[hash >> shard_shift_].table.prefetch(hash);
+    shards_[shard_of(hash)].table.prefetch(hash);
 }
 
 std::size_t SeenSet::size() const {

@@ -56,6 +56,12 @@ public:
     // The same, with hash == hash_value(fp) computed beforehand (off this thread).
     bool insert(const Fingerprint& fp, std::uint64_t hash);
 
+    // The shard a fingerprint with this hash lives in. Equal fingerprints share
+    // a shard, so inserts into different shards never decide for each other.
+    [[nodiscard]] std::size_t shard_of(std::uint64_t hash) const noexcept {
+        return hash >> shard_shift_;
+    }
+
     // A hint that a fingerprint with this hash is about to be inserted: starts
     // loading its slot so a run of inserts overlaps their cache misses.
     void prefetch(std::uint64_t hash) const noexcept;

@@ -29,6 +29,10 @@ constexpr std::size_t kBlock = 128;
 // Rows every candidate gets before the bound is known; later runs double.
 constexpr std::size_t kFirstRun = 16;
 
+// Blocks in the first wave of the last pass; later waves double. Fixed, like
+// the blocks, so the bounds each wave starts from never depend on the workers.
+constexpr std::size_t kFirstWaveBlocks = 8;
+
 enum class State : std::uint8_t { Partial, NoValue, Pruned, Scored };
 
 // One candidate's scoring so far.
@@ -220,12 +224,13 @@ bool score_level_pruned(std::span<const Combination> candidates, const SearchPoo
         // Pass 3: the rest against the bound, in waves of growing length that
         // each start from the bound of the waves before; within a wave each
         // block tightens its own copy of it.
-        std::size_t wave_blocks = 1;
+        std::size_t wave_blocks = kFirstWaveBlocks;
         for (std::size_t start = 0; start < blocks; start += wave_blocks, wave_blocks *= 2) {
             const std::size_t wave_end = std::min(blocks, start + wave_blocks);
             const std::size_t lo = start * kBlock;
             const std::size_t hi = std::min(n, wave_end * kBlock);
-            if (!run_tasks(workers, wave_end - start, (hi - lo) * first, [&](std::size_t t) {
+            // Most of these stop within a few runs of rows.
+            if (!run_tasks(workers, wave_end - start, (hi - lo) * 4 * first, [&](std::size_t t) {
                     thread_local KeptErrors local;
                     local.reset(kept, keep);
                     const std::size_t b = (start + t) * kBlock;

@@ -62,9 +62,10 @@ public:
     std::optional<SearchResult> run();
 
 private:
+    enum class Verdict : std::uint8_t { NoFingerprint, Duplicate, New };
     struct Pending {
         Combination c;
-        bool has_fingerprint;
+        Verdict verdict;
         std::uint64_t hash;
         Fingerprint fp;
     };
@@ -79,7 +80,7 @@ private:
                        const std::function<void(std::size_t)>& body);
     void score_leaves();
     void generate(std::uint32_t a, std::uint32_t b, OpCode op, std::uint32_t size);
-    void flush_generated();
+    [[gnu::noinline]] void flush_generated();
     void expand_level();
     void update_best(std::span<const LevelScore> results);
     void extend_pool(std::span<const LevelScore> sorted, std::size_t keep);
@@ -96,7 +97,8 @@ private:
     std::vector<OpCode> binary_ops_;
     SeenSet seen_;
     SearchPool pool_;
-    std::vector<Pending> pending_;
+    std::vector<Pending> pending_ = std::vector<Pending>(kFingerprintBatch);
+    std::size_t n_pending_ = 0;
     std::vector<Combination> next_;
     std::optional<SearchResult> best_;  // a level's best gets its text at the end
     bool best_rendered_ = false;
@@ -162,43 +164,64 @@ void Driver::score_leaves() {
     for (std::size_t i = 0; i < leaves.size(); ++i) pool_.add_leaf(leaves[i], probes[i]);
 }
 
-void Driver::generate(std::uint32_t a, std::uint32_t b, OpCode op, std::uint32_t size) {
-    pending_.push_back({{a, b, op, size}, false, 0, {}});
-    if (pending_.size() == kFingerprintBatch) flush_generated();
+// The batch is sized once; only the combination is written here, the rest
+// by the fingerprinting tasks.
+inline void Driver::generate(std::uint32_t a, std::uint32_t b, OpCode op, std::uint32_t size) {
+    pending_[n_pending_++].c = {a, b, op, size};
+    if (n_pending_ == kFingerprintBatch) flush_generated();
 }
 
-// Fingerprints in parallel, then the duplicate test in generation order, so the
-// first candidate with given values is the one that stays.
+// Fingerprints in parallel, then the duplicate test, also in parallel without
+// changing its outcome: equal fingerprints always fall in the same shard, so
+// inserting each shard's candidates in generation order (one task per group
+// of shards) keeps the first of every set of equals, exactly as inserting the
+// whole batch in order would.
 void Driver::flush_generated() {
-    const std::size_t n = pending_.size();
+    const std::size_t n = n_pending_;
     if (n == 0) return;
     const std::size_t n_tasks = std::min(n, workers_.size() * 4);
     run_or_cancel(n_tasks, n * kProbeCount * 8, [&](std::size_t task) {
         for (std::size_t i = n * task / n_tasks; i < n * (task + 1) / n_tasks; ++i) {
             Pending& p = pending_[i];
             ProbeValues values;
-            p.has_fingerprint = combination_probes(pool_, p.c, values);
-            if (!p.has_fingerprint) continue;
+            p.verdict = combination_probes(pool_, p.c, values) ? Verdict::Duplicate
+                                                              : Verdict::NoFingerprint;
+            if (p.verdict == Verdict::NoFingerprint) continue;
             p.fp = fingerprint_of(values);
             p.hash = hash_value(p.fp);
         }
     });
+    const std::size_t groups = std::min(SeenSet::shard_count(), workers_.size() * 2);
+    run_or_cancel(groups, n * 32, [&](std::size_t group) {
+        auto mine = [&](std::size_t i) {
+            return pending_[i].verdict != Verdict::NoFingerprint &&
+                   seen_.shard_of(pending_[i].hash) % groups == group;
+        };
+        // Slots are requested a few inserts early so that their cache misses overlap.
+        std::size_t ahead = 0, requested = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            for (; ahead < n && requested < kPrefetchAhead; ++ahead) {
+                if (!mine(ahead)) continue;
+                seen_.prefetch(pending_[ahead].hash);
+                ++requested;
+            }
+            if (!mine(i)) continue;
+            --requested;
+            Pending& p = pending_[i];
+            if (!seen_.insert(p.fp, p.hash)) p.verdict = Verdict::New;
+        }
+    });
     SearchStats& s = stats();
     for (std::size_t i = 0; i < n; ++i) {
-        if (i + kPrefetchAhead < n && pending_[i + kPrefetchAhead].has_fingerprint)
-            seen_.prefetch(pending_[i + kPrefetchAhead].hash);
-        const Pending& p = pending_[i];
         ++s.generated;
         generation_tick();
-        if (!p.has_fingerprint) {
-            ++s.no_fingerprint;
-        } else if (seen_.insert(p.fp, p.hash)) {
-            ++s.duplicates;
-        } else {
-            next_.push_back(p.c);
+        switch (pending_[i].verdict) {
+            case Verdict::NoFingerprint: ++s.no_fingerprint; break;
+            case Verdict::Duplicate: ++s.duplicates; break;
+            case Verdict::New: next_.push_back(pending_[i].c); break;
         }
     }
-    pending_.clear();
+    n_pending_ = 0;
 }
 
 void Driver::expand_level() {
