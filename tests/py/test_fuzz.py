@@ -13,7 +13,7 @@ from conftest import SANITIZED, run_python
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 # Examples per unit of a table entry's weight, and calls per example.
-EXAMPLES_PER_WEIGHT = 8 if SANITIZED else 16
+EXAMPLES_PER_WEIGHT = 12 if SANITIZED else 16
 CALLS_PER_EXAMPLE = 4
 
 HARNESS = textwrap.dedent("""
