@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <memory>
 #include <vector>
 
 #include "discover/fingerprint.hpp"
@@ -26,6 +27,11 @@ constexpr std::uint64_t kGenerationPollStride = 1024;
 
 // Candidates fingerprinted together (in parallel) before their in-order insertion.
 constexpr std::size_t kFingerprintBatch = 4096;
+
+// The cost of fingerprinting and of inserting one candidate, counted in
+// operator applications on one row (the unit of run_tasks' work estimate).
+constexpr std::size_t kProbeWork = 16;
+constexpr std::size_t kInsertWork = 8;
 
 // Seen-set slots are requested this many inserts ahead of their use.
 constexpr std::size_t kPrefetchAhead = 8;
@@ -63,11 +69,12 @@ public:
 
 private:
     enum class Verdict : std::uint8_t { NoFingerprint, Duplicate, New };
+    // Left uninitialised when allocated: every field is written before it is read.
     struct Pending {
         Combination c;
         Verdict verdict;
         std::uint64_t hash;
-        Fingerprint fp;
+        ProbeValues values;
     };
 
     void poll();
@@ -97,8 +104,14 @@ private:
     std::vector<OpCode> binary_ops_;
     SeenSet seen_;
     SearchPool pool_;
-    std::vector<Pending> pending_ = std::vector<Pending>(kFingerprintBatch);
+    std::unique_ptr<Pending[]> pending_;  // kFingerprintBatch entries, reused
     std::size_t n_pending_ = 0;
+    // The entries [0, expanded_) of the pool have been combined among
+    // themselves, giving known_generated_ candidates, known_no_fingerprint_
+    // of them without a fingerprint.
+    std::size_t expanded_ = 0;
+    std::uint64_t known_generated_ = 0;
+    std::uint64_t known_no_fingerprint_ = 0;
     std::vector<Combination> next_;
     std::optional<SearchResult> best_;  // a level's best gets its text at the end
     bool best_rendered_ = false;
@@ -167,8 +180,9 @@ void Driver::score_leaves() {
 // The batch is sized once; only the combination is written here, the rest
 // by the fingerprinting tasks.
 inline void Driver::generate(std::uint32_t a, std::uint32_t b, OpCode op, std::uint32_t size) {
-    pending_[n_pending_++].c = {a, b, op, size};
     if (n_pending_ == kFingerprintBatch) flush_generated();
+    if (!pending_) pending_ = std::make_unique_for_overwrite<Pending[]>(kFingerprintBatch);
+    pending_[n_pending_++].c = {a, b, op, size};
 }
 
 // Fingerprints in parallel, then the duplicate test, also in parallel without
@@ -180,19 +194,18 @@ void Driver::flush_generated() {
     const std::size_t n = n_pending_;
     if (n == 0) return;
     const std::size_t n_tasks = std::min(n, workers_.size() * 4);
-    run_or_cancel(n_tasks, n * kProbeCount * 8, [&](std::size_t task) {
+    run_or_cancel(n_tasks, n * kProbeWork, [&](std::size_t task) {
         for (std::size_t i = n * task / n_tasks; i < n * (task + 1) / n_tasks; ++i) {
             Pending& p = pending_[i];
-            ProbeValues values;
-            p.verdict = combination_probes(pool_, p.c, values) ? Verdict::Duplicate
-                                                              : Verdict::NoFingerprint;
-            if (p.verdict == Verdict::NoFingerprint) continue;
-            p.fp = fingerprint_of(values);
-            p.hash = hash_value(p.fp);
+            p.verdict = combination_probes(pool_, p.c, p.values) ? Verdict::Duplicate
+                                                                : Verdict::NoFingerprint;
+            if (p.verdict == Verdict::Duplicate) p.hash = hash_value(fingerprint_of(p.values));
         }
     });
-    const std::size_t groups = std::min(SeenSet::shard_count(), workers_.size() * 2);
-    run_or_cancel(groups, n * 32, [&](std::size_t group) {
+    // Each group scans the whole batch: worth it only for a full one.
+    const std::size_t groups =
+        n < kFingerprintBatch ? 1 : std::min(SeenSet::shard_count(), workers_.size() * 2);
+    run_or_cancel(groups, n * kInsertWork, [&](std::size_t group) {
         auto mine = [&](std::size_t i) {
             return pending_[i].verdict != Verdict::NoFingerprint &&
                    seen_.shard_of(pending_[i].hash) % groups == group;
@@ -208,7 +221,7 @@ void Driver::flush_generated() {
             if (!mine(i)) continue;
             --requested;
             Pending& p = pending_[i];
-            if (!seen_.insert(p.fp, p.hash)) p.verdict = Verdict::New;
+            if (!seen_.insert(fingerprint_of(p.values), p.hash)) p.verdict = Verdict::New;
         }
     });
     SearchStats& s = stats();
@@ -225,14 +238,25 @@ void Driver::flush_generated() {
 }
 
 void Driver::expand_level() {
+    // Every combination among the entries of the previous level's pool was
+    // built at that level: its fingerprint is in the seen set, or it has none.
+    // Built again it could only be dropped, so it is counted, not built.
+    SearchStats& s = stats();
+    s.generated += known_generated_;
+    s.no_fingerprint += known_no_fingerprint_;
+    s.duplicates += known_generated_ - known_no_fingerprint_;
+    const std::uint64_t generated_before = s.generated;
+    const std::uint64_t no_fingerprint_before = s.no_fingerprint;
+
     const std::size_t n = pool_.size();
+    const std::uint32_t first_new = static_cast<std::uint32_t>(expanded_);
     std::vector<std::uint32_t> size(n);
     std::uint32_t max_size = 0;
     for (std::size_t i = 0; i < n; ++i) {
         size[i] = static_cast<std::uint32_t>(pool_[i].expr.tokens.size());
         max_size = std::max(max_size, size[i]);
     }
-    for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t i = first_new; i < n; ++i)
         for (const OpCode op : unary_ops_)
             generate(static_cast<std::uint32_t>(i), 0, op, size[i] + 1);
 
@@ -248,7 +272,7 @@ void Driver::expand_level() {
             if (builds_swapped(op)) generate(j, i, op, size[i] + size[j] + 1);
         }
     };
-    for (std::uint32_t i = 0; i < n; ++i) {
+    for (std::uint32_t i = first_new; i < n; ++i) {
         if (config_.max_complexity <= size[i]) continue;
         const std::uint64_t room = config_.max_complexity - size[i];  // partner needs fewer tokens
         if (room > max_size) {
@@ -261,6 +285,9 @@ void Driver::expand_level() {
         }
     }
     flush_generated();
+    known_generated_ += s.generated - generated_before;
+    known_no_fingerprint_ += s.no_fingerprint - no_fingerprint_before;
+    expanded_ = n;
 }
 
 // Plain less-than in order: the earliest of equal errors wins.
