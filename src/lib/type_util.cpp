@@ -15,7 +15,11 @@ std::string class_doc(const char* name, const char* signature, const char* body)
 }
 
 PyTypeObject* create_type(PyType_Spec* spec) noexcept {
-    return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(spec));
+    PyObject* type = PyType_FromSpec(spec);
+    // CPython 3.11 can fail an allocation in here without setting an error;
+    // a NULL return must carry one.
+    if (!type && !PyErr_Occurred()) PyErr_NoMemory();
+    return reinterpret_cast<PyTypeObject*>(type);
 }
 
 }  // namespace py
