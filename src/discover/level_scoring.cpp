@@ -139,8 +139,8 @@ private:
     std::vector<double> heap_;
 };
 
-// The `keep` candidates still partial with the smallest error so far, ties
-// by index, NaN last: the likeliest members of the kept part.
+// The `keep` candidates still partial with the smallest error so far, in
+// that order (ties by index, NaN last): the likeliest members of the kept part.
 std::vector<std::uint32_t> most_promising(std::span<const Combination> candidates,
                                           std::span<const Progress> progress, const Scorer& scorer,
                                           std::size_t keep) {
@@ -150,11 +150,10 @@ std::vector<std::uint32_t> most_promising(std::span<const Combination> candidate
         const double e = scorer.error(candidates[i], progress[i].sum);
         keyed.emplace_back(std::isnan(e) ? kInf : e, i);
     }
-    if (keyed.size() > keep) {
-        std::nth_element(keyed.begin(), keyed.begin() + static_cast<std::ptrdiff_t>(keep),
-                         keyed.end());
-        keyed.resize(keep);
-    }
+    const std::size_t take = std::min(keep, keyed.size());
+    std::partial_sort(keyed.begin(), keyed.begin() + static_cast<std::ptrdiff_t>(take),
+                      keyed.end());
+    keyed.resize(take);
     std::vector<std::uint32_t> chosen;
     chosen.reserve(keyed.size());
     for (const auto& k : keyed) chosen.push_back(k.second);
@@ -204,22 +203,36 @@ bool score_level_pruned(std::span<const Combination> candidates, const SearchPoo
     if (pruning) {
         for (std::uint32_t i = 0; i < n; ++i)
             if (progress[i].state == State::Scored) collect(i);
-        // Pass 2: the most promising in full, for a bound.
-        const std::vector<std::uint32_t> chosen = most_promising(candidates, progress, scorer, 2 * keep);
-        if (!run_tasks(workers, (chosen.size() + kBlock - 1) / kBlock, chosen.size() * rows,
-                       [&](std::size_t b) {
-                           const std::size_t end = std::min(chosen.size(), (b + 1) * kBlock);
-                           for (std::size_t k = b * kBlock; k < end; ++k)
-                               scorer.advance(candidates[chosen[k]], progress[chosen[k]], rows, kInf);
-                       },
-                       control))
-            return false;
+        // Pass 2: the most promising, the first `keep` of them in full for a
+        // bound, then as many again against it (a margin for those that turn
+        // out to have no value on some row).
+        const std::vector<std::uint32_t> chosen =
+            most_promising(candidates, progress, scorer, 2 * keep);
         std::vector<bool> chosen_mark(n);
-        for (const std::uint32_t i : chosen) {
-            chosen_mark[i] = true;
-            if (progress[i].state == State::Scored) collect(i);
+        for (std::size_t half = 0; half < 2; ++half) {
+            const std::span<const std::uint32_t> part =
+                std::span(chosen).subspan(std::min(chosen.size(), half * keep))
+                    .first(std::min(keep, chosen.size() - std::min(chosen.size(), half * keep)));
+            if (!run_tasks(workers, (part.size() + kBlock - 1) / kBlock, part.size() * rows,
+                           [&](std::size_t b) {
+                               thread_local KeptErrors local;
+                               local.reset(kept, half == 0 ? SIZE_MAX : keep);
+                               const std::size_t end = std::min(part.size(), (b + 1) * kBlock);
+                               for (std::size_t k = b * kBlock; k < end; ++k) {
+                                   Progress& p = progress[part[k]];
+                                   scorer.advance(candidates[part[k]], p, rows, local.bound());
+                                   if (p.state == State::Scored)
+                                       local.add(scorer.error(candidates[part[k]], p.sum));
+                               }
+                           },
+                           control))
+                return false;
+            for (const std::uint32_t i : part) {
+                chosen_mark[i] = true;
+                if (progress[i].state == State::Scored) collect(i);
+            }
+            (void)keep_smallest(kept, keep);
         }
-        (void)keep_smallest(kept, keep);
 
         // Pass 3: the rest against the bound, in waves of growing length that
         // each start from the bound of the waves before; within a wave each
