@@ -127,18 +127,32 @@ def small_search(x=X, y=Y, **kw):
     return vc.find_formula(x, y, **kw)
 
 
+class Entered:
+    """The last argument converted: once it is read, the search itself is running."""
+    inside = False
+
+    def __float__(self):
+        Entered.inside = True
+        return 0.001
+
+
+XS = [0.01 * i for i in range(40)]
+YS = [x ** 1.7 for x in XS]
+ENTERED = Entered()
+
+
 def interrupted_search():
-    # An alarm a millisecond into a search of several levels: its handler's exception
-    # cancels the search between levels (or, if early, interrupts the conversion).
-    xs = [0.01 * i for i in range(40)]
+    # An alarm 0.2 ms into a search that takes tens of milliseconds: its handler's
+    # exception cancels the search at the next poll. True when it did.
+    Entered.inside = False
     try:
-        signal.setitimer(signal.ITIMER_REAL, 0.001)
+        signal.setitimer(signal.ITIMER_REAL, 0.0002)
         try:
-            vc.find_formula([xs], [x ** 1.7 for x in xs], max_complexity=6, beam_width=400)
+            vc.find_formula([XS], YS, 8, 2000, 1e-10, True, True, ENTERED)
         finally:
             signal.setitimer(signal.ITIMER_REAL, 0)
-    except _Stop:
-        return True
+    except _Stop as stop:
+        return stop.args == (True,)
     return False
 
 
@@ -215,14 +229,14 @@ CASES = {
 }
 
 WATCHED = [X, Y, X[0], RAGGED, FLAT, TEXT, BAD_ITEM, X_BAD, Y_BAD, NEG, TOO_BIG, PAIRS, PAIRS_BAD,
-           ANGLES, POINT, KNOT, PAIR, RESULT, RAISES, vc, vc.VOKPair, vc.VOKPoint, vc.VOKKnot,
+           ANGLES, POINT, KNOT, PAIR, RESULT, RAISES, XS, YS, ENTERED, vc, vc.VOKPair, vc.VOKPoint, vc.VOKKnot,
            vc.PySearchResult, Raises]
 
 
 @pytest.fixture(scope="module", autouse=True)
 def alarm_raises():
     def handler(*_):
-        raise _Stop()
+        raise _Stop(Entered.inside)
     old = signal.signal(signal.SIGALRM, handler)
     yield
     signal.signal(signal.SIGALRM, old)
@@ -238,7 +252,7 @@ def test_panic_exception_type_is_not_leaked():
 
 
 def test_the_alarm_cancels_searches(alarm_raises):
-    assert sum(interrupted_search() for _ in range(20)) >= 10
+    assert sum(interrupted_search() for _ in range(20)) >= 15
 
 
 @pytest.mark.parametrize("leak, counter", [
