@@ -10,9 +10,7 @@ namespace {
 
 // Per-thread buffers: evaluating a combination allocates nothing once they exist.
 struct Workspace {
-    ColumnEvaluator eval;
-    double a[kRowChunk];
-    double b[kRowChunk];
+    RowScratch scratch;
     double out[kRowChunk];
 };
 
@@ -54,10 +52,10 @@ bool combination_probes(const SearchPool& pool, const Combination& c,
 const double* combination_run(const SearchPool& pool, const Combination& c, std::size_t begin,
                               std::size_t n) {
     Workspace& ws = workspace();
-    const double* a = pool.rows_of(c.a, begin, n, ws.a, ws.eval);
+    const double* a = pool.rows_of(c.a, begin, n, ws.scratch, 0);
     if (a == nullptr) return nullptr;
     if (arity(c.op) == 1) return apply_unary_rows(c.op, a, ws.out, n) ? ws.out : nullptr;
-    const double* b = pool.rows_of(c.b, begin, n, ws.b, ws.eval);
+    const double* b = pool.rows_of(c.b, begin, n, ws.scratch, 1);
     if (b == nullptr) return nullptr;
     return apply_binary_rows(c.op, a, b, ws.out, n) ? ws.out : nullptr;
 }

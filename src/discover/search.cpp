@@ -36,10 +36,6 @@ constexpr std::size_t kInsertWork = 8;
 // Seen-set slots are requested this many inserts ahead of their use.
 constexpr std::size_t kPrefetchAhead = 8;
 
-// Stored row values of pool entries stay under this; later entries are
-// evaluated from their programs, so memory stays bounded at any row count.
-constexpr std::size_t kRowStoreBytes = std::size_t{256} << 20;
-
 bool builds_swapped(OpCode op) {
     return op == OpCode::Sub || op == OpCode::Div || op == OpCode::Vok;
 }
@@ -51,7 +47,7 @@ public:
         : x_cols_(x_cols), y_(y), n_vars_(n_vars), config_(config), control_(control),
           workers_(control != nullptr && control->pool != nullptr ? *control->pool
                                                                   : ThreadPool::global()),
-          pool_(x_cols, kRowStoreBytes) {
+          pool_(x_cols, control != nullptr ? control->row_store_bytes : kRowStoreBytes) {
         unary_ops_ = {OpCode::Neg, OpCode::Inv, OpCode::Exp, OpCode::Ln, OpCode::Sqrt};
         if (config.use_trig) unary_ops_.insert(unary_ops_.end(), {OpCode::Sin, OpCode::Cos});
         binary_ops_ = {OpCode::Add, OpCode::Sub, OpCode::Mul, OpCode::Div};
@@ -325,6 +321,10 @@ void Driver::extend_pool(std::span<const LevelScore> sorted, std::size_t keep) {
         const Combination& c = next_[sorted[k].index];
         PoolEntry& e = added[k];
         e.expr = combination_expr(pool_, c, n_vars_);
+        e.combined = true;
+        e.op = c.op;
+        e.left = c.a;
+        e.right = c.b;
         (void)combination_probes(pool_, c, e.probes);  // it has a fingerprint
         // A kept result evaluated on every row; storage left unused otherwise
         // only costs the fallback to its program.

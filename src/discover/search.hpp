@@ -22,6 +22,10 @@ struct SearchConfig {
     bool use_vok = true;
 };
 
+// Memory for stored row values in a search: with the rest of a default search
+// over 100 000 rows it stays well under 1 GiB.
+inline constexpr std::size_t kRowStoreBytes = std::size_t{512} << 20;
+
 // Counters of one search, for benchmarks and tests.
 struct SearchStats {
     std::uint64_t levels = 0;         // scored levels, the leaves included
@@ -44,6 +48,9 @@ struct SearchControl {
     std::function<bool()> keep_going;
     std::chrono::milliseconds poll_period{50};
     ThreadPool* pool = nullptr;  // null: the process-wide pool
+    // Bound on the stored row values of the search's pool entries; past it
+    // entries are computed from those they were built from. Speed only.
+    std::size_t row_store_bytes = kRowStoreBytes;
     SearchStats stats;           // filled in by the search
 };
 

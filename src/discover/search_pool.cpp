@@ -32,12 +32,27 @@ void SearchPool::add_leaf(const Expr& leaf, const ProbeValues& probes) {
     entries_.push_back(std::move(entry));
 }
 
-const double* SearchPool::rows_of(std::size_t i, std::size_t begin, std::size_t n, double* buf,
-                                  ColumnEvaluator& eval) const {
+double* RowScratch::at_depth(std::size_t depth) {
+    while (runs_.size() <= depth) runs_.push_back(std::make_unique_for_overwrite<double[]>(kRowChunk));
+    return runs_[depth].get();
+}
+
+const double* SearchPool::rows_of(std::size_t i, std::size_t begin, std::size_t n,
+                                  RowScratch& scratch, std::size_t depth) const {
     const PoolEntry& e = entries_[i];
     if (e.no_value) return nullptr;
     if (e.rows != nullptr) return e.rows + begin;
-    return eval.run(e.expr.tokens, x_cols_, {}, begin, n, buf) ? buf : nullptr;
+    double* out = scratch.at_depth(depth);
+    if (!e.combined)
+        return scratch.eval.run(e.expr.tokens, x_cols_, {}, begin, n, out) ? out : nullptr;
+    // The left operand's temporaries are dead once it is computed, so the
+    // right one may reuse every depth past the left's own.
+    const double* a = rows_of(e.left, begin, n, scratch, depth + 1);
+    if (a == nullptr) return nullptr;
+    if (arity(e.op) == 1) return apply_unary_rows(e.op, a, out, n) ? out : nullptr;
+    const double* b = rows_of(e.right, begin, n, scratch, depth + 2);
+    if (b == nullptr) return nullptr;
+    return apply_binary_rows(e.op, a, b, out, n) ? out : nullptr;
 }
 
 }  // namespace vok

@@ -22,12 +22,29 @@ struct PoolEntry {
     ProbeValues probes{};
     const double* rows = nullptr;  // one value per sample row; null when not stored
     bool no_value = false;         // some sample row has no value
+    // How a combined entry was built: op over entries left (and right), all
+    // earlier in the pool. Its values are that operator over theirs.
+    bool combined = false;
+    OpCode op = OpCode::Neg;
+    std::uint32_t left = 0;
+    std::uint32_t right = 0;
+};
+
+// One thread's buffers for SearchPool::rows_of: a run of rows per nesting
+// depth, kept between calls so evaluation does not allocate once warm.
+class RowScratch {
+public:
+    [[nodiscard]] double* at_depth(std::size_t depth);
+    ColumnEvaluator eval;
+
+private:
+    std::vector<std::unique_ptr<double[]>> runs_;
 };
 
 class SearchPool {
 public:
     // Row values are stored while they fit in budget_bytes; later entries are
-    // evaluated from their programs when needed.
+    // computed from the entries they were built from when needed.
     SearchPool(std::span<const Column> x_cols, std::size_t budget_bytes);
 
     [[nodiscard]] std::size_t size() const noexcept { return entries_.size(); }
@@ -45,9 +62,11 @@ public:
     void add(PoolEntry entry) { entries_.push_back(std::move(entry)); }
 
     // Entry i's values on rows [begin, begin + n), n <= kRowChunk: the stored
-    // values, or buf filled by evaluating the program. Null when a row has no value.
+    // values, or computed into scratch.at_depth(depth) from the entries it was
+    // built from (whose smaller programs are likelier to be stored), deeper
+    // depths serving as their buffers. Null when a row has no value.
     [[nodiscard]] const double* rows_of(std::size_t i, std::size_t begin, std::size_t n,
-                                        double* buf, ColumnEvaluator& eval) const;
+                                        RowScratch& scratch, std::size_t depth = 0) const;
 
 private:
     std::span<const Column> x_cols_;
