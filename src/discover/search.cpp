@@ -18,12 +18,10 @@
 #include "discover/combination.hpp"
 #include "discover/level_scoring.hpp"
 #include "discover/search_pool.hpp"
+#include "discover/search_steering.hpp"
 
 namespace vok {
 namespace {
-
-// Candidates generated between two looks at the clock.
-constexpr std::uint64_t kGenerationPollStride = 1024;
 
 // Candidates fingerprinted together (in parallel) before their in-order insertion.
 constexpr std::size_t kFingerprintBatch = 4096;
@@ -44,22 +42,9 @@ class Driver {
 public:
     Driver(std::span<const Column> x_cols, std::span<const double> y, std::uint64_t n_vars,
            const SearchConfig& config, SearchControl* control)
-        : x_cols_(x_cols), y_(y), n_vars_(n_vars), config_(config), control_(control),
-          workers_(control != nullptr && control->pool != nullptr ? *control->pool
-                                                                  : ThreadPool::global()),
-          pool_(x_cols, control != nullptr ? control->row_store_bytes : kRowStoreBytes) {
-        unary_ops_ = {OpCode::Neg, OpCode::Inv, OpCode::Exp, OpCode::Ln, OpCode::Sqrt};
-        if (config.use_trig) unary_ops_.insert(unary_ops_.end(), {OpCode::Sin, OpCode::Cos});
-        binary_ops_ = {OpCode::Add, OpCode::Sub, OpCode::Mul, OpCode::Div};
-        if (config.use_vok) binary_ops_.push_back(OpCode::Vok);
-        if (control != nullptr && control->keep_going) {
-            batch_control_.cancel = &cancel_;
-            // Forwarded, not copied: a stateful callback must see every poll.
-            batch_control_.wait_hook = [control] { return control->keep_going(); };
-            batch_control_.poll_period = control->poll_period;
-        }
-        last_poll_ = std::chrono::steady_clock::now();
-    }
+        : x_cols_(x_cols), y_(y), n_vars_(n_vars), config_(config), steering_(control),
+          workers_(steering_.workers()), ops_(operator_lists(config)),
+          pool_(x_cols, control != nullptr ? control->row_store_bytes : kRowStoreBytes) {}
 
     std::optional<SearchResult> run();
 
@@ -73,12 +58,6 @@ private:
         ProbeValues values;
     };
 
-    void poll();
-    void poll_now();
-    void generation_tick();
-    const BatchControl* batch_control() const {
-        return batch_control_.wait_hook ? &batch_control_ : nullptr;
-    }
     void run_or_cancel(std::size_t n_tasks, std::size_t work,
                        const std::function<void(std::size_t)>& body);
     void score_leaves();
@@ -88,16 +67,15 @@ private:
     void update_best(std::span<const LevelScore> results);
     void extend_pool(std::span<const LevelScore> sorted, std::size_t keep);
     bool reached_goal() const { return best_ && best_->error <= config_.precision_goal; }
-    SearchStats& stats() { return control_ != nullptr ? control_->stats : local_stats_; }
+    SearchStats& stats() { return steering_.stats(); }
 
     std::span<const Column> x_cols_;
     std::span<const double> y_;
     std::uint64_t n_vars_;
     const SearchConfig& config_;
-    SearchControl* control_;
+    SearchSteering steering_;
     ThreadPool& workers_;
-    std::vector<OpCode> unary_ops_;
-    std::vector<OpCode> binary_ops_;
+    OperatorLists ops_;
     SeenSet seen_;
     SearchPool pool_;
     std::unique_ptr<Pending[]> pending_;  // kFingerprintBatch entries, reused
@@ -111,30 +89,11 @@ private:
     std::vector<Combination> next_;
     std::optional<SearchResult> best_;  // a level's best gets its text at the end
     bool best_rendered_ = false;
-    std::atomic<bool> cancel_{false};
-    BatchControl batch_control_;
-    SearchStats local_stats_;
-    std::chrono::steady_clock::time_point last_poll_;
 };
-
-void Driver::poll_now() {
-    last_poll_ = std::chrono::steady_clock::now();
-    if (!control_->keep_going()) throw SearchCancelled{};
-}
-
-void Driver::poll() {
-    if (control_ != nullptr && control_->keep_going) poll_now();
-}
-
-void Driver::generation_tick() {
-    if (control_ == nullptr || !control_->keep_going) return;
-    if (stats().generated % kGenerationPollStride != 0) return;
-    if (std::chrono::steady_clock::now() - last_poll_ >= control_->poll_period) poll_now();
-}
 
 void Driver::run_or_cancel(std::size_t n_tasks, std::size_t work,
                            const std::function<void(std::size_t)>& body) {
-    if (!run_tasks(workers_, n_tasks, work, body, batch_control())) throw SearchCancelled{};
+    if (!run_tasks(workers_, n_tasks, work, body, steering_.batch_control())) throw SearchCancelled{};
 }
 
 // The leaves go through the plain path: a handful of one-token programs.
@@ -143,7 +102,7 @@ void Driver::score_leaves() {
     std::vector<ProbeValues> probes;
     auto admit = [&](Expr leaf) {
         ++stats().generated;
-        generation_tick();
+        steering_.generation_tick();
         const std::optional<ProbeValues> values = probe_values(leaf, n_vars_, {});
         if (!values) {
             ++stats().no_fingerprint;
@@ -223,7 +182,7 @@ void Driver::flush_generated() {
     SearchStats& s = stats();
     for (std::size_t i = 0; i < n; ++i) {
         ++s.generated;
-        generation_tick();
+        steering_.generation_tick();
         switch (pending_[i].verdict) {
             case Verdict::NoFingerprint: ++s.no_fingerprint; break;
             case Verdict::Duplicate: ++s.duplicates; break;
@@ -253,7 +212,7 @@ void Driver::expand_level() {
         max_size = std::max(max_size, size[i]);
     }
     for (std::size_t i = first_new; i < n; ++i)
-        for (const OpCode op : unary_ops_)
+        for (const OpCode op : ops_.unary)
             generate(static_cast<std::uint32_t>(i), 0, op, size[i] + 1);
 
     // smaller[s]: the entries with fewer than s tokens, in pool order. The pair
@@ -263,7 +222,7 @@ void Driver::expand_level() {
         for (std::size_t j = 0; j < n; ++j)
             if (size[j] < s) smaller[s].push_back(static_cast<std::uint32_t>(j));
     auto pair = [&](std::uint32_t i, std::uint32_t j) {
-        for (const OpCode op : binary_ops_) {
+        for (const OpCode op : ops_.binary) {
             generate(i, j, op, size[i] + size[j] + 1);
             if (builds_swapped(op)) generate(j, i, op, size[i] + size[j] + 1);
         }
@@ -342,13 +301,13 @@ std::optional<SearchResult> Driver::run() {
     const std::size_t keep =
         static_cast<std::size_t>(std::clamp<std::uint64_t>(config_.beam_width / 4, 1, SIZE_MAX));
     for (std::uint64_t level = 1; level < config_.max_complexity; ++level) {
-        poll();
+        steering_.poll();
         next_.clear();
         expand_level();
         if (next_.empty()) break;
         LevelCounts counts;
         if (!score_level_pruned(next_, pool_, y_, config_.complexity_penalty, keep, workers_,
-                                batch_control(), results, counts))
+                                steering_.batch_control(), results, counts))
             throw SearchCancelled{};
         SearchStats& s = stats();
         ++s.levels;

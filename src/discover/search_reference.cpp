@@ -9,82 +9,43 @@
 #include <vector>
 
 #include "discover/fingerprint.hpp"
+#include "discover/search_steering.hpp"
 
 namespace vok {
 namespace {
-
-// Candidates generated between two looks at the clock.
-constexpr std::uint64_t kGenerationPollStride = 1024;
 
 class Driver {
 public:
     Driver(std::span<const Column> x_cols, std::span<const double> y, std::uint64_t n_vars,
            const SearchConfig& config, SearchControl* control)
-        : x_cols_(x_cols), y_(y), n_vars_(n_vars), config_(config), control_(control),
-          pool_(control != nullptr && control->pool != nullptr ? *control->pool
-                                                               : ThreadPool::global()) {
-        unary_ops_ = {OpCode::Neg, OpCode::Inv, OpCode::Exp, OpCode::Ln, OpCode::Sqrt};
-        if (config.use_trig) unary_ops_.insert(unary_ops_.end(), {OpCode::Sin, OpCode::Cos});
-        binary_ops_ = {OpCode::Add, OpCode::Sub, OpCode::Mul, OpCode::Div};
-        if (config.use_vok) binary_ops_.push_back(OpCode::Vok);
-        if (control != nullptr && control->keep_going) {
-            batch_control_.cancel = &cancel_;
-            // Forwarded, not copied: a stateful callback must see every poll.
-            batch_control_.wait_hook = [control] { return control->keep_going(); };
-            batch_control_.poll_period = control->poll_period;
-        }
-        last_poll_ = std::chrono::steady_clock::now();
-    }
+        : x_cols_(x_cols), y_(y), n_vars_(n_vars), config_(config), steering_(control),
+          ops_(operator_lists(config)) {}
 
     std::optional<SearchResult> run();
 
 private:
-    void poll();
-    void poll_now();
-    void generation_tick();
     void admit_scratch(std::vector<Expr>& into);
     void expand_level(std::vector<Expr>& next);
     std::vector<SearchResult> score(std::span<const Expr> candidates);
     bool reached_goal() const { return best_ && best_->error <= config_.precision_goal; }
-    SearchStats& stats() { return control_ != nullptr ? control_->stats : local_stats_; }
+    SearchStats& stats() { return steering_.stats(); }
 
     std::span<const Column> x_cols_;
     std::span<const double> y_;
     std::uint64_t n_vars_;
     const SearchConfig& config_;
-    SearchControl* control_;
-    ThreadPool& pool_;
-    std::vector<OpCode> unary_ops_;
-    std::vector<OpCode> binary_ops_;
+    SearchSteering steering_;
+    OperatorLists ops_;
     SeenSet seen_;
     std::vector<Expr> pool_exprs_;
     std::optional<SearchResult> best_;
     Expr scratch_;  // candidate under construction, reused so duplicates cost no allocation
-    std::atomic<bool> cancel_{false};
-    BatchControl batch_control_;
-    SearchStats local_stats_;
-    std::chrono::steady_clock::time_point last_poll_;
 };
-
-void Driver::poll_now() {
-    last_poll_ = std::chrono::steady_clock::now();
-    if (!control_->keep_going()) throw SearchCancelled{};
-}
-
-void Driver::poll() {
-    if (control_ != nullptr && control_->keep_going) poll_now();
-}
-
-void Driver::generation_tick() {
-    if (control_ == nullptr || !control_->keep_going) return;
-    if (stats().generated % kGenerationPollStride != 0) return;
-    if (std::chrono::steady_clock::now() - last_poll_ >= control_->poll_period) poll_now();
-}
 
 // The duplicate test: the first candidate with a given fingerprint stays.
 void Driver::admit_scratch(std::vector<Expr>& into) {
     ++stats().generated;
-    generation_tick();
+    steering_.generation_tick();
     const std::optional<Fingerprint> fp = fingerprint(scratch_, n_vars_, {});
     if (!fp) {
         ++stats().no_fingerprint;
@@ -101,7 +62,7 @@ void Driver::expand_level(std::vector<Expr>& next) {
     const std::span<const Expr> pool = pool_exprs_;
     scratch_.n_vars = n_vars_;
     for (const Expr& e : pool) {
-        for (const OpCode op : unary_ops_) {
+        for (const OpCode op : ops_.unary) {
             scratch_.tokens.assign(e.tokens.begin(), e.tokens.end());
             scratch_.tokens.push_back(Token::oper(op));
             admit_scratch(next);
@@ -119,7 +80,7 @@ void Driver::expand_level(std::vector<Expr>& next) {
             const Expr& b = pool[j];
             // Size test first: most pairs of a late pool are too large to combine.
             if (a.tokens.size() + b.tokens.size() >= config_.max_complexity) continue;
-            for (const OpCode op : binary_ops_) {
+            for (const OpCode op : ops_.binary) {
                 combine(a, b, op);
                 if (op == OpCode::Sub || op == OpCode::Div || op == OpCode::Vok) combine(b, a, op);
             }
@@ -128,8 +89,8 @@ void Driver::expand_level(std::vector<Expr>& next) {
 }
 
 std::vector<SearchResult> Driver::score(std::span<const Expr> candidates) {
-    const BatchControl* control = batch_control_.wait_hook ? &batch_control_ : nullptr;
-    std::vector<SearchResult> results = score_level(candidates, x_cols_, y_, config_, pool_, control);
+    std::vector<SearchResult> results = score_level(candidates, x_cols_, y_, config_,
+                                                    steering_.workers(), steering_.batch_control());
     SearchStats& s = stats();
     ++s.levels;
     s.scored += candidates.size();
@@ -166,7 +127,7 @@ std::optional<SearchResult> Driver::run() {
 
     std::vector<Expr> next;
     for (std::uint64_t level = 1; level < config_.max_complexity; ++level) {
-        poll();
+        steering_.poll();
         next.clear();
         expand_level(next);
         if (next.empty()) return std::move(best_);
