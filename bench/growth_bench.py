@@ -34,7 +34,8 @@ print(json.dumps({"rows": rows, "seconds": best, "peak_bytes": peak,
 
 
 def run(rows, repeats, workers=None):
-    env = dict(os.environ)
+    # numpy's BLAS threads would otherwise spin beside the workers being timed.
+    env = dict(os.environ, OPENBLAS_NUM_THREADS="1", OMP_NUM_THREADS="1")
     if workers is not None:
         env["RAYON_NUM_THREADS"] = str(workers)
     out = subprocess.run([sys.executable, "-c", CHILD, str(rows), str(repeats)], env=env,

@@ -20,11 +20,11 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // Below this many row evaluations a batch runs on the calling thread: waking
 // the workers would cost more than the work.
-constexpr std::size_t kInlineWork = std::size_t{1} << 15;
+constexpr std::size_t kInlineWork = std::size_t{1} << 13;
 
 // Candidates per task. Fixed, not derived from the worker count, so which
 // candidates are stopped early (and the counters) never depend on it.
-constexpr std::size_t kBlock = 128;
+constexpr std::size_t kBlock = 64;
 
 // Rows every candidate gets before the bound is known; later runs double.
 constexpr std::size_t kFirstRun = 16;
