@@ -22,6 +22,10 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 // the workers would cost more than the work.
 constexpr std::size_t kInlineWork = std::size_t{1} << 13;
 
+// Row evaluations that pruning must be able to save before a level is scored
+// in passes rather than in full.
+constexpr std::size_t kPruneWork = 160'000;
+
 // Candidates per task. Fixed, not derived from the worker count, so which
 // candidates are stopped early (and the counters) never depend on it.
 constexpr std::size_t kBlock = 64;
@@ -185,8 +189,11 @@ bool score_level_pruned(std::span<const Combination> candidates, const SearchPoo
             per_block(b * kBlock, std::min(n, (b + 1) * kBlock));
         }, control);
     };
-    // With no more candidates than are kept there is nothing to prune.
-    const bool pruning = keep > 0 && n > keep;
+    // Pruning pays only for the candidates past the most promising (which are
+    // mostly scored in full anyway), and only when that saves more than the
+    // extra passes cost.
+    const std::size_t beyond = n > keep + keep / 2 ? n - keep - keep / 2 : 0;
+    const bool pruning = keep > 0 && n > keep && beyond * rows >= kPruneWork;
     std::vector<double> kept;  // the keep smallest numbered errors known
     auto collect = [&](std::uint32_t i) {
         const double e = scorer.error(candidates[i], progress[i].sum);
