@@ -184,9 +184,8 @@ def doubles(rng, n=None, plain=None):
     return sequence(rng, victim, slot)
 
 
-def columns(rng):
+def columns(rng, rows):
     """x_data: a few columns of the same length, sometimes ragged, sometimes hostile."""
-    rows = rng.choice([0, 1, 2, 3, 4, 6])
     outer = []
     for _ in range(rng.choice([1, 1, 1, 2, 3, 0])):
         n = rows if rng.random() < 0.85 else rng.choice([0, 1, rows + 1, max(rows - 1, 0)])
@@ -338,7 +337,9 @@ def returns(kind):
 def draw_find_formula(rng):
     names = ["x_data", "y_data", "max_complexity", "beam_width", "precision_goal", "use_trig",
              "use_vok", "complexity_penalty"]
-    values = [columns(rng), doubles(rng, rng.choice([0, 1, 2, 3, 4, 6])),
+    # Now and then enough rows for the worker pool to take part.
+    rows = rng.choice([0, 1, 2, 3, 4, 6] if rng.random() < 0.95 else [500, 3000])
+    values = [columns(rng, rows), doubles(rng, rows if rng.random() < 0.8 else rng.choice([0, 2, 5])),
               count(rng, lambda r: r.randrange(0, 5), huge=(2**64, 2**100)),
               count(rng, lambda r: r.randrange(0, 51), huge=(2**63 - 1, 2**64 - 1)),
               number(rng), flag(rng), flag(rng), number(rng)]
