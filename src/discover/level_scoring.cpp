@@ -195,9 +195,28 @@ bool score_level_pruned(std::span<const Combination> candidates, const SearchPoo
     const std::size_t beyond = n > keep + keep / 2 ? n - keep - keep / 2 : 0;
     const bool pruning = keep > 0 && n > keep && beyond * rows >= kPruneWork;
     std::vector<double> kept;  // the keep smallest numbered errors known
-    auto collect = [&](std::uint32_t i) {
+    std::vector<bool> collected(n);
+    auto collect = [&](std::size_t i) {
+        if (collected[i] || progress[i].state != State::Scored) return;
+        collected[i] = true;
         const double e = scorer.error(candidates[i], progress[i].sum);
         if (!std::isnan(e)) kept.push_back(e);
+    };
+    // Takes the partial candidates index_of(0 .. count-1) to the last row, in
+    // fixed blocks; each block starts from the keep smallest errors known and
+    // tightens its own copy of that bound as its candidates finish.
+    auto finish = [&](std::size_t count, auto index_of, std::size_t bound_keep, std::size_t work) {
+        return run_tasks(workers, (count + kBlock - 1) / kBlock, work, [&](std::size_t b) {
+            thread_local KeptErrors local;
+            local.reset(kept, bound_keep);
+            for (std::size_t k = b * kBlock; k < std::min(count, (b + 1) * kBlock); ++k) {
+                const std::size_t i = index_of(k);
+                if (progress[i].state != State::Partial) continue;
+                scorer.advance(candidates[i], progress[i], rows, local.bound());
+                if (progress[i].state == State::Scored)
+                    local.add(scorer.error(candidates[i], progress[i].sum));
+            }
+        }, control);
     };
 
     // Pass 1: a few rows each (all of them when nothing can be pruned).
@@ -208,62 +227,32 @@ bool score_level_pruned(std::span<const Combination> candidates, const SearchPoo
         return false;
 
     if (pruning) {
-        for (std::uint32_t i = 0; i < n; ++i)
-            if (progress[i].state == State::Scored) collect(i);
+        for (std::size_t i = 0; i < n; ++i) collect(i);
         // Pass 2: the most promising, the first `keep` of them in full for a
         // bound, then as many again against it (a margin for those that turn
         // out to have no value on some row).
         const std::vector<std::uint32_t> chosen =
             most_promising(candidates, progress, scorer, 2 * keep);
-        std::vector<bool> chosen_mark(n);
-        for (std::size_t half = 0; half < 2; ++half) {
-            const std::span<const std::uint32_t> part =
-                std::span(chosen).subspan(std::min(chosen.size(), half * keep))
-                    .first(std::min(keep, chosen.size() - std::min(chosen.size(), half * keep)));
-            if (!run_tasks(workers, (part.size() + kBlock - 1) / kBlock, part.size() * rows,
-                           [&](std::size_t b) {
-                               thread_local KeptErrors local;
-                               local.reset(kept, half == 0 ? SIZE_MAX : keep);
-                               const std::size_t end = std::min(part.size(), (b + 1) * kBlock);
-                               for (std::size_t k = b * kBlock; k < end; ++k) {
-                                   Progress& p = progress[part[k]];
-                                   scorer.advance(candidates[part[k]], p, rows, local.bound());
-                                   if (p.state == State::Scored)
-                                       local.add(scorer.error(candidates[part[k]], p.sum));
-                               }
-                           },
-                           control))
+        for (std::size_t from = 0; from < chosen.size(); from += keep) {
+            const auto part = std::span(chosen).subspan(from, std::min(keep, chosen.size() - from));
+            if (!finish(part.size(), [&](std::size_t k) { return part[k]; },
+                        from == 0 ? SIZE_MAX : keep, part.size() * rows))
                 return false;
-            for (const std::uint32_t i : part) {
-                chosen_mark[i] = true;
-                if (progress[i].state == State::Scored) collect(i);
-            }
+            for (const std::uint32_t i : part) collect(i);
             (void)keep_smallest(kept, keep);
         }
 
         // Pass 3: the rest against the bound, in waves of growing length that
-        // each start from the bound of the waves before; within a wave each
-        // block tightens its own copy of it.
+        // each start from the bound of the waves before.
         std::size_t wave_blocks = kFirstWaveBlocks;
         for (std::size_t start = 0; start < blocks; start += wave_blocks, wave_blocks *= 2) {
-            const std::size_t wave_end = std::min(blocks, start + wave_blocks);
             const std::size_t lo = start * kBlock;
-            const std::size_t hi = std::min(n, wave_end * kBlock);
+            const std::size_t hi = std::min(n, (start + wave_blocks) * kBlock);
             // Most of these stop within a few runs of rows.
-            if (!run_tasks(workers, wave_end - start, (hi - lo) * 4 * first, [&](std::size_t t) {
-                    thread_local KeptErrors local;
-                    local.reset(kept, keep);
-                    const std::size_t b = (start + t) * kBlock;
-                    for (std::size_t i = b; i < std::min(n, b + kBlock); ++i) {
-                        if (progress[i].state != State::Partial) continue;
-                        scorer.advance(candidates[i], progress[i], rows, local.bound());
-                        if (progress[i].state == State::Scored)
-                            local.add(scorer.error(candidates[i], progress[i].sum));
-                    }
-                }, control))
+            if (!finish(hi - lo, [lo](std::size_t k) { return lo + k; }, keep,
+                        (hi - lo) * 4 * first))
                 return false;
-            for (std::size_t i = lo; i < hi; ++i)
-                if (progress[i].state == State::Scored && !chosen_mark[i]) collect(static_cast<std::uint32_t>(i));
+            for (std::size_t i = lo; i < hi; ++i) collect(i);
             (void)keep_smallest(kept, keep);
         }
     }
