@@ -49,11 +49,11 @@ public:
     std::optional<SearchResult> run();
 
 private:
-    enum class Verdict : std::uint8_t { NoFingerprint, Duplicate, New };
     // Left uninitialised when allocated: every field is written before it is read.
     struct Pending {
         Combination c;
-        Verdict verdict;
+        bool has_fingerprint;  // written while fingerprinting
+        bool is_new;           // written by the one task that inserts it
         std::uint64_t hash;
         ProbeValues values;
     };
@@ -152,9 +152,9 @@ void Driver::flush_generated() {
     run_or_cancel(n_tasks, n * kProbeWork, [&](std::size_t task) {
         for (std::size_t i = n * task / n_tasks; i < n * (task + 1) / n_tasks; ++i) {
             Pending& p = pending_[i];
-            p.verdict = combination_probes(pool_, p.c, p.values) ? Verdict::Duplicate
-                                                                : Verdict::NoFingerprint;
-            if (p.verdict == Verdict::Duplicate) p.hash = hash_value(fingerprint_of(p.values));
+            p.has_fingerprint = combination_probes(pool_, p.c, p.values);
+            p.is_new = false;
+            if (p.has_fingerprint) p.hash = hash_value(fingerprint_of(p.values));
         }
     });
     // Each group scans the whole batch: worth it only for a full one.
@@ -162,7 +162,7 @@ void Driver::flush_generated() {
         n < kFingerprintBatch ? 1 : std::min(SeenSet::shard_count(), workers_.size() * 2);
     run_or_cancel(groups, n * kInsertWork, [&](std::size_t group) {
         auto mine = [&](std::size_t i) {
-            return pending_[i].verdict != Verdict::NoFingerprint &&
+            return pending_[i].has_fingerprint &&
                    seen_.shard_of(pending_[i].hash) % groups == group;
         };
         // Slots are requested a few inserts early so that their cache misses overlap.
@@ -176,18 +176,20 @@ void Driver::flush_generated() {
             if (!mine(i)) continue;
             --requested;
             Pending& p = pending_[i];
-            if (!seen_.insert(fingerprint_of(p.values), p.hash)) p.verdict = Verdict::New;
+            p.is_new = !seen_.insert(fingerprint_of(p.values), p.hash);
         }
     });
     SearchStats& s = stats();
     for (std::size_t i = 0; i < n; ++i) {
         ++s.generated;
         steering_.generation_tick();
-        switch (pending_[i].verdict) {
-            case Verdict::NoFingerprint: ++s.no_fingerprint; break;
-            case Verdict::Duplicate: ++s.duplicates; break;
-            case Verdict::New: next_.push_back(pending_[i].c); break;
-        }
+        const Pending& p = pending_[i];
+        if (!p.has_fingerprint)
+            ++s.no_fingerprint;
+        else if (!p.is_new)
+            ++s.duplicates;
+        else
+            next_.push_back(p.c);
     }
     n_pending_ = 0;
 }
