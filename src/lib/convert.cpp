@@ -78,13 +78,22 @@ bool is_native_double_format(const char* format) noexcept {
     return format[0] == 'd' && format[1] == '\0';
 }
 
+// Exporters whose items, read one by one, are exactly their buffer's values.
+// A subclass may change that (a masked array yields a masked constant where
+// its buffer holds a number), so subclasses keep the item-by-item path.
+bool items_are_buffer(PyObject* obj) noexcept {
+    if (PyMemoryView_Check(obj)) return true;
+    const char* name = Py_TYPE(obj)->tp_name;
+    return std::strcmp(name, "numpy.ndarray") == 0 || std::strcmp(name, "array.array") == 0;
+}
+
 // A one-dimensional C-contiguous buffer of native doubles (a float64 numpy
-// array, array('d'), a memoryview of them) is copied in one go: its items are
+// array, array('d'), a memoryview of either) is copied in one go: its items are
 // the very doubles the sequence path would read one by one. Returns 1 when
 // copied, 0 for anything else (left to the sequence path), -1 with an error
 // set when the exporter failed for a reason other than refusing the request.
 int copy_double_buffer(PyObject* obj, std::vector<double>* out) {
-    if (!PyObject_CheckBuffer(obj)) return 0;
+    if (!PyObject_CheckBuffer(obj) || !items_are_buffer(obj)) return 0;
     Py_buffer view;
     // Strides are asked for so that a non-contiguous exporter need not refuse.
     if (PyObject_GetBuffer(obj, &view, PyBUF_RECORDS_RO) != 0) {

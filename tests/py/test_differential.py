@@ -76,6 +76,15 @@ def test_other_buffers_read_as_their_items(vc, data):
         outcome(vc.find_formula([as_list], [1.0, 2.0, 3.0]))
 
 
+def test_array_subclasses_read_as_their_items(vc):
+    # A masked element reads as NaN (with numpy's warning), not as the number under the mask.
+    masked = np.ma.array([1.0, 2.0, 3.0], mask=[False, True, False])
+    with pytest.warns(UserWarning):
+        got = outcome(vc.find_formula([masked], [1.0, 2.0, 3.0], max_complexity=1))
+    assert got == outcome(vc.find_formula([[1.0, float("nan"), 3.0]], [1.0, 2.0, 3.0],
+                                          max_complexity=1))
+
+
 def test_non_numeric_buffers_keep_the_sequence_errors(vc):
     with pytest.raises(TypeError) as numpy_error:
         vc.find_formula([np.array(["a", "b"])], [1.0, 2.0])
