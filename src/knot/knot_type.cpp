@@ -85,9 +85,9 @@ PyGetSetDef knot_getset[] = {
 
 PyType_Slot knot_slots[] = {
     {Py_tp_doc, const_cast<char*>("VOKKnot(point, n=0, theta=0.0)\n--\n\n")},
-    {Py_tp_new, reinterpret_cast<void*>(&py::Entry<&knot_new>::call)},
+    {Py_tp_new, py::slot<&knot_new>()},
     {Py_tp_dealloc, reinterpret_cast<void*>(&py::dealloc<Knot>)},
-    {Py_tp_repr, reinterpret_cast<void*>(&py::Entry<&knot_repr>::call)},
+    {Py_tp_repr, py::slot<&knot_repr>()},
     {Py_tp_methods, knot_methods},
     {Py_tp_getset, knot_getset},
     {0, nullptr},
@@ -104,8 +104,6 @@ PyType_Spec knot_spec = {
 }  // namespace
 
 PyTypeObject* knot_type() noexcept {
-    // Kept for the process; a failed creation is retried on the next use.
     static PyTypeObject* type = nullptr;
-    if (!type) type = py::create_type(&knot_spec);
-    return type;
+    return py::cached_type(type, &knot_spec);
 }

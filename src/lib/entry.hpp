@@ -33,6 +33,11 @@ template <auto Impl>
 PyCFunction fastcall_method() noexcept {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&Entry<Impl>::call));
 }
+// Type-slot adapter: PyType_Slot stores every function as void*.
+template <auto Impl>
+void* slot() noexcept {
+    return reinterpret_cast<void*>(&Entry<Impl>::call);
+}
 template <auto Impl>
 PyCFunction noargs_method() noexcept {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&Entry<Impl>::call));

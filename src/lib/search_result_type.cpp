@@ -63,35 +63,24 @@ PyMethodDef result_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyTypeObject* create_search_result_type() {
-    static const std::string doc = py::class_doc("PySearchResult", nullptr,
-                                                 "Python-facing formula discovery result.");
-    PyType_Slot slots[] = {
-        {Py_tp_doc, const_cast<char*>(doc.c_str())},
-        {Py_tp_new, reinterpret_cast<void*>(py::Entry<&result_new>::call)},
-        {Py_tp_dealloc, reinterpret_cast<void*>(&py::dealloc<Record>)},
-        {Py_tp_repr, reinterpret_cast<void*>(py::Entry<&result_repr>::call)},
-        {Py_tp_getset, result_getset},
-        {Py_tp_methods, result_methods},
-        {0, nullptr},
-    };
-    PyType_Spec spec = {"vok_core.PySearchResult", sizeof(py::Boxed<Record>), 0,
-                        py::kClassFlags, slots};
-    return py::create_type(&spec);
-}
+PyType_Slot result_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Python-facing formula discovery result.")},
+    {Py_tp_new, py::slot<&result_new>()},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&py::dealloc<Record>)},
+    {Py_tp_repr, py::slot<&result_repr>()},
+    {Py_tp_getset, result_getset},
+    {Py_tp_methods, result_methods},
+    {0, nullptr},
+};
+
+PyType_Spec result_spec = {"vok_core.PySearchResult", int(sizeof(py::Boxed<Record>)), 0,
+                           py::kClassFlags, result_slots};
 
 }  // namespace
 
 PyTypeObject* search_result_type() noexcept {
-    static PyTypeObject* type = nullptr;  // kept for the life of the process
-    if (!type) {
-        try {
-            type = create_search_result_type();
-        } catch (...) {
-            py::raise_from_current_exception();
-        }
-    }
-    return type;
+    static PyTypeObject* type = nullptr;
+    return py::cached_type(type, &result_spec);
 }
 
 py::Ref new_search_result(ResultRecord&& record) {

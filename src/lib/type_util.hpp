@@ -15,11 +15,12 @@ namespace py {
 // Flags shared by every class: final (no base-type flag), immutable type, no GC.
 inline constexpr unsigned long kClassFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
 
-// "Name(signature)\n--\n\nbody", or the body alone for a class without a signature.
-std::string class_doc(const char* name, const char* signature, const char* body);
-
 // Creates a heap type from its spec; nullptr with the error set on failure.
 PyTypeObject* create_type(PyType_Spec* spec) noexcept;
+
+// The type cell of one class: filled from spec on first use and kept for the
+// process; a failed creation is retried on the next use.
+PyTypeObject* cached_type(PyTypeObject*& cell, PyType_Spec* spec) noexcept;
 
 // A Python object holding its native record inline.
 template <class Payload>

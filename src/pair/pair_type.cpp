@@ -142,44 +142,30 @@ PyGetSetDef pair_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-template <auto Impl>
-void* entry() {
-    return reinterpret_cast<void*>(&py::Entry<Impl>::call);
-}
+PyType_Slot pair_slots[] = {
+    {Py_tp_doc, const_cast<char*>("VOKPair(real, imag)\n--\n\n")},
+    {Py_tp_new, py::slot<&pair_new>()},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&py::dealloc<Pair>)},
+    {Py_tp_repr, py::slot<&pair_repr>()},
+    {Py_tp_richcompare, py::slot<&pair_richcompare>()},
+    // Equality is a tolerance test, so no hash can agree with it.
+    {Py_tp_hash, reinterpret_cast<void*>(&PyObject_HashNotImplemented)},
+    {Py_tp_methods, pair_methods},
+    {Py_tp_getset, pair_getset},
+    {Py_nb_add, py::slot<&pair_binary<&vok::add>>()},
+    {Py_nb_subtract, py::slot<&pair_binary<&vok::sub>>()},
+    {Py_nb_multiply, py::slot<&pair_binary<&vok::mul>>()},
+    {Py_nb_true_divide, py::slot<&pair_binary<&vok::div>>()},
+    {Py_nb_absolute, py::slot<&pair_abs>()},
+    {0, nullptr},
+};
 
-PyTypeObject* create_pair_type() {
-    static const std::string doc = py::class_doc("VOKPair", "(real, imag)", "");
-    PyType_Slot slots[] = {
-        {Py_tp_doc, const_cast<char*>(doc.c_str())},
-        {Py_tp_new, entry<&pair_new>()},
-        {Py_tp_dealloc, reinterpret_cast<void*>(&py::dealloc<Pair>)},
-        {Py_tp_repr, entry<&pair_repr>()},
-        {Py_tp_richcompare, entry<&pair_richcompare>()},
-        // Equality is a tolerance test, so no hash can agree with it.
-        {Py_tp_hash, reinterpret_cast<void*>(&PyObject_HashNotImplemented)},
-        {Py_tp_methods, pair_methods},
-        {Py_tp_getset, pair_getset},
-        {Py_nb_add, entry<&pair_binary<&vok::add>>()},
-        {Py_nb_subtract, entry<&pair_binary<&vok::sub>>()},
-        {Py_nb_multiply, entry<&pair_binary<&vok::mul>>()},
-        {Py_nb_true_divide, entry<&pair_binary<&vok::div>>()},
-        {Py_nb_absolute, entry<&pair_abs>()},
-        {0, nullptr},
-    };
-    PyType_Spec spec = {"vok_core.VOKPair", sizeof(py::Boxed<Pair>), 0, py::kClassFlags, slots};
-    return py::create_type(&spec);
-}
+PyType_Spec pair_spec = {"vok_core.VOKPair", int(sizeof(py::Boxed<Pair>)), 0, py::kClassFlags,
+                         pair_slots};
 
 }  // namespace
 
 PyTypeObject* pair_type() noexcept {
-    static PyTypeObject* type = nullptr;  // kept for the life of the process
-    if (!type) {
-        try {
-            type = create_pair_type();
-        } catch (...) {
-            py::raise_from_current_exception();
-        }
-    }
-    return type;
+    static PyTypeObject* type = nullptr;
+    return py::cached_type(type, &pair_spec);
 }

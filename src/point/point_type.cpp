@@ -89,9 +89,9 @@ PyGetSetDef point_getset[] = {
 
 PyType_Slot point_slots[] = {
     {Py_tp_doc, const_cast<char*>("VOKPoint(x, y)\n--\n\n")},
-    {Py_tp_new, reinterpret_cast<void*>(&py::Entry<&point_new>::call)},
+    {Py_tp_new, py::slot<&point_new>()},
     {Py_tp_dealloc, reinterpret_cast<void*>(&py::dealloc<Point>)},
-    {Py_tp_repr, reinterpret_cast<void*>(&py::Entry<&point_repr>::call)},
+    {Py_tp_repr, py::slot<&point_repr>()},
     {Py_tp_methods, point_methods},
     {Py_tp_getset, point_getset},
     {0, nullptr},
@@ -108,10 +108,8 @@ PyType_Spec point_spec = {
 }  // namespace
 
 PyTypeObject* point_type() noexcept {
-    // Kept for the process; a failed creation is retried on the next use.
     static PyTypeObject* type = nullptr;
-    if (!type) type = py::create_type(&point_spec);
-    return type;
+    return py::cached_type(type, &point_spec);
 }
 
 py::Ref new_point(const vok::Point& p) { return py::new_instance<vok::Point>(point_type(), p); }
