@@ -35,9 +35,7 @@ def find_formula(
 ) -> PySearchResult | None:
     """Find a formula fitting x_data → y_data."""
 
-# --- value classes and batch functions (below) ---
-
-# --- VOKPair, rotate_phase_n, schrodinger_step_n ---
+# --- complex pairs ---
 
 @final
 class VOKPair:
@@ -86,9 +84,7 @@ def schrodinger_step_n(
 ) -> list[tuple[float, float]]:
     """Batch Schrödinger potential-phase step: ψ_n → e^{-iV_n·dt/ħ}·ψ_n for all n."""
 
-# --- end VOKPair ---
-
-# --- VOKPoint, VOKKnot, simulate_pulses_n ---
+# --- points and knots ---
 
 @final
 class VOKPoint:
@@ -130,4 +126,3 @@ class VOKKnot:
 def simulate_pulses_n(x0: _Float, y0: _Float, n_pulses: SupportsIndex) -> list[tuple[float, float, float]]:
     """Simulate n_pulses of mirror_pulse, returning (x, y, tension) per step."""
 
-# --- end VOKPoint ---
