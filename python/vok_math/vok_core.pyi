@@ -1,7 +1,7 @@
 """Type stub for the native core of vok_math."""
 
 from collections.abc import Sequence
-from typing import Final, SupportsFloat, SupportsIndex, final
+from typing import SupportsFloat, SupportsIndex, final
 
 __all__: list[str]
 
