@@ -7,6 +7,10 @@
 
 #include "alloc_count.hpp"
 
+// Every form below pairs malloc with free; g++ cannot see that the replaced
+// operator new is malloc underneath.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
 namespace {
 thread_local std::size_t g_allocations = 0;
 }
