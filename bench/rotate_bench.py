@@ -8,22 +8,12 @@ import gc
 import math
 import random
 import sys
-import time
 
 import numpy as np
 
 from vok_math.vok_core import rotate_phase_n, schrodinger_step_n
 
-
-def best_ns_per_element(fn, n, rounds=7):
-    best = math.inf
-    for _ in range(rounds):
-        start = time.perf_counter_ns()
-        result = fn()
-        elapsed = time.perf_counter_ns() - start
-        del result  # freeing is not part of any timing
-        best = min(best, elapsed)
-    return best / n
+from timing import best_ns_per_item
 
 
 def main():
@@ -52,7 +42,7 @@ def main():
     for gc_label, toggle in (("gc on", gc.enable), ("gc off", gc.disable)):
         toggle()
         print(f"n = {n}, {gc_label}")
-        times = {name: best_ns_per_element(fn, n) for name, fn in cases.items()}
+        times = {name: best_ns_per_item(fn, n, rounds=7) for name, fn in cases.items()}
         for name, t in times.items():
             print(f"  {name:42s} {t:7.1f} ns/element")
         for floor in list(times)[:2]:

@@ -7,9 +7,10 @@ Prints nanoseconds per step, best of several rounds, and the ratios.
 import gc
 import math
 import sys
-import time
 
 from vok_math.vok_core import VOKPoint, simulate_pulses_n
+
+from timing import best_ns_per_item
 
 SLIP_THRESHOLD = 709.78
 LN_FLOOR = 1e-300
@@ -47,17 +48,6 @@ def point_trajectory(x, y, n):
     return out
 
 
-def best_ns_per_step(fn, n, rounds=5):
-    best = math.inf
-    for _ in range(rounds):
-        start = time.perf_counter_ns()
-        result = fn()
-        elapsed = time.perf_counter_ns() - start
-        del result  # freeing is not part of any timing
-        best = min(best, elapsed)
-    return best / n
-
-
 def main():
     n = int(sys.argv[1]) if len(sys.argv) > 1 else 10**6
     x0, y0 = 0.5, 2.0
@@ -76,7 +66,7 @@ def main():
     for gc_label, toggle in (("gc on", gc.enable), ("gc off", gc.disable)):
         toggle()
         print(f"n = {n} steps, {gc_label}")
-        times = {name: best_ns_per_step(fn, n) for name, fn in cases.items()}
+        times = {name: best_ns_per_item(fn, n) for name, fn in cases.items()}
         for name, t in times.items():
             print(f"  {name:30s} {t:7.1f} ns/step")
         native_t = times["simulate_pulses_n"]
