@@ -1,15 +1,15 @@
 """Hostile but shape-aware calls of every callable, method, attribute and operator of vok_core.
 
-Arguments mostly have the shape a parameter wants (a list of tuples of two numbers, say)
-and carry hostile leaves: dunders that raise, return the wrong type or empty the container
-being converted, lying sequences, numpy values and extreme numbers. Everything is drawn
-from one random.Random, so the Hypothesis harness and the long plain-random loop share it.
-Budgets are small (searches of complexity <= 4 on a few rows, short trajectories), so a
-call costs milliseconds at most.
+Arguments mostly have the shape a parameter wants (a list of tuples of two numbers, say) and
+carry hostile leaves: dunders that raise, return the wrong type or empty the container being
+converted, lying sequences, numpy values and extreme numbers. Everything is drawn from one
+random.Random, so the Hypothesis harness and the long plain-random loop share it. Budgets are
+small (searches of complexity <= 4 on a few rows), so a call costs milliseconds at most.
 """
 import copy
 import gc
 import math
+import operator as op
 import pickle
 import struct
 
@@ -49,7 +49,7 @@ class Num:
         if mode == "wrong":
             return "not a number"
         if mode == "subclass":
-            return (type("F", (float,), {}) if not self.index else type("I", (int,), {}))(1)
+            return type("I", (int,), {})(1) if self.index else type("F", (float,), {})(1)
         if mode == "gc":
             gc.collect()
         if mode == "reenter":
@@ -130,18 +130,17 @@ def rand_float(rng):
     return struct.unpack("<d", rng.getrandbits(64).to_bytes(8, "little"))[0]
 
 
-def number(rng, victim=None, index=False, plain=None):
+def number(rng, victim=None, index=False):
     """A leaf for a double (or, with index, an integer) parameter."""
     r = rng.random()
-    base = plain(rng) if plain else (rng.choice(INTS) if index else rand_float(rng))
+    base = rng.choice(INTS) if index else rand_float(rng)
     if r < 0.6:
         return base
     if r < 0.7:
-        return rng.choice(INTS) if not index else rand_float(rng)
+        return rand_float(rng) if index else rng.choice(INTS)
     if r < 0.8:
-        kind = rng.choice([np.float64, np.float32, np.int64, np.bool_, np.array])
         try:
-            return kind(base)
+            return rng.choice([np.float64, np.float32, np.int64, np.bool_, np.array])(base)
         except (OverflowError, ValueError, TypeError):
             return np.float64(1.5)
     if r < 0.95:
@@ -149,39 +148,34 @@ def number(rng, victim=None, index=False, plain=None):
     return rng.choice([None, "1.0", b"1", [1.0], (1.0,), 1j, vc.VOKPair(1, 2), object()])
 
 
-def sequence(rng, items, victim_slot):
+def sequence(rng, items):
     """Wraps a list of items in a list or another sequence shape (sometimes not a sequence)."""
     r = rng.random()
     if r < 0.65:
-        out = items
-    elif r < 0.72:
-        out = tuple(items)
-    elif r < 0.8:
-        out = LyingList(items, rng.choice([0, 1, 10**6, 2**62, "raise"]))
-    elif r < 0.86:
-        out = FailingSeq(items, rng.randrange(len(items) + 1),
-                         rng.choice([IndexError, ValueError, Hostile]))
-    elif r < 0.92:
+        return items
+    if r < 0.72:
+        return tuple(items)
+    if r < 0.8:
+        return LyingList(items, rng.choice([0, 1, 10**6, 2**62, "raise"]))
+    if r < 0.86:
+        return FailingSeq(items, rng.randrange(len(items) + 1),
+                          rng.choice([IndexError, ValueError, Hostile]))
+    if r < 0.92:
         try:
-            out = np.array(items, dtype=float)
+            return np.array(items, dtype=float)
         except (TypeError, ValueError, OverflowError, Hostile):
-            out = items
-    else:
-        out = rng.choice(["1.0", "", 3.0, None, iter(items), {0: 1.0}, range(3), b"ab",
-                          bytearray(b"x"), set(), vc.VOKPoint(1, 2)])
-    victim_slot.append(out if isinstance(out, list) else items)
-    return out
+            return items
+    return rng.choice(["1.0", "", 3.0, None, iter(items), {0: 1.0}, range(3), b"ab",
+                       bytearray(b"x"), set(), vc.VOKPoint(1, 2)])
 
 
-def doubles(rng, n=None, plain=None):
+def doubles(rng, n=None):
     """A vector-of-doubles argument, possibly carrying dunders that mutate it."""
     n = rng.choice([0, 1, 2, 3, 4, 5, 8]) if n is None else n
-    victim = []
-    hostile = rng.random() < 0.5
+    victim, hostile = [], rng.random() < 0.5
     for _ in range(n):
-        victim.append(number(rng, victim) if hostile else (plain or rand_float)(rng))
-    slot = []
-    return sequence(rng, victim, slot)
+        victim.append(number(rng, victim) if hostile else rand_float(rng))
+    return sequence(rng, victim)
 
 
 def columns(rng, rows):
@@ -193,49 +187,41 @@ def columns(rng, rows):
         if rng.random() < 0.05:
             col = Num(1.0, rng.choice(Num.MODES), outer)  # an item that is not a sequence
         outer.append(col)
-    if outer and rng.random() < 0.1:  # a dunder in a column that mutates the outer list
-        first = outer[0]
-        if isinstance(first, list):
-            first.insert(0, Num(0.5, rng.choice(["clear", "grow", "shrink", "replace"]), outer))
-    return sequence(rng, outer, [])
+    if outer and isinstance(outer[0], list) and rng.random() < 0.1:
+        # A dunder in a column that mutates the outer list.
+        outer[0].insert(0, Num(0.5, rng.choice(["clear", "grow", "shrink", "replace"]), outer))
+    return sequence(rng, outer)
 
 
-def pairs(rng, n=None):
+def pairs(rng):
     """A vector of (real, imag) tuples, with the odd wrong shape."""
-    n = rng.choice([0, 1, 2, 3, 5]) if n is None else n
     victim = []
-    for _ in range(n):
+    for _ in range(rng.choice([0, 1, 2, 3, 5])):
         r = rng.random()
-        if r < 0.8:
-            victim.append((number(rng, victim), number(rng, victim)))
-        elif r < 0.9:
-            victim.append(tuple(number(rng, victim) for _ in range(rng.choice([0, 1, 3]))))
+        if r < 0.9:
+            width = 2 if r < 0.8 else rng.choice([0, 1, 3])
+            victim.append(tuple(number(rng, victim) for _ in range(width)))
         else:
             victim.append(rng.choice([[1.0, 2.0], vc.VOKPair(1, 2), None, 1.0, "ab",
                                       type("T", (tuple,), {})((1.0, 2.0)), np.array([1.0, 2.0])]))
-    return sequence(rng, victim, [])
+    return sequence(rng, victim)
 
 
-def small_count(rng):
-    return rng.randrange(0, 41)
-
-
-def count(rng, small=small_count, huge=(2**40, 10**15, 2**62, 2**63, 2**64 - 1)):
+def count(rng, hi=40, huge=(2**40, 10**15, 2**62, 2**63, 2**64 - 1)):
     """An unsigned count: small and valid, impossible, negative or hostile, never mid-sized."""
     r = rng.random()
     if r < 0.7:
-        return small(rng)
+        return rng.randrange(0, hi + 1)
     if r < 0.8:
         return rng.choice(huge)
     if r < 0.9:
         return rng.choice([-1, -2**63, 2**64, 10**30, 2.0, 3.5, NAN, "3", None, np.int64(3),
                            np.uint64(2), np.float64(2.0), np.array(2)])
-    return Num(small(rng), rng.choice(Num.MODES), None, index=True)
+    return Num(rng.randrange(0, hi + 1), rng.choice(Num.MODES), None, index=True)
 
 
 def flag(rng):
-    r = rng.random()
-    if r < 0.85:
+    if rng.random() < 0.85:
         return rng.random() < 0.5
     return rng.choice([1, 0, None, np.bool_(True), np.bool_(False), "True", Num(1, "ok")])
 
@@ -255,19 +241,23 @@ def knot_obj(rng):
 RESULTS = []
 
 
+def keep_result(r):
+    RESULTS.append(r)
+    del RESULTS[:-16]
+
+
 def result_obj(rng):
     if not RESULTS or rng.random() < 0.05:
         r = vc.find_formula([[0.0, 1.0, 2.0]], [rand_float(rng) for _ in range(3)],
                             max_complexity=3, beam_width=8)
         if r is not None:
-            RESULTS.append(r)
-            del RESULTS[:-16]
+            keep_result(r)
     return rng.choice(RESULTS) if RESULTS else None
 
 
 def anything(rng):
-    return rng.choice([pair_obj, point_obj, knot_obj, result_obj, rand_float,
-                       lambda r: number(r), lambda r: rng.choice(INTS)])(rng)
+    return rng.choice([pair_obj, point_obj, knot_obj, result_obj, rand_float, number,
+                       lambda r: r.choice(INTS)])(rng)
 
 
 def bind(rng, names, values, droppable=None):
@@ -293,24 +283,25 @@ def bind(rng, names, values, droppable=None):
     return args, kwargs
 
 
-# ---- the call table: name -> draw(rng) returning (callable, args, kwargs, check) -------------
+# ---- the call table: name -> (draw(rng) returning (callable, args, kwargs, check), weight) ----
 
-def is_float(x):
-    return type(x) is float
+def is_(*kinds):
+    def check(out, args, kwargs):
+        assert type(out) in kinds, (type(out), kinds)
+    return check
 
 
-def check_tuples(width):
+def tuples(width):
     def check(out, args, kwargs):
         assert type(out) is list
-        for item in out:
-            assert type(item) is tuple and len(item) == width and all(map(is_float, item)), item
+        for t in out:
+            assert type(t) is tuple and len(t) == width and all(type(v) is float for v in t), t
     return check
 
 
 def check_simulate(out, args, kwargs):
-    check_tuples(3)(out, args, kwargs)
-    n = (list(args) + [kwargs.get(k) for k in ("x0", "y0", "n_pulses")])[2] \
-        if len(args) == 3 else kwargs.get("n_pulses")
+    tuples(3)(out, args, kwargs)
+    n = args[2] if len(args) == 3 else kwargs.get("n_pulses")
     if type(n) is int:
         assert len(out) == n + 1
 
@@ -319,19 +310,31 @@ def check_result(out, args, kwargs):
     if out is None:
         return
     assert type(out) is vc.PySearchResult
-    assert out.params == [] and type(out.formula) is str and is_float(out.error)
+    assert out.params == [] and type(out.formula) is str and type(out.error) is float
     assert type(out.complexity) is int and out.complexity >= 1
     assert repr(out).startswith("SearchResult(formula='")
     assert out.to_python().startswith("import math\nf = lambda x: ")
     assert type(out.to_latex()) is str
-    RESULTS.append(out)
-    del RESULTS[:-16]
+    keep_result(out)
 
 
-def returns(kind):
-    def check(out, args, kwargs):
-        assert type(out) is kind, (type(out), kind)
-    return check
+def entry(fn, names, drawers, check, weight, droppable=None):
+    """A table entry calling fn (a callable, or a function drawing one) with drawn values."""
+    drawn = not isinstance(fn, (type, type(len)))
+
+    def draw(rng):
+        f = fn(rng) if drawn else fn
+        return (f, *bind(rng, names.split(), [d(rng) for d in drawers], droppable), check)
+    return draw, weight
+
+
+def method(make, names):
+    return lambda rng: getattr(make(rng), rng.choice(names.split()))
+
+
+def attribute(make, names, weight=1):
+    return (lambda rng: (getattr, [make(rng), rng.choice(names.split())], {},
+                         is_(float, int, str, list, vc.VOKPoint))), weight
 
 
 def draw_find_formula(rng):
@@ -340,81 +343,34 @@ def draw_find_formula(rng):
     # Now and then enough rows for the worker pool to take part.
     rows = rng.choice([0, 1, 2, 3, 4, 6] if rng.random() < 0.95 else [500, 3000])
     values = [columns(rng, rows), doubles(rng, rows if rng.random() < 0.8 else rng.choice([0, 2, 5])),
-              count(rng, lambda r: r.randrange(0, 5), huge=(2**64, 2**100)),
-              count(rng, lambda r: r.randrange(0, 51), huge=(2**63 - 1, 2**64 - 1)),
+              count(rng, 4, huge=(2**64, 2**100)), count(rng, 50, huge=(2**63 - 1, 2**64 - 1)),
               number(rng), flag(rng), flag(rng), number(rng)]
     n = rng.choice([4, 5, 6, 7, 8, 8])
-    args, kwargs = bind(rng, names[:n], values[:n], droppable=2)
-    return vc.find_formula, args, kwargs, check_result
+    return (vc.find_formula, *bind(rng, names[:n], values[:n], droppable=2), check_result)
 
 
-def draw_rotate(rng):
-    args, kwargs = bind(rng, ["pairs", "angles"], [pairs(rng), doubles(rng)])
-    return vc.rotate_phase_n, args, kwargs, check_tuples(2)
-
-
-def draw_schrodinger(rng):
-    args, kwargs = bind(rng, ["psi", "v", "dt", "hbar"],
-                        [pairs(rng), doubles(rng), number(rng), number(rng)])
-    return vc.schrodinger_step_n, args, kwargs, check_tuples(2)
-
-
-def draw_simulate(rng):
-    args, kwargs = bind(rng, ["x0", "y0", "n_pulses"], [number(rng), number(rng), count(rng)])
-    return vc.simulate_pulses_n, args, kwargs, check_simulate
-
-
-def ctor(cls, names, draw_values, check):
-    def draw(rng):
-        args, kwargs = bind(rng, names, draw_values(rng))
-        return cls, args, kwargs, check
-    return draw
-
-
-def knot_values(rng):
+def draw_knot(rng):
     point = point_obj(rng) if rng.random() < 0.85 else anything(rng)
-    return [point, number(rng, index=True), number(rng)][: rng.choice([1, 2, 3, 3])]
+    values = [point, number(rng, index=True), number(rng)][: rng.choice([1, 2, 3, 3])]
+    return (vc.VOKKnot, *bind(rng, ["point", "n", "theta"], values), is_(vc.VOKKnot))
 
 
-def static(name, names):
-    def draw(rng):
-        owner = vc.VOKPair if rng.random() < 0.7 else pair_obj(rng)
-        args, kwargs = bind(rng, names, [number(rng) for _ in names])
-        return getattr(owner, name), args, kwargs, returns(vc.VOKPair)
-    return draw
+def pair_owner(rng):
+    return vc.VOKPair if rng.random() < 0.7 else pair_obj(rng)
 
 
-def method(make_self, name, check, names=(), draw_values=None):
-    def draw(rng):
-        self = make_self(rng)
-        values = draw_values(rng) if draw_values else []
-        args, kwargs = bind(rng, list(names), values)
-        return getattr(self, name), args, kwargs, check
-    return draw
-
-
-def attribute(make_self, names):
-    def draw(rng):
-        self, name = make_self(rng), rng.choice(names)
-        return (lambda: getattr(self, name)), [], {}, \
-            lambda out, a, k: type(out) in (float, int, str, list, vc.VOKPoint)
-    return draw
-
-
-def operator(rng):
-    ops = [lambda a, b: a + b, lambda a, b: a - b, lambda a, b: a * b, lambda a, b: a / b,
-           lambda a, b: a == b, lambda a, b: a != b, lambda a, b: a < b, lambda a, b: a >= b,
-           lambda a, b: a ** b, lambda a, b: a @ b, lambda a, b: a % b]
+def binary_operator(rng):
     a = pair_obj(rng)
     b = pair_obj(rng) if rng.random() < 0.6 else anything(rng)
     if rng.random() < 0.3:
         a, b = b, a
-    return rng.choice(ops), [a, b], {}, None
+    return rng.choice([op.add, op.sub, op.mul, op.truediv, op.eq, op.ne, op.lt, op.ge, op.pow,
+                       op.matmul, op.mod]), [a, b], {}, None
 
 
 def unary(rng):
-    fn = rng.choice([abs, repr, str, hash, bool, lambda o: -o, lambda o: +o, float, complex,
-                     copy.copy, copy.deepcopy, pickle.dumps, dir, lambda o: o.__reduce_ex__(2)])
+    fn = rng.choice([abs, repr, str, hash, bool, op.neg, op.pos, float, complex, copy.copy,
+                     copy.deepcopy, pickle.dumps, dir, lambda o: o.__reduce_ex__(2)])
     return fn, [anything(rng)], {}, None
 
 
@@ -423,21 +379,16 @@ def mutate(rng):
     target = rng.choice([anything(rng), vc.VOKPair, vc.VOKPoint, vc.VOKKnot, vc.PySearchResult])
     name = rng.choice(["real", "imag", "x", "y", "point", "phase", "flip_count", "formula",
                        "error", "params", "complexity", "rho", "modulus", "extra", "__dict__"])
-
-    def act():
-        if rng.random() < 0.5:
-            setattr(target, name, 1.0)
-        else:
-            delattr(target, name)
-    return act, [], {}, None
+    if rng.random() < 0.5:
+        return setattr, [target, name, 1.0], {}, None
+    return delattr, [target, name], {}, None
 
 
 def unbound(rng):
     """A method or attribute descriptor of one class applied to an object of another."""
     cls = rng.choice([vc.VOKPair, vc.VOKPoint, vc.VOKKnot, vc.PySearchResult])
     name = rng.choice([n for n in vars(cls) if not n.startswith("__")])
-    descr = vars(cls)[name]
-    other = anything(rng)
+    descr, other = vars(cls)[name], anything(rng)
     if hasattr(descr, "__get__") and not callable(descr):
         return descr.__get__, [other, type(other)], {}, None
     return getattr(cls, name), [other, *[number(rng) for _ in range(rng.randrange(3))]], {}, None
@@ -446,47 +397,40 @@ def unbound(rng):
 def construct_or_subclass(rng):
     cls = rng.choice([vc.PySearchResult, vc.VOKPair, vc.VOKPoint, vc.VOKKnot])
     if rng.random() < 0.5:
-        return (lambda: type("Sub", (cls,), {})), [], {}, None
+        return type, ["Sub", (cls,), {}], {}, None
     return cls.__new__, [rng.choice([cls, vc.PySearchResult, vc.VOKPair, int])], {}, None
 
 
+PAIR = is_(vc.VOKPair)
 TABLE = {
     "find_formula": (draw_find_formula, 6),
-    "rotate_phase_n": (draw_rotate, 4),
-    "schrodinger_step_n": (draw_schrodinger, 4),
-    "simulate_pulses_n": (draw_simulate, 3),
-    "VOKPair": (ctor(vc.VOKPair, ["real", "imag"], lambda r: [number(r), number(r)],
-                     returns(vc.VOKPair)), 2),
-    "VOKPair.from_values": (static("from_values", ["real", "imag"]), 1),
-    "VOKPair.from_polar": (static("from_polar", ["r", "theta"]), 1),
-    "VOKPair.unit_i/one/zero": (lambda r: (getattr(r.choice([vc.VOKPair, pair_obj(r)]),
-                                                   r.choice(["unit_i", "one", "zero"])),
-                                           [1.0] if r.random() < 0.1 else [], {},
-                                           returns(vc.VOKPair)), 1),
-    "VOKPair.rotate_phase": (method(pair_obj, "rotate_phase", returns(vc.VOKPair), ["angle"],
-                                    lambda r: [number(r)]), 2),
-    "VOKPair.conjugate": (method(pair_obj, "conjugate", returns(vc.VOKPair)), 1),
-    "VOKPair attributes": (attribute(pair_obj, ["real", "imag", "real_tension", "imag_tension",
-                                                "modulus", "argument"]), 1),
-    "VOKPair operators": (operator, 4),
-    "VOKPoint": (ctor(vc.VOKPoint, ["x", "y"], lambda r: [number(r), number(r)],
-                      returns(vc.VOKPoint)), 2),
-    "VOKPoint methods": (lambda r: method(
-        point_obj, r.choice(["tension", "vok", "mirror_pulse", "pulse", "frame_shift",
-                             "is_slipping"]), lambda o, a, k: type(o) in (float, bool, vc.VOKPoint))(r), 2),
-    "VOKPoint.conserves_tension": (method(
-        point_obj, "conserves_tension", returns(bool), ["next", "tol"],
-        lambda r: [point_obj(r) if r.random() < 0.8 else anything(r), number(r)]), 2),
-    "VOKPoint attributes": (attribute(point_obj, ["x", "y"]), 1),
-    "VOKKnot": (ctor(vc.VOKKnot, ["point", "n", "theta"], knot_values, returns(vc.VOKKnot)), 2),
-    "VOKKnot methods": (lambda r: method(
-        knot_obj, r.choice(["mirror_pulse", "pulse", "three_one_flip", "flip", "tread_yield"]),
-        lambda o, a, k: type(o) in (int, vc.VOKKnot))(r), 2),
-    "VOKKnot attributes": (attribute(knot_obj, ["point", "flip_count", "phase", "rho"]), 1),
-    "PySearchResult": (lambda r: method(result_obj, r.choice(["to_latex", "to_python",
-                                                              "__repr__"]), returns(str))(r), 1),
-    "PySearchResult attributes": (attribute(result_obj, ["formula", "error", "complexity",
-                                                         "params"]), 1),
+    "rotate_phase_n": entry(vc.rotate_phase_n, "pairs angles", [pairs, doubles], tuples(2), 4),
+    "schrodinger_step_n": entry(vc.schrodinger_step_n, "psi v dt hbar",
+                                [pairs, doubles, number, number], tuples(2), 4),
+    "simulate_pulses_n": entry(vc.simulate_pulses_n, "x0 y0 n_pulses", [number, number, count],
+                               check_simulate, 3),
+    "VOKPair": entry(vc.VOKPair, "real imag", [number, number], PAIR, 2),
+    "VOKPair.from_values": entry(method(pair_owner, "from_values"), "real imag", [number, number],
+                                 PAIR, 1),
+    "VOKPair.from_polar": entry(method(pair_owner, "from_polar"), "r theta", [number, number], PAIR, 1),
+    "VOKPair.unit_i/one/zero": entry(method(pair_owner, "unit_i one zero"), "", [], PAIR, 1),
+    "VOKPair.rotate_phase": entry(method(pair_obj, "rotate_phase"), "angle", [number], PAIR, 2),
+    "VOKPair.conjugate": entry(method(pair_obj, "conjugate"), "", [], PAIR, 1),
+    "VOKPair attributes": attribute(pair_obj, "real imag real_tension imag_tension modulus argument"),
+    "VOKPair operators": (binary_operator, 4),
+    "VOKPoint": entry(vc.VOKPoint, "x y", [number, number], is_(vc.VOKPoint), 2),
+    "VOKPoint methods": entry(method(point_obj, "tension vok mirror_pulse pulse frame_shift is_slipping"),
+                              "", [], is_(float, bool, vc.VOKPoint), 2),
+    "VOKPoint.conserves_tension": entry(
+        method(point_obj, "conserves_tension"), "next tol",
+        [lambda r: point_obj(r) if r.random() < 0.8 else anything(r), number], is_(bool), 2),
+    "VOKPoint attributes": attribute(point_obj, "x y"),
+    "VOKKnot": (draw_knot, 2),
+    "VOKKnot methods": entry(method(knot_obj, "mirror_pulse pulse three_one_flip flip tread_yield"),
+                             "", [], is_(int, vc.VOKKnot), 2),
+    "VOKKnot attributes": attribute(knot_obj, "point flip_count phase rho"),
+    "PySearchResult": entry(method(result_obj, "to_latex to_python __repr__"), "", [], is_(str), 1),
+    "PySearchResult attributes": attribute(result_obj, "formula error complexity params"),
     "any object, any unary protocol": (unary, 2),
     "attribute assignment": (mutate, 1),
     "descriptors on the wrong class": (unbound, 1),
@@ -506,11 +450,12 @@ def accept_error(name, error):
 
 
 def one_call(rng, name, log):
-    """Draws one call of `name`, logs it, runs it and checks the outcome. Returns 'ok' or 'error'."""
-    draw, _ = TABLE[name]
+    """Draws one call of `name`, logs it, runs it and checks the outcome.
+
+    Returns 'ok', 'error' or 'skipped' (a hostile leaf fired while the input was built)."""
     try:
-        fn, args, kwargs, check = draw(rng)
-    except (Exception, Hostile):  # a hostile leaf fired while the input was being built
+        fn, args, kwargs, check = TABLE[name][0](rng)
+    except (Exception, Hostile):
         return "skipped"
     log(name, fn, args, kwargs)
     try:

@@ -138,21 +138,14 @@ def build(kind, action, position, value):
     return victim
 
 
-def convert_with_native(kind, seq):
+def convert(kind, seq, read=None):
+    """The converter of `kind` run on seq as it is, or on what `read` makes of it."""
     if kind == "doubles":
-        return vc.rotate_phase_n([(1.0, 0.5)] * 64, seq)
+        return vc.rotate_phase_n([(1.0, 0.5)] * 64, read(seq, float) if read else seq)
     if kind == "pairs":
-        return vc.rotate_phase_n(seq, [0.0] * 64)
-    return vc.find_formula(seq, [1.0, 3.0, 5.0, 7.0], max_complexity=3, beam_width=20)
-
-
-def convert_with_python(kind, seq):
-    if kind == "doubles":
-        return vc.rotate_phase_n([(1.0, 0.5)] * 64, reference(seq, float))
-    if kind == "pairs":
-        return vc.rotate_phase_n(reference(seq, as_pair), [0.0] * 64)
-    return vc.find_formula(reference(seq, lambda c: reference(c, float)), [1.0, 3.0, 5.0, 7.0],
-                           max_complexity=3, beam_width=20)
+        return vc.rotate_phase_n(read(seq, as_pair) if read else seq, [0.0] * 64)
+    columns = read(seq, lambda c: read(c, float)) if read else seq
+    return vc.find_formula(columns, [1.0, 3.0, 5.0, 7.0], max_complexity=3, beam_width=20)
 
 
 def outcome(fn):
@@ -168,8 +161,8 @@ def outcome(fn):
 def test_reentrant_mutation_gives_the_reference_result(kind, action):
     for position in (0, 1, 2 if kind == "columns" else 5):
         for value in (2.0, 3):  # through __float__, and through __index__ for an int
-            native = outcome(lambda: convert_with_native(kind, build(kind, action, position, value)))
-            python = outcome(lambda: convert_with_python(kind, build(kind, action, position, value)))
+            native = outcome(lambda: convert(kind, build(kind, action, position, value)))
+            python = outcome(lambda: convert(kind, build(kind, action, position, value), reference))
             assert native == python, (kind, action, position, value)
 
 

@@ -184,13 +184,17 @@ CASES = {
                                   repr(RESULT), RESULT.to_latex(), RESULT.to_python()),
     "result constructor": raising(vc.PySearchResult),
     "result set attribute": raising(setattr, RESULT, "formula", TEXT),
-    # batch pair functions (their main paths are looped in the pair tests)
+    # batch pair functions
+    "rotate_phase_n": lambda: vc.rotate_phase_n(PAIRS, ANGLES),
+    "rotate_phase_n bad angle": raising(vc.rotate_phase_n, PAIRS, Y_BAD),
+    "rotate_phase_n angles str": raising(vc.rotate_phase_n, PAIRS, TEXT),
+    "rotate_phase_n short tuple": raising(vc.rotate_phase_n, PAIRS_BAD, ANGLES),
+    "rotate_phase_n dunder": raising(vc.rotate_phase_n, [(RAISES, 1.0)], ANGLES),
+    "rotate_phase_n not a tuple": raising(vc.rotate_phase_n, [FLAT], ANGLES),
     "schrodinger_step_n": lambda: vc.schrodinger_step_n(PAIRS, ANGLES, 0.5, 2.0),
     "schrodinger bad psi": raising(vc.schrodinger_step_n, PAIRS_BAD, ANGLES, 0.5, 2.0),
     "schrodinger bad v": raising(vc.schrodinger_step_n, PAIRS, Y_BAD, 0.5, 2.0),
     "schrodinger bad hbar": raising(vc.schrodinger_step_n, PAIRS, ANGLES, 0.5, RAISES),
-    "rotate_phase_n dunder": raising(vc.rotate_phase_n, [(RAISES, 1.0)], ANGLES),
-    "rotate_phase_n not a tuple": raising(vc.rotate_phase_n, [FLAT], ANGLES),
     # pulse simulation
     "simulate_pulses_n": lambda: vc.simulate_pulses_n(0.0, 1.0, 20),
     "simulate capacity overflow": raising(vc.simulate_pulses_n, 0.0, 1.0, 2**62),
@@ -216,13 +220,18 @@ CASES = {
     "VOKKnot n too big": raising(vc.VOKKnot, POINT, TOO_BIG),
     "VOKKnot bad theta": raising(vc.VOKKnot, POINT, 1, RAISES),
     "VOKKnot unknown keyword": raising(vc.VOKKnot, POINT, m=1),
-    # VOKPair members the pair tests do not loop over
+    # VOKPair
+    "VOKPair": lambda: (vc.VOKPair(1.0, imag=2.0), repr(PAIR), PAIR == PAIR, PAIR != ANGLES, abs(PAIR)),
+    "VOKPair arithmetic": lambda: (PAIR * PAIR / PAIR + PAIR - PAIR).rotate_phase(angle=0.5),
     "VOKPair statics": lambda: (vc.VOKPair.from_values(1.0, 2.0), PAIR.from_polar(r=2.0, theta=1.0),
                                 vc.VOKPair.unit_i(), vc.VOKPair.one(), vc.VOKPair.zero(),
                                 PAIR.conjugate(), PAIR.modulus, PAIR.argument, PAIR.real_tension,
-                                PAIR.imag_tension, PAIR - PAIR),
+                                PAIR.imag_tension),
+    "VOKPair bad imag": raising(vc.VOKPair, 1.0, TEXT),
     "VOKPair from_polar missing": raising(vc.VOKPair.from_polar, 1.0),
     "VOKPair from_values dunder": raising(vc.VOKPair.from_values, 1.0, imag=RAISES),
+    "VOKPair rotate_phase bad angle": raising(PAIR.rotate_phase, angle=ANGLES),
+    "VOKPair plus a float": raising(lambda: PAIR + 1.0),
     "VOKPair hash": raising(hash, PAIR),
     "VOKPair ordering": raising(lambda: PAIR < PAIR),
     # module initialisation run again in the same interpreter
