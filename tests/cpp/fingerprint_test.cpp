@@ -150,14 +150,6 @@ TEST(SeenSet, ReportsOnlyRepeats) {
     EXPECT_EQ(seen.size(), 50001u);
 }
 
-TEST(SeenSet, ShardCountIsAPowerOfTwoAboveOne) {
-    const std::size_t n = SeenSet::shard_count();
-    EXPECT_GT(n, 1u);
-    EXPECT_TRUE(std::has_single_bit(n));
-    EXPECT_GE(n, 4u * std::thread::hardware_concurrency());
-    EXPECT_LT(n / 2, std::max(2u, 4u * std::thread::hardware_concurrency()));
-}
-
 TEST(SeenSet, ConcurrentInsertsAddEachValueOnce) {
     constexpr std::uint64_t kDistinct = 20000;
     constexpr int kThreads = 6;

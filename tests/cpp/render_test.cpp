@@ -102,11 +102,5 @@ INSTANTIATE_TEST_SUITE_P(Render, Rewrite, testing::Values(
     RewriteCase{"abs((-(1/x)))", "abs((-(1/x)))", "abs((-(1/x)))"},
     RewriteCase{"", "", ""}));
 
-TEST(Render, RenderedProgramRewrites) {
-    const std::string f = render({T::var(0), T::oper(OpCode::Sqrt)});
-    EXPECT_EQ(to_python(f), "import math\nf = lambda x: math.sqrt(x)");
-    EXPECT_EQ(to_latex(f), "\\sqrt{x}");
-}
-
 }  // namespace
 }  // namespace vok

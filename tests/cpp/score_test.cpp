@@ -122,16 +122,6 @@ TEST_P(ScoreLevelWorkers, CancelledLevelThrows) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, ScoreLevelWorkers, testing::Values(1, 2, 7));
 
-TEST(ScoreLevel, RejectsMalformedColumns) {
-    ThreadPool pool(1);
-    const std::vector<double> y{1};
-    EXPECT_THROW((void)score_level(mixed_level(2), {}, y, SearchConfig{}, pool),
-                 std::invalid_argument);
-    const std::vector<Column> ragged{{1, 2}, {1}};
-    EXPECT_THROW((void)score_level(mixed_level(2), ragged, y, SearchConfig{}, pool),
-                 std::invalid_argument);
-}
-
 SearchResult named(const char* formula, double error) {
     return SearchResult{formula, {}, Expr{}, error, 1};
 }

@@ -1,9 +1,6 @@
-// Worker pool: every task once, errors carried to the caller, cancellation,
-// sizing from the environment, and use after fork.
+// Worker pool: every task once, errors carried to the caller, cancellation and
+// sizing from the environment (use after fork is tested from Python).
 #include <gtest/gtest.h>
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -12,7 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "discover/search.hpp"
 #include "discover/thread_pool.hpp"
 
 namespace vok {
@@ -114,38 +110,6 @@ INSTANTIATE_TEST_SUITE_P(Rule, PoolSize, testing::Values(
     SizeCase{"", "2", 2}, SizeCase{" 3", nullptr, 6}, SizeCase{"3x", "5", 5},
     SizeCase{"+4", nullptr, 4}, SizeCase{nullptr, "0", 6}, SizeCase{nullptr, "9", 9},
     SizeCase{"99999999999999999999", "2", 2}));
-
-// The child of a fork has none of the parent's threads: it must get a new pool.
-TEST(ThreadPool, ForkedChildCanSearch) {
-    std::atomic<int> warm{0};
-    ThreadPool::global().parallel_for(8, [&](std::size_t) { ++warm; });
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        const std::vector<Column> x{{0, 1, 2, 3}};
-        const std::vector<double> y{1, 3, 5, 7};
-        SearchConfig config;
-        config.max_complexity = 5;
-        bool ok = true;
-        for (int round = 0; round < 2; ++round) {
-            const auto best = search(x, y, 1, config);
-            ok = ok && best && best->error == 0.0;
-        }
-        _exit(ok ? 0 : 3);
-    }
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    pid_t done = 0;
-    while ((done = waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (done == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        FAIL() << "child hung";
-    }
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-}
 
 }  // namespace
 }  // namespace vok

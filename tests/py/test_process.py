@@ -21,6 +21,9 @@ PRELUDE = textwrap.dedent("""
     YS = [x ** 2.37 + 0.3 * x for x in XS]
     def long_search():
         return vc.find_formula([XS, XS[::-1]], YS, max_complexity=12, beam_width=100000)
+    # Levels of thousands of rows: scored by the worker pool.
+    def pooled():
+        return repr(vc.find_formula([XS[:5000]], YS[:5000], max_complexity=3, beam_width=50))
 """)
 
 SLOW = 2 if SANITIZED else 1
@@ -89,7 +92,8 @@ def test_fork_after_the_pool_exists_through_multiprocessing():
 
 
 def test_forked_child_after_an_interrupted_search():
-    # The parent's pool was cancelled mid-batch; the child must not inherit a stuck pool.
+    # The parent's pool was cancelled mid-batch; the child must not inherit a stuck pool,
+    # nor the parent's threads: it needs a pool of its own.
     words = run("""
         signal.signal(signal.SIGALRM, lambda *a: (_ for _ in ()).throw(KeyboardInterrupt))
         signal.setitimer(signal.ITIMER_REAL, 0.5)
@@ -97,10 +101,10 @@ def test_forked_child_after_an_interrupted_search():
             long_search()
         except KeyboardInterrupt:
             print("interrupted")
-        want = small()
+        want = (small(), pooled())
         pid = os.fork()
         if pid == 0:
-            os._exit(0 if small() == want and small() == want else 3)
+            os._exit(0 if (small(), pooled()) == want == (small(), pooled()) else 3)
         deadline = time.monotonic() + 60 * %d
         while time.monotonic() < deadline:
             done, status = os.waitpid(pid, os.WNOHANG)
@@ -149,9 +153,8 @@ def test_signal_handler_may_search_while_a_search_waits():
         big = [1e-6 * i for i in range(1, 1000001)]
         target = [x ** 2.37 + 0.3 * x for x in big]
         plain = vc.find_formula([big], target, max_complexity=3, beam_width=50)
-        inner = lambda: repr(vc.find_formula([XS[:5000]], YS[:5000], max_complexity=3, beam_width=50))
-        want, nested = inner(), []
-        signal.signal(signal.SIGALRM, lambda *a: nested.append(inner()))
+        want, nested = pooled(), []
+        signal.signal(signal.SIGALRM, lambda *a: nested.append(pooled()))
         signal.setitimer(signal.ITIMER_REAL, 0.02, 0.02)
         r = vc.find_formula([big], target, max_complexity=3, beam_width=50)
         signal.setitimer(signal.ITIMER_REAL, 0)
