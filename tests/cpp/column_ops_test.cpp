@@ -68,34 +68,6 @@ std::vector<Token> random_program(std::mt19937_64& rng, std::size_t n_vars) {
     return t;
 }
 
-TEST(ColumnOps, OperatorRunsMatchTheScalarOperator) {
-    std::mt19937_64 rng(7);
-    for (int op = 0; op < kOpCodeCount; ++op) {
-        const auto code = static_cast<OpCode>(op);
-        for (int trial = 0; trial < 200; ++trial) {
-            const std::size_t n = std::uniform_int_distribution<std::size_t>(1, 9)(rng);
-            std::vector<double> a(n), b(n), out(n);
-            for (std::size_t i = 0; i < n; ++i) {
-                a[i] = random_value(rng);
-                b[i] = random_value(rng);
-            }
-            bool all = true;
-            std::vector<double> want(n);
-            for (std::size_t i = 0; i < n; ++i)
-                all &= arity(code) == 1 ? apply_unary(code, a[i], want[i])
-                                        : apply_binary(code, a[i], b[i], want[i]);
-            const bool got = arity(code) == 1
-                                 ? apply_unary_rows(code, a.data(), out.data(), n)
-                                 : apply_binary_rows(code, a.data(), b.data(), out.data(), n);
-            ASSERT_EQ(got, all) << "op " << op << " trial " << trial;
-            if (!all) continue;
-            for (std::size_t i = 0; i < n; ++i)
-                ASSERT_EQ(std::bit_cast<std::uint64_t>(out[i]), std::bit_cast<std::uint64_t>(want[i]))
-                    << "op " << op << " row " << i;
-        }
-    }
-}
-
 TEST(ColumnOps, ProgramsMatchTheRowEvaluator) {
     std::mt19937_64 rng(20240611);
     ColumnEvaluator eval;

@@ -96,9 +96,11 @@ class Debug : public testing::TestWithParam<Case> {};
 TEST_P(Debug, Text) { EXPECT_EQ(debug_text(GetParam().v), GetParam().text); }
 INSTANTIATE_TEST_SUITE_P(NumberText, Debug, testing::Values(
     Case{1.0, "1.0"}, Case{0.0, "0.0"}, Case{-0.0, "-0.0"}, Case{0.1, "0.1"},
-    Case{0.0001, "0.0001"}, Case{0.00012, "0.00012"}, Case{9.9e-5, "9.9e-5"}, Case{1e-5, "1e-5"},
+    Case{0.0001, "0.0001"}, Case{-0.0001, "-0.0001"}, Case{0.00012, "0.00012"},
+    Case{9.999999999999999e-5, "9.999999999999999e-5"}, Case{9.9e-5, "9.9e-5"}, Case{1e-5, "1e-5"},
     Case{-2.5e-7, "-2.5e-7"}, Case{1e15, "1000000000000000.0"},
-    Case{9999999999999998.0, "9999999999999998.0"}, Case{1e16, "1e16"}, Case{1.5e16, "1.5e16"},
+    Case{9999999999999998.0, "9999999999999998.0"}, Case{1e16, "1e16"}, Case{-1e16, "-1e16"},
+    Case{1.5e16, "1.5e16"},
     Case{-1e300, "-1e300"}, Case{123.456, "123.456"}, Case{1.5707963267948966, "1.5707963267948966"},
     Case{5e-324, "5e-324"}, Case{2.2250738585072014e-308, "2.2250738585072014e-308"},
     Case{1.7976931348623157e308, "1.7976931348623157e308"},
@@ -147,15 +149,6 @@ TEST(NumberText, DebugRoundTripsWithFewestDigits) {
             ASSERT_NE(exponent[exponent[0] == '-' ? 1 : 0], '0') << s;
         }
     }
-}
-
-TEST(NumberText, DebugLayoutSwitchesAtTheBoundaries) {
-    const double below_1e4 = std::nextafter(1e-4, 0.0);
-    const double below_1e16 = std::nextafter(1e16, 0.0);
-    EXPECT_EQ(debug_text(below_1e4), "9.999999999999999e-5");
-    EXPECT_EQ(debug_text(-1e-4), "-0.0001");
-    EXPECT_EQ(debug_text(below_1e16), "9999999999999998.0");
-    EXPECT_EQ(debug_text(-1e16), "-1e16");
 }
 
 }  // namespace

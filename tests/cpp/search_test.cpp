@@ -82,14 +82,6 @@ INSTANTIATE_TEST_SUITE_P(Bounds, SearchLevels, testing::Values(
     LevelCase{8, 0, 2}, LevelCase{8, 1, 2}, LevelCase{8, 2, 2}, LevelCase{8, 3, 2},
     LevelCase{5, 4, 5}));
 
-TEST(Search, ComplexityTwoBuildsOnlyUnaryLevel) {
-    const Outcome r = run(kTwoVars, kHard, with(2));
-    ASSERT_TRUE(r.best);
-    EXPECT_LE(r.best->complexity, 2u);
-    // 7 unary operators over 4 leaves, no binary pair fits.
-    EXPECT_EQ(r.stats.generated, 4u + 7u * 4u);
-}
-
 struct ExactCase {
     std::vector<Column> x;
     std::vector<double> y;

@@ -166,12 +166,23 @@ def test_reentrant_mutation_gives_the_reference_result(kind, action):
             assert native == python, (kind, action, position, value)
 
 
-@pytest.mark.parametrize("holder, expected", [
-    ("pairs", 0), ("angles", 4), ("psi", 0), ("v", 4),
-    ("x_data", repr(vc.find_formula([[0.0, 1.0, 2.0, 3.0]], [], max_complexity=3, beam_width=10))),
-    ("y_data", repr(vc.find_formula([[0.0, 1.0, 2.0, 3.0]], [1.0, 1.0, 5.0, 7.0],
-                                    max_complexity=3, beam_width=10)))])
-def test_a_dunder_emptying_the_other_arguments(holder, expected):
+def rotate(a):
+    return len(vc.rotate_phase_n(a["pairs"], a["angles"]))
+
+
+def step(a):
+    return len(vc.schrodinger_step_n(a["psi"], a["v"], 1.0, 1.0))
+
+
+def search(a):
+    return repr(vc.find_formula(a["x_data"], a["y_data"], max_complexity=3, beam_width=10))
+
+
+@pytest.mark.parametrize("holder, call, expected", [
+    ("pairs", rotate, 0), ("angles", rotate, 4), ("psi", step, 0), ("v", step, 4),
+    ("x_data", search, search({"x_data": [[0.0, 1.0, 2.0, 3.0]], "y_data": []})),
+    ("y_data", search, search({"x_data": [[0.0, 1.0, 2.0, 3.0]], "y_data": [1.0, 1.0, 5.0, 7.0]}))])
+def test_a_dunder_emptying_the_other_arguments(holder, call, expected):
     # Arguments converted earlier are already native; later ones are read as they are now.
     args = {"pairs": [(1.0, 2.0)] * 4, "angles": [0.5] * 4, "psi": [(1.0, 2.0)] * 4,
             "v": [0.5] * 4, "x_data": [[0.0, 1.0, 2.0, 3.0]], "y_data": [1.0, 3.0, 5.0, 7.0]}
@@ -183,16 +194,6 @@ def test_a_dunder_emptying_the_other_arguments(holder, expected):
                     value.clear()
             return 1.0
 
-    if holder in ("pairs", "psi"):
-        args[holder][1] = (Emptier(), 2.0)
-    elif holder == "x_data":
-        args[holder][0][1] = Emptier()
-    else:
-        args[holder][1] = Emptier()
-    if holder in ("pairs", "angles"):
-        assert len(vc.rotate_phase_n(args["pairs"], args["angles"])) == expected
-    elif holder in ("psi", "v"):
-        assert len(vc.schrodinger_step_n(args["psi"], args["v"], 1.0, 1.0)) == expected
-    else:
-        r = vc.find_formula(args["x_data"], args["y_data"], max_complexity=3, beam_width=10)
-        assert repr(r) == expected
+    slot = args[holder][0] if holder == "x_data" else args[holder]
+    slot[1] = (Emptier(), 2.0) if holder in ("pairs", "psi") else Emptier()
+    assert call(args) == expected

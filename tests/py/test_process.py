@@ -165,11 +165,10 @@ def test_signal_handler_may_search_while_a_search_waits():
 
 def test_sigint_storm_during_short_calls_corrupts_nothing():
     code = PRELUDE + textwrap.dedent("""
-        want = (small(), vc.simulate_pulses_n(0.0, 1.0, 50),
-                vc.rotate_phase_n([(1.0, 2.0)] * 50, [0.5] * 50), repr(vc.VOKPair(1, 2) / vc.VOKPair(3, 4)))
         def batch():
             return (small(), vc.simulate_pulses_n(0.0, 1.0, 50),
                     vc.rotate_phase_n([(1.0, 2.0)] * 50, [0.5] * 50), repr(vc.VOKPair(1, 2) / vc.VOKPair(3, 4)))
+        want = batch()
         armed = [False]  # raise only inside the try below, wherever the signal lands
         def on_sigint(*a):
             if armed[0]:
