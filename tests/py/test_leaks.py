@@ -176,6 +176,7 @@ CASES = {
     "beam_width None": raising(small_search, beam_width=None),
     "use_trig int": raising(small_search, use_trig=1),
     "precision_goal dunder": raising(small_search, precision_goal=RAISES),
+    # The binder's errors come before any conversion: one callable loops them.
     "find_formula missing": raising(vc.find_formula, X),
     "find_formula too many": raising(vc.find_formula, X, Y, 1, 1, 1.0, True, True, 0.0, 9),
     "find_formula unknown keyword": raising(vc.find_formula, X, Y, beam=5),
@@ -207,7 +208,6 @@ CASES = {
                                  POINT.frame_shift(), POINT.is_slipping(),
                                  POINT.conserves_tension(POINT, 1e-9)),
     "VOKPoint bad y": raising(vc.VOKPoint, 1.0, TEXT),
-    "VOKPoint missing": raising(vc.VOKPoint, 1.0),
     "conserves_tension bad next": raising(POINT.conserves_tension, PAIR, 1.0),
     "conserves_tension bad tol": raising(POINT.conserves_tension, POINT, RAISES),
     "VOKPoint extra argument": raising(POINT.tension, 1.0),
@@ -219,7 +219,6 @@ CASES = {
     "VOKKnot bad point": raising(vc.VOKKnot, PAIR),
     "VOKKnot n too big": raising(vc.VOKKnot, POINT, TOO_BIG),
     "VOKKnot bad theta": raising(vc.VOKKnot, POINT, 1, RAISES),
-    "VOKKnot unknown keyword": raising(vc.VOKKnot, POINT, m=1),
     # VOKPair
     "VOKPair": lambda: (vc.VOKPair(1.0, imag=2.0), repr(PAIR), PAIR == PAIR, PAIR != ANGLES, abs(PAIR)),
     "VOKPair arithmetic": lambda: (PAIR * PAIR / PAIR + PAIR - PAIR).rotate_phase(angle=0.5),
@@ -228,7 +227,6 @@ CASES = {
                                 PAIR.conjugate(), PAIR.modulus, PAIR.argument, PAIR.real_tension,
                                 PAIR.imag_tension),
     "VOKPair bad imag": raising(vc.VOKPair, 1.0, TEXT),
-    "VOKPair from_polar missing": raising(vc.VOKPair.from_polar, 1.0),
     "VOKPair from_values dunder": raising(vc.VOKPair.from_values, 1.0, imag=RAISES),
     "VOKPair rotate_phase bad angle": raising(PAIR.rotate_phase, angle=ANGLES),
     "VOKPair plus a float": raising(lambda: PAIR + 1.0),

@@ -76,21 +76,6 @@ def test_exit_raised_during_a_search_after_one_in_a_thread():
     assert (out.returncode, out.stderr) == (7, "")
 
 
-def test_fork_after_the_pool_exists_through_multiprocessing():
-    words = run("""
-        import multiprocessing as mp
-        def job(k):
-            r = vc.find_formula(X, [y * k for y in Y], max_complexity=6, beam_width=50)
-            return r.error
-        small()
-        with mp.get_context("fork").Pool(2) as pool:
-            errors = pool.map_async(job, [1.0, 2.0, 3.0, 4.0]).get(timeout=60 * %d)
-        print(errors == [job(k) for k in (1.0, 2.0, 3.0, 4.0)])
-        print(small()[2])
-    """ % SLOW, timeout=120 * SLOW)
-    assert words == ["True", "5"]
-
-
 def test_forked_child_after_an_interrupted_search():
     # The parent's pool was cancelled mid-batch; the child must not inherit a stuck pool,
     # nor the parent's threads: it needs a pool of its own.
