@@ -88,7 +88,6 @@ TEST_P(Rewrite, LatexAndPython) {
     EXPECT_EQ(to_python(c.formula), std::string("import math\nf = lambda x: ") + c.python);
 }
 INSTANTIATE_TEST_SUITE_P(Render, Rewrite, testing::Values(
-    RewriteCase{"sqrt(x)", "\\sqrt{x}", "math.sqrt(x)"},
     RewriteCase{"sqrt((x + sqrt(y)))", "\\sqrt{(x + \\sqrt{y})}", "math.sqrt((x + math.sqrt(y)))"},
     RewriteCase{"sqrt(sqrt(c0(1.0000)))", "\\sqrt{\\sqrt{c0(1.0000)}}", "math.sqrt(math.sqrt(c0(1.0000)))"},
     RewriteCase{"(sqrt(x) * sqrt(y))", "(\\sqrt{x} * \\sqrt{y})", "(math.sqrt(x) * math.sqrt(y))"},

@@ -109,7 +109,7 @@ TEST_P(ExactTargets, AreFoundWithTheirVariableCount) {
 INSTANTIATE_TEST_SUITE_P(Targets, ExactTargets, testing::Values(
     ExactCase{kTwoVars, kTwoVars[0], "x", 1, 1},
     ExactCase{{{1, 2}, {5, 7}}, {5, 7}, "y", 1, 2},
-    ExactCase{{{0, 1, 2, 3}}, {1, 3, 5, 7}, "((x + x) + 1.0000)", 5, 1}));
+    ExactCase{{{0, 1, 2, 3}}, {0, 1, 4, 9}, "(x * x)", 3, 1}));
 
 TEST(Search, ErrorEqualToGoalStops) {
     // Both constants miss by 0.5 and the variable by more: the best leaf error is

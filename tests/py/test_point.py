@@ -21,15 +21,16 @@ def assert_point(p, x, y):
 
 
 def test_methods_reach_their_maths_and_leave_the_receiver():
-    p = VOKPoint(710, 1)
-    assert bits(p.tension()) == bits(p.vok()) == bits(710.0000000000002)
-    assert p.is_slipping() is True and VOKPoint(0, 1).is_slipping() is False
+    p = VOKPoint(2, 1)
+    assert bits(p.tension()) == bits(p.vok()) == bits(math.exp(2.0))
+    assert p.is_slipping() is False and VOKPoint(720, 1).is_slipping() is True
     start = VOKPoint(0.25, -3.0)
     assert_point(start.mirror_pulse(), 3.0, start.tension())
     assert_point(start.pulse(), 3.0, start.tension())
     assert start.pulse() is not start.pulse()
     assert_point(start, 0.25, -3.0)
-    assert_point(VOKPoint(0.5, NAN).frame_shift(), 1e-300, math.exp(0.5) + 690.7755278982137)
+    tiny = VOKPoint(2, 1e-310)
+    assert (tiny.frame_shift().x, tiny.pulse().x) == (1e-300, 1e-310)
 
 
 @pytest.mark.parametrize("tol, expected", [
@@ -47,7 +48,6 @@ def test_conserves_tension_reads_self_x_and_next_y(tol, expected):
     (-0.0, NAN, "VOKPoint(x=-0.000000, y=NaN)"),
     (INF, -INF, "VOKPoint(x=inf, y=-inf)"),
     (-1e-7, 5e-324, "VOKPoint(x=-0.000000, y=0.000000)"),
-    (2.0**-7, 3 * 2.0**-7, "VOKPoint(x=0.007812, y=0.023438)"),  # exact ties go to even
     (1e16, 1.7976931348623157e308,
      f"VOKPoint(x=10000000000000000.000000, y={1.7976931348623157e308:.6f})"),
 ])
