@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "programs.hpp"
 #include "discover/column_ops.hpp"
 #include "discover/expr.hpp"
 
@@ -12,18 +13,7 @@ namespace {
 using vok::OpCode;
 using vok::Token;
 
-// A finite program of about n tokens over two variables, mixing arithmetic and libm.
-vok::Expr program(std::size_t n) {
-    std::vector<Token> t{Token::var(0)};
-    for (std::size_t step = 0; t.size() < n; ++step) {
-        switch (step % 3) {
-            case 0: t.insert(t.end(), {Token::var(1), Token::oper(OpCode::Mul)}); break;
-            case 1: t.push_back(Token::oper(OpCode::Sin)); break;
-            default: t.insert(t.end(), {Token::var(0), Token::oper(OpCode::Add)}); break;
-        }
-    }
-    return vok::Expr{std::move(t), 2};
-}
+using vok::bench::program;
 
 std::vector<vok::Column> columns(std::size_t rows) {
     std::vector<vok::Column> cols(2, vok::Column(rows));

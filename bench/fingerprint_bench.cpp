@@ -7,6 +7,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "programs.hpp"
 #include "discover/fingerprint.hpp"
 
 namespace {
@@ -14,18 +15,7 @@ namespace {
 using vok::OpCode;
 using vok::Token;
 
-// A finite program of about n tokens over two variables.
-vok::Expr program(std::size_t n) {
-    std::vector<Token> t{Token::var(0)};
-    for (std::size_t step = 0; t.size() < n; ++step) {
-        switch (step % 3) {
-            case 0: t.insert(t.end(), {Token::var(1), Token::oper(OpCode::Mul)}); break;
-            case 1: t.push_back(Token::oper(OpCode::Sin)); break;
-            default: t.insert(t.end(), {Token::var(0), Token::oper(OpCode::Add)}); break;
-        }
-    }
-    return vok::Expr{std::move(t), 2};
-}
+using vok::bench::program;
 
 void BM_Fingerprint(benchmark::State& state) {
     const vok::Expr e = program(static_cast<std::size_t>(state.range(0)));
