@@ -10,8 +10,6 @@
 
 namespace {
 
-using vok::OpCode;
-using vok::Token;
 
 using vok::bench::program;
 

@@ -12,8 +12,6 @@
 
 namespace {
 
-using vok::OpCode;
-using vok::Token;
 
 using vok::bench::program;
 
