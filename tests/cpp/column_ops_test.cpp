@@ -12,12 +12,15 @@
 #include "alloc_count.hpp"
 #include "discover/column_ops.hpp"
 #include "discover/op_apply.hpp"
+#include "test_values.hpp"
 
 namespace vok {
 namespace {
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using vok::test::bits;
+using vok::test::kInf;
+using vok::test::kNaN;
+
 
 // Values that sit on every guard and finiteness edge.
 const double kSpecial[] = {0.0, -0.0, 1.0, -1.0, 1e-300, -1e-300, 1e-301, 5e-324, 709.78, 710.0,

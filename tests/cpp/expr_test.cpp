@@ -7,12 +7,16 @@
 #include <vector>
 
 #include "discover/expr.hpp"
+#include "test_values.hpp"
 
 namespace vok {
 namespace {
 
+using vok::test::bits;
+using vok::test::kInf;
+using vok::test::kNaN;
+
 using T = Token;
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 Expr program(std::vector<Token> t) { return Expr{std::move(t), 0}; }
 Expr unary(OpCode op, double a) { return program({T::constant(a), T::oper(op)}); }

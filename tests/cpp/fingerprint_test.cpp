@@ -11,12 +11,16 @@
 
 #include "alloc_count.hpp"
 #include "discover/fingerprint.hpp"
+#include "test_values.hpp"
 
 namespace vok {
 namespace {
 
+using vok::test::bits;
+using vok::test::kInf;
+using vok::test::kNaN;
+
 using T = Token;
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 Expr prog(std::vector<Token> t) { return Expr{std::move(t), 0}; }
 const Token x = T::var(0), y = T::var(1), zero = T::constant(0.0), one = T::constant(1.0);

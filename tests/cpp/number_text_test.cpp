@@ -10,12 +10,15 @@
 #include <string>
 
 #include "discover/number_text.hpp"
+#include "test_values.hpp"
 
 namespace vok {
 namespace {
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using vok::test::bits;
+using vok::test::kInf;
+using vok::test::kNaN;
+
 
 struct Case {
     double v;

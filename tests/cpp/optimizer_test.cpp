@@ -9,15 +9,17 @@
 
 #include "alloc_count.hpp"
 #include "discover/optimizer.hpp"
+#include "test_values.hpp"
 
 namespace vok {
 namespace {
 
-using T = Token;
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
+using vok::test::bits;
+using vok::test::kInf;
+using vok::test::kNaN;
 
-std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
+using T = Token;
+
 Expr prog(std::vector<Token> t) { return Expr{std::move(t), 1}; }
 Token op(OpCode o) { return T::oper(o); }
 

@@ -11,15 +11,17 @@
 #include <vector>
 
 #include "pair/pair.hpp"
+#include "test_values.hpp"
 
 namespace vok {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
+using vok::test::bits;
+using vok::test::kInf;
+using vok::test::kNaN;
+
 constexpr double kPi = std::numbers::pi;
 
-std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
 
 #define EXPECT_SAME_BITS(got, want) EXPECT_EQ(bits(got), bits(want)) << (got) << " vs " << (want)
 

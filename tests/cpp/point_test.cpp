@@ -10,17 +10,19 @@
 
 #include "knot/knot.hpp"
 #include "point/point.hpp"
+#include "test_values.hpp"
 
 namespace vok {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
+using vok::test::bits;
+using vok::test::kInf;
+using vok::test::kNaN;
+
 constexpr double kE = 2.718281828459045;
 constexpr std::int64_t kMin64 = std::numeric_limits<std::int64_t>::min();
 constexpr std::int64_t kMax64 = std::numeric_limits<std::int64_t>::max();
 
-std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
 #define EXPECT_BITS(a, b) EXPECT_EQ(bits(a), bits(b)) << (a) << " vs " << (b)
 
 struct TensionCase {

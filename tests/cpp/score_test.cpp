@@ -10,15 +10,17 @@
 
 #include "discover/score.hpp"
 #include "discover/search.hpp"
+#include "test_values.hpp"
 
 namespace vok {
 namespace {
 
-using T = Token;
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using vok::test::bits;
+using vok::test::kInf;
+using vok::test::kNaN;
 
-std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
+using T = Token;
+
 
 struct ScoreCase {
     const char* name;

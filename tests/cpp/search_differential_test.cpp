@@ -12,12 +12,15 @@
 #include <vector>
 
 #include "discover/search.hpp"
+#include "test_values.hpp"
 
 namespace vok {
 namespace {
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using vok::test::bits;
+using vok::test::kInf;
+using vok::test::kNaN;
+
 
 struct Case {
     std::vector<Column> x;

@@ -9,11 +9,15 @@
 #include <vector>
 
 #include "discover/search.hpp"
+#include "test_values.hpp"
 
 namespace vok {
 namespace {
 
-std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
+using vok::test::bits;
+using vok::test::kInf;
+using vok::test::kNaN;
+
 
 struct Outcome {
     std::optional<SearchResult> best;
