@@ -15,7 +15,7 @@ if [ "${#need_apt[@]}" -gt 0 ]; then
 fi
 
 need_pip=()
-for mod in pytest hypothesis numpy scikit_build_core; do
+for mod in pytest hypothesis numpy scikit_build_core dask distributed; do
     python3 -c "import $mod" >/dev/null 2>&1 || need_pip+=("${mod//_/-}")
 done
 if [ "${#need_pip[@]}" -gt 0 ]; then
