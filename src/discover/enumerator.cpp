@@ -30,6 +30,13 @@ constexpr std::uint64_t kCancelStride = 1024;
 constexpr std::size_t kFirstRun = 16;
 constexpr std::size_t kLaterRun = 64;
 
+// The screening rows are worth their cost while they stop enough candidates:
+// judged on the first candidates of a segment, then kept or dropped for it.
+constexpr std::uint64_t kScreenTrial = 512;
+constexpr bool screening_pays(std::uint64_t screened, std::uint64_t hits) noexcept {
+    return screened < kScreenTrial || hits * 4 >= screened;
+}
+
 // The largest size is estimated to take this share of a grown size's time per slot.
 constexpr double kPrunedShare = 0.5;
 
@@ -441,6 +448,8 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
         std::uint32_t cached = kNoOperand;
         const double* a_rows = nullptr;
         bool abandoned = false;
+        std::uint64_t screened = 0;
+        std::uint64_t screen_hits = 0;
         layout.visit(lo, hi, [&](std::uint64_t slot, OpCode op, std::uint32_t a, std::uint32_t b) {
             if (abandoned) return;
             if (slot % kCancelStride == 0 && cancel_.load(std::memory_order_relaxed)) {
@@ -487,7 +496,8 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
                 if (!(std::fabs(sse) <= std::numeric_limits<double>::max())) return;
                 fit = Fit{sse, 1.0, 0.0};
             } else {
-                if (m > 0 && cut < kInf) {
+                if (m > 0 && cut < kInf && screening_pays(screened, screen_hits)) {
+                    ++screened;
                     for (std::size_t i = 0; i < m; ++i) a_screen[i] = a_rows[target_.screen[i]];
                     if (!unary) {
                         for (std::size_t i = 0; i < m; ++i) b_screen[i] = b_rows[target_.screen[i]];
@@ -496,6 +506,7 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
                                 : apply_binary_rows(op, a_screen, b_screen, f_screen, m)))
                         return;
                     if (screen_rejects(f_screen, target_, true, cut)) {
+                        ++screen_hits;
                         ++c.pruned;
                         return;
                     }

@@ -173,7 +173,7 @@ PyMethodDef enumerate_def = {
     "enumerate", py::fastcall_method<&enumerate>(), METH_FASTCALL | METH_KEYWORDS,
     "enumerate(columns, y, split=False, max_size=8, unary=..., binary=..., constants=(0.0, 1.0), "
     "scaling=True, front_size=1, beam_width=500, max_evaluations=0, time_limit=0.0, "
-    "memory_limit=0, target_rmse=-1.0, n_threads=0, progress=None, dedup_drop_bits=0)\n--\n\n"
+    "memory_limit=0, target_rmse=-1.0, n_threads=0, progress=None, dedup_drop_bits=16)\n--\n\n"
     "Enumerate every distinct expression by size and return the best of each size.\n\n"
     "columns holds one sequence per variable, y the targets. Returns a dict with the front,\n"
     "a report per size, why the search stopped, the candidates scored and the time taken.\n"
@@ -185,7 +185,7 @@ PyMethodDef enumerate_slice_def = {
     "enumerate_slice(columns, y, state, begin, end, max_size=8, unary=..., binary=..., "
     "constants=(0.0, 1.0), scaling=True, front_size=1, beam_width=500, max_evaluations=0, "
     "time_limit=0.0, memory_limit=0, target_rmse=-1.0, n_threads=0, progress=None, "
-    "dedup_drop_bits=0)\n--\n\n"
+    "dedup_drop_bits=16)\n--\n\n"
     "Enumerate slots [begin, end) of the largest size from the state of a split run made\n"
     "with the same data and settings. The largest size's front is the best front_size of\n"
     "all slices' fronts ordered by (sse, order)."};
