@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "discover/column_ops.hpp"
+#include "discover/lookahead.hpp"
 #include "discover/system_memory.hpp"
 
 namespace vok {
@@ -54,6 +55,15 @@ struct Survivor {
     std::uint32_t b = 0;
     OpCode op = OpCode::Neg;
     ProbeArray probes{};
+};
+
+// A candidate of the largest size between its fingerprint and its dedup.
+struct Pending {
+    Key128 key;
+    std::uint64_t slot = 0;
+    std::uint32_t a = 0;
+    std::uint32_t b = 0;
+    OpCode op = OpCode::Neg;
 };
 
 struct SegmentCounts {
@@ -301,9 +311,10 @@ void Enumerator::plan(std::uint32_t size) {
     const bool too_long = settings_.time_limit > 0.0 && elapsed() + seconds > settings_.time_limit;
     bool too_big = false;
     if (!largest) {
-        const double share = std::min(1.0, 2.0 * last_distinct_share_);
+        // Stored rows have their own bound, already counted in the table's bytes.
+        const double share = std::min(1.0, 1.5 * last_distinct_share_);
         const double per_entry = static_cast<double>(EntryTable::kEntryBytes + sizeof(Survivor) +
-                                                     2 * sizeof(Key128) + rows_ * sizeof(double));
+                                                     2 * sizeof(Key128));
         const double need = static_cast<double>(table_.bytes() + seen_.bytes()) + slots * share * per_entry;
         too_big = need > static_cast<double>(memory_budget_);
     }
@@ -337,6 +348,14 @@ bool Enumerator::grow(std::uint32_t size) {
         SegmentCounts& c = counts[segment];
         const std::uint64_t lo = segment * kSegmentSlots;
         const std::uint64_t hi = std::min(slots, lo + kSegmentSlots);
+        Lookahead<Survivor> queue;
+        auto consume = [&](const Survivor& s) {
+            if (seen_.contains(s.key) || !local.insert(s.key)) {
+                ++c.duplicates;
+                return;
+            }
+            out.push_back(s);
+        };
         Survivor s;
         layout.visit(lo, hi, [&](std::uint64_t slot, OpCode op, std::uint32_t a, std::uint32_t b) {
             ++c.candidates;
@@ -346,16 +365,15 @@ bool Enumerator::grow(std::uint32_t size) {
                 return;
             }
             s.key = probe_key(s.probes.data(), drop_bits_);
-            if (seen_.contains(s.key) || !local.insert(s.key)) {
-                ++c.duplicates;
-                return;
-            }
+            seen_.prefetch(s.key);
+            local.prefetch(s.key);
             s.slot = slot;
             s.a = a;
             s.b = b;
             s.op = op;
-            out.push_back(s);
+            queue.push(s, consume);
         });
+        queue.drain(consume);
         if (found_bytes.fetch_add(out.capacity() * sizeof(Survivor)) > room) stop(StopReason::Memory);
         done_.fetch_add(hi - lo, std::memory_order_relaxed);
     };
@@ -450,20 +468,13 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
         bool abandoned = false;
         std::uint64_t screened = 0;
         std::uint64_t screen_hits = 0;
-        layout.visit(lo, hi, [&](std::uint64_t slot, OpCode op, std::uint32_t a, std::uint32_t b) {
-            if (abandoned) return;
-            if (slot % kCancelStride == 0 && cancel_.load(std::memory_order_relaxed)) {
-                abandoned = true;
-                return;
-            }
-            ++c.candidates;
+        auto consume = [&](const Pending& p) {
+            const OpCode op = p.op;
+            const std::uint32_t a = p.a;
+            const std::uint32_t b = p.b;
+            const std::uint64_t slot = p.slot;
             const bool unary = b == kNoOperand;
-            if (!apply_probe(op, table_.probes(a), unary ? nullptr : table_.probes(b), probes.data())) {
-                ++c.no_value;
-                return;
-            }
-            const Key128 key = probe_key(probes.data(), drop_bits_);
-            if (seen_.contains(key) || !local.insert(key)) {
+            if (seen_.contains(p.key) || !local.insert(p.key)) {
                 ++c.duplicates;
                 return;
             }
@@ -523,7 +534,26 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
             ++c.valid;
             offer(out.top, keep, Ranked{fit.sse, slot, fit.scale, fit.offset, op, a, b, false});
             if (out.top.size() == keep) lower_to(bound, out.top.back().sse);
+        };
+        Lookahead<Pending> queue;
+        layout.visit(lo, hi, [&](std::uint64_t slot, OpCode op, std::uint32_t a, std::uint32_t b) {
+            if (abandoned) return;
+            if (slot % kCancelStride == 0 && cancel_.load(std::memory_order_relaxed)) {
+                abandoned = true;
+                return;
+            }
+            ++c.candidates;
+            if (!apply_probe(op, table_.probes(a), b == kNoOperand ? nullptr : table_.probes(b),
+                             probes.data())) {
+                ++c.no_value;
+                return;
+            }
+            const Key128 key = probe_key(probes.data(), drop_bits_);
+            seen_.prefetch(key);
+            local.prefetch(key);
+            queue.push(Pending{key, slot, a, b, op}, consume);
         });
+        if (!abandoned) queue.drain(consume);
         out.finished = !abandoned;
         done_.fetch_add(hi - lo, std::memory_order_relaxed);
     };
