@@ -16,7 +16,7 @@ from fractions import Fraction
 from typing import TYPE_CHECKING, Any, Literal, Union
 
 if TYPE_CHECKING:
-    import sympy
+    import sympy as _sympy
 
 __all__ = ["Token", "UNARY_OPS", "BINARY_OPS", "check_program", "number_text", "formula_text",
            "python_source", "to_sympy", "FILE_FORMAT", "FILE_VERSION", "dumps_state", "loads_state"]
@@ -122,10 +122,7 @@ def equation_tree(program: Sequence[Token], scale: float, offset: float) -> _Nod
     return node
 
 
-Mode = Literal["formula", "python"]
-
-
-def _render(node: _Node, names: Sequence[str], mode: Mode, calls: dict[str, str]) -> tuple[str, int]:
+def _render(node: _Node, names: Sequence[str], mode: Literal["formula", "python"], calls: dict[str, str]) -> tuple[str, int]:
     """Text of ``node`` and how strongly it binds."""
     op = node.op
     if op == "const":
@@ -243,7 +240,7 @@ def _sympy_number(sp: Any, value: float) -> Any:
 
 
 def to_sympy(program: Sequence[Token], scale: float, offset: float,
-             names: Sequence[str]) -> sympy.Expr:
+             names: Sequence[str]) -> _sympy.Expr:
     """The equation as a sympy expression; vok(a, b) becomes exp(a) - log(b)."""
     sp = _sympy_module()
     symbols = [sp.Symbol(n) for n in names]
@@ -260,7 +257,7 @@ def to_sympy(program: Sequence[Token], scale: float, offset: float,
         args = [build(a) for a in node.args]
         return unary[node.op](args[0]) if len(args) == 1 else binary[node.op](*args)
 
-    expr: sympy.Expr = build(equation_tree(program, scale, offset))
+    expr: _sympy.Expr = build(equation_tree(program, scale, offset))
     return expr
 
 
