@@ -544,24 +544,33 @@ def _seconds(time_limit: float | None) -> float:
 
 
 class _ProgressBar:
-    """A tqdm bar per size: candidates of the size, best error so far, time budget left."""
+    """A tqdm bar per size: candidates of the size, best error so far, time budget left.
+    It appears only once a search has run for half a second."""
+
+    _DELAY = 0.5
 
     def __init__(self, time_limit: float) -> None:
         try:
             from tqdm.auto import tqdm
         except ImportError:
             raise ImportError("progress bars need tqdm: pip install tqdm") from None
+        self._tqdm = tqdm
         self._time_limit = time_limit
         self._size = 0
-        self._bar = tqdm(total=0, unit="cand", unit_scale=True, delay=0.5, leave=False,
-                         dynamic_ncols=True)
+        self._bar: Any = None
 
     def __call__(self, info: Mapping[str, Any]) -> None:
+        if self._bar is None:
+            if info["elapsed"] < self._DELAY:
+                return
+            self._size = info["size"]
+            self._bar = self._tqdm(total=max(int(info["expected"]), 1), desc=f"size {self._size}",
+                                   unit="cand", unit_scale=True, leave=False, dynamic_ncols=True)
         bar = self._bar
         if info["size"] != self._size:
             self._size = info["size"]
-            bar.reset(total=max(int(info["expected"]), 1))
             bar.set_description(f"size {self._size}", refresh=False)
+            bar.reset(total=max(int(info["expected"]), 1))
         bar.n = int(info["done"])
         post = f"best rmse {info['best_rmse']:.3g}"
         if self._time_limit:
@@ -570,7 +579,8 @@ class _ProgressBar:
         bar.refresh()
 
     def close(self) -> None:
-        self._bar.close()
+        if self._bar is not None:
+            self._bar.close()
 
 
 def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: int | None = None,

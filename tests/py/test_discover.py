@@ -42,7 +42,8 @@ def noisy():
     x = np.linspace(0.1, 4.0, 60)
     X = np.column_stack([x, x[::-1] - 2.0])
     y = x ** 2.37 + 0.3 * np.sin(3 * x) + 0.05 * RNG.standard_normal(60)
-    return X, y, discover(X, y, max_size=6, progress=False)
+    every = [*vok_math.discovery.DEFAULT_OPERATORS, "vok", "abs"]
+    return X, y, discover(X, y, max_size=6, operators=every, progress=False)
 
 
 @pytest.mark.parametrize("X, y, names, want", laws())
