@@ -107,6 +107,10 @@ def test_sympy_and_python_forms_agree_with_predict(noisy):
     ([("var", 2), ("op", "inv"), ("op", "ln")], 3.0, 1.0, "3 * log(1 / c) + 1",
      "3 * np.log(1 / c) + 1"),
     ([("var", 0), ("const", 2.0), ("op", "vok")], 0.5, 0.0, "0.5 * vok(a, 2)", "0.5 * vok(a, 2)"),
+    ([("var", 1), ("var", 1), ("var", 0), ("op", "mul"), ("op", "mul")], 0.5, 0.0,
+     "0.5 * a * b * b", "0.5 * (b * (a * b))"),
+    ([("var", 2), ("var", 1), ("op", "inv"), ("op", "mul"), ("var", 0), ("op", "mul")], 1.0, 0.0,
+     "a * c / b", "c * (1 / b) * a"),
 ])
 def test_infix_text(program, scale, offset, formula, python):
     eq = Equation.from_parts(program, scale, offset, ["a", "b", "c"])
