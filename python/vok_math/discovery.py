@@ -48,7 +48,7 @@ _CLOSE = 1e-11
 # Among equations whose error is within this factor of the lowest, .best takes the knee.
 _KNEE_BAND = 1.5
 _ALIASES = {"+": "add", "-": "sub", "*": "mul", "/": "div", "log": "ln"}
-_STOPPED = ("complete", "time", "evaluations", "memory", "interrupted", "target")
+_STOPPED = ("complete", "time", "evaluations", "memory", "interrupted")
 
 Columns = npt.NDArray[np.float64]
 ProgressArg = Union[bool, None, Callable[[dict[str, Any]], object]]
@@ -323,8 +323,8 @@ class Discovery:
     names : tuple of str
         The variable names.
     stopped : str
-        Why the search ended: "complete" (every size up to max_size), "target" (an exact fit
-        was found), "time", "evaluations", "memory" (a budget ran out) or "interrupted" (Ctrl-C).
+        Why the search ended: "complete" (every size up to max_size, or up to the first exact
+        fit), "time", "evaluations", "memory" (a budget ran out) or "interrupted" (Ctrl-C).
     settings : dict
         The search settings, as given to the engine.
     sizes : tuple of dict
@@ -653,7 +653,7 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
     >>> d.best.sympy()
     m*v**2/2
     >>> d.stopped
-    'target'
+    'complete'
     """
     data, dropped = _prepare(X, y, names, drop_nonfinite, stacklevel=3)
     unary, binary = _operators(operators)
@@ -682,7 +682,9 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
     front = _equations(data.columns, yy, data.names, raw["front"], floor)
     d = Discovery.__new__(Discovery)
     d.equations, d.names, d.settings = tuple(front), data.names, settings
-    d.stopped, d.evaluations, d.elapsed = raw["stopped"], raw["evaluations"], raw["elapsed"]
+    # An exact fit ends the search as complete: no larger equation can be more accurate.
+    d.stopped = "complete" if raw["stopped"] == "target" else raw["stopped"]
+    d.evaluations, d.elapsed = raw["evaluations"], raw["elapsed"]
     d.sizes = tuple(dict(s) for s in raw["sizes"])
     d._candidates = tuple(dict(c, program=[list(t) for t in c["program"]]) for c in raw["front"])
     d.n_samples, d.dropped_rows, d.noise_floor = len(yy), dropped, floor
