@@ -11,6 +11,7 @@ from typing import TYPE_CHECKING, Any
 from vok_math import vok_core
 from vok_math.vok_core import *  # noqa: F401,F403
 from vok_math.discovery import Discovery, Equation, SearchInterruptedWarning, discover, load
+from vok_math.distributed import discover_many
 
 if TYPE_CHECKING:
     from vok_math.estimator import VOKRegressor as VOKRegressor
@@ -21,7 +22,8 @@ __version__ = "0.1.0"
 # VOKRegressor is left out: a star import must not need scikit-learn.
 __all__ = ["VOKPoint", "VOKPair", "VOKKnot", "schrodinger_step_n", "rotate_phase_n",
            "simulate_pulses_n", "PySearchResult", "find_formula",     # vok_core's, in its order
-           "discover", "Discovery", "Equation", "load", "SearchInterruptedWarning"]
+           "discover", "Discovery", "Equation", "load", "SearchInterruptedWarning",
+           "discover_many"]
 
 
 def __getattr__(name: str) -> Any:

@@ -587,7 +587,8 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
              time_limit: float | None = None, max_evaluations: int | None = None,
              operators: Sequence[str] | None = None, constants: Sequence[float] | None = None,
              scaling: bool = True, n_threads: int | None = None, memory_limit: int | None = None,
-             progress: ProgressArg = None, drop_nonfinite: bool = False) -> Discovery:
+             progress: ProgressArg = None, drop_nonfinite: bool = False,
+             client: Any = None) -> Discovery:
     """Finds formulas y ≈ f(X): every expression up to ``max_size`` tokens, scored exactly.
 
     Parameters
@@ -634,6 +635,10 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
     drop_nonfinite : bool, default False
         Drop rows with NaN or infinite values (with a warning saying how many) instead of
         raising ValueError.
+    client : dask.distributed.Client, optional
+        Split the largest size across the cluster's workers, with the same front bit for
+        bit (see :func:`vok_math.distributed.enumerate_split`). ``time_limit`` then bounds
+        the smaller sizes only; ``max_evaluations`` is refused.
 
     Returns
     -------
@@ -675,7 +680,11 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
     bar = _ProgressBar(settings["time_limit"]) if progress is True else None
     callback = bar if bar is not None else (progress if callable(progress) else None)
     try:
-        raw = _engine.enumerate(data.columns, yy, progress=callback, **settings)
+        if client is None:
+            raw = _engine.enumerate(data.columns, yy, progress=callback, **settings)
+        else:
+            from vok_math.distributed import enumerate_split
+            raw = enumerate_split(client, data.columns, yy, settings, progress=callback)
     finally:
         if bar is not None:
             bar.close()

@@ -262,9 +262,10 @@ def _iter_local(problems: Iterable[Problem], settings: Mapping[str, Any]
             yield i, error
             continue
         result = _solve(kwargs)
-        if _interrupted(result):
-            raise KeyboardInterrupt
         yield i, result
+        if _interrupted(result):
+            # Ctrl-C stopped this search (it returned the front so far): stop the rest.
+            raise KeyboardInterrupt
 
 
 def _iter_cluster(client: Client, problems: Iterable[Problem], settings: Mapping[str, Any],
