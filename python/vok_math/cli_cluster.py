@@ -1,0 +1,233 @@
+"""The command line on a Dask cluster: ``--scheduler ADDRESS`` and ``vok-math batch``.
+
+``vok-math discover DATA.csv --scheduler tcp://host:8786`` splits the search's largest size
+across the cluster's workers; ``vok-math batch DIR_OR_GLOB`` runs one search per CSV file, here
+or on a cluster, writes each run as JSON and prints a summary table. The parser and the
+commands are in :mod:`vok_math.cli`; this module adds its parts there.
+"""
+
+from __future__ import annotations
+
+import argparse
+import contextlib
+import csv
+import glob
+import os
+import sys
+from collections.abc import Iterator, Sequence
+from dataclasses import dataclass
+from pathlib import Path
+from typing import TYPE_CHECKING, Any, TextIO
+
+if TYPE_CHECKING:
+    from distributed import Client
+
+    from vok_math.discovery import Discovery
+
+__all__ = ["add_scheduler_option", "connect", "add_batch_command", "cmd_batch"]
+
+# Options of ``discover`` that ``batch`` takes as they are (defined once, on ``discover``).
+SHARED_OPTIONS = ("target", "features", "time_limit", "max_size", "max_evaluations", "operators",
+                  "constants", "no_scaling", "threads", "no_progress", "scheduler")
+# Seconds to wait for a scheduler before giving up on it.
+CONNECT_TIMEOUT = 10
+
+BATCH_EXAMPLES = """\
+examples:
+  vok-math batch runs/                        every *.csv file in runs/, one after another
+  vok-math batch 'data/**/*.csv' --max-size 8 --summary summary.csv
+  vok-math batch runs/ --scheduler tcp://10.0.0.5:8786 -o results/
+
+Each DATA.csv gives DATA.json (beside it, or in --output-dir). exit status: 0 every file gave
+a formula, 1 some did not (the table says why), 2 usage error, 130 interrupted"""
+
+
+def add_scheduler_option(parser: argparse.ArgumentParser) -> None:
+    """Adds ``--scheduler ADDRESS`` (a running Dask scheduler) to a search command."""
+    parser.add_argument("--scheduler", metavar="ADDRESS",
+                        help="run on this Dask scheduler (e.g. tcp://host:8786; needs "
+                             "vok_math[dask]): discover splits its largest size across the "
+                             "workers, batch runs one file per task")
+
+
+@contextlib.contextmanager
+def connect(address: str | None) -> Iterator[Client | None]:
+    """A client of the scheduler at ``address`` (None: no client), closed on leaving.
+
+    Problems (dask missing, nobody listening) are the usage errors of :mod:`vok_math.cli`.
+    """
+    if address is None:
+        yield None
+        return
+    from vok_math.cli import InputError
+
+    try:
+        from distributed import Client
+    except ImportError:
+        raise InputError("--scheduler needs dask.distributed: pip install 'vok_math[dask]'") \
+            from None
+    try:
+        client = Client(address, timeout=CONNECT_TIMEOUT)
+    except (OSError, ValueError, TypeError) as exc:  # TimeoutError is an OSError
+        raise InputError(f"--scheduler {address}: cannot connect: {exc}") from None
+    with client:
+        yield client
+
+
+def add_batch_command(commands: Any, discover_parser: argparse.ArgumentParser) -> None:
+    """Adds ``batch`` to the subcommands; it shares the search options of ``discover``."""
+    batch = commands.add_parser(
+        "batch", help="search many CSV files, here or on a Dask cluster",
+        formatter_class=argparse.RawDescriptionHelpFormatter, epilog=BATCH_EXAMPLES,
+        description="Search every CSV file of a directory (or matching a glob pattern) for "
+                    "formulas of its target column; write each run as JSON and print a table "
+                    "of the chosen formulas.")
+    batch.add_argument("data", metavar="DIR_OR_GLOB",
+                       help="a directory (its *.csv files) or a pattern such as 'data/**/*.csv'")
+    # The same Action objects, as argparse's parents= shares them: one definition, two commands.
+    for action in discover_parser._actions:
+        if action.dest in SHARED_OPTIONS:
+            batch._add_action(action)
+    batch.add_argument("-o", "--output-dir", metavar="DIR", type=Path,
+                       help="write the JSON files here (default: beside each CSV file)")
+    batch.add_argument("--summary", metavar="OUT.csv", type=Path,
+                       help="also write the table as CSV")
+    batch.set_defaults(run=cmd_batch)
+
+
+@dataclass
+class _Row:
+    """One file's line of the summary."""
+
+    file: str
+    json: Path | None = None
+    rows: int = 0
+    discovery: Discovery | None = None
+    error: str = ""
+
+    def cells(self) -> dict[str, Any]:
+        best = self.discovery.best if self.discovery and self.discovery.equations else None
+        error = self.error or ("" if best else "no formula could be evaluated")
+        return {"file": self.file, "json": "" if self.json is None else str(self.json),
+                "rows": self.rows or "", "size": best.size if best else "",
+                "rmse": best.rmse if best else "", "r2": best.r2 if best else "",
+                "formula": best.formula if best else "", "error": error}
+
+
+def find_files(pattern: str) -> list[Path]:
+    """The CSV files of a directory, or the files matching a glob pattern, sorted."""
+    from vok_math.cli import InputError
+
+    if os.path.isdir(pattern):
+        paths = sorted(Path(pattern).glob("*.csv"))
+    else:
+        paths = sorted(Path(p) for p in glob.glob(pattern, recursive=True) if os.path.isfile(p))
+    if not paths:
+        where = "no *.csv file in" if os.path.isdir(pattern) else "no file matches"
+        raise InputError(f"{where} {pattern}")
+    return paths
+
+
+def _json_paths(paths: Sequence[Path], output_dir: Path | None) -> list[Path]:
+    from vok_math.cli import InputError
+
+    if output_dir is None:
+        return [p.with_suffix(".json") for p in paths]
+    if not output_dir.is_dir():
+        raise InputError(f"--output-dir {output_dir}: no such directory")
+    out = [output_dir / (p.stem + ".json") for p in paths]
+    seen: dict[Path, Path] = {}
+    for source, target in zip(paths, out):
+        if target in seen:
+            raise InputError(f"--output-dir {output_dir}: {seen[target]} and {source} would "
+                             f"both write {target.name}")
+        seen[target] = source
+    return out
+
+
+def _print_table(rows: Sequence[_Row], target_of: dict[str, str], out: TextIO) -> None:
+    cells = [r.cells() for r in rows]
+    width = max(len("file"), *(len(c["file"]) for c in cells))
+    print(f"{'file':<{width}}  {'rows':>6}  {'size':>4}  {'rmse':>9}  {'r2':>9}  formula",
+          file=out)
+    for c in cells:
+        if c["formula"]:
+            text = f"{target_of.get(c['file'], 'y')} = {c['formula']}"
+            print(f"{c['file']:<{width}}  {c['rows']:>6}  {c['size']:>4}  {c['rmse']:9.3e}  "
+                  f"{c['r2']:9.6f}  {text}", file=out)
+        else:
+            print(f"{c['file']:<{width}}  {c['rows']:>6}  {'':>4}  {'':>9}  {'':>9}  "
+                  f"error: {c['error']}", file=out)
+    found = sum(1 for c in cells if c["formula"])
+    print(f"\n{found} of {len(cells)} file{'s' if len(cells) != 1 else ''} gave a formula",
+          file=out)
+
+
+def _write_summary(path: Path, rows: Sequence[_Row]) -> None:
+    from vok_math.cli import InputError
+
+    fields = ["file", "json", "rows", "size", "rmse", "r2", "formula", "error"]
+    try:
+        with open(path, "w", newline="", encoding="utf-8") as f:
+            writer = csv.DictWriter(f, fieldnames=fields, lineterminator="\n")
+            writer.writeheader()
+            writer.writerows(r.cells() for r in rows)
+    except OSError as exc:
+        raise InputError(f"{path}: cannot write: {exc.strerror}") from None
+
+
+def cmd_batch(args: argparse.Namespace, out: TextIO) -> int:
+    """``vok-math batch``: one search per file; returns the exit status."""
+    from vok_math import cli
+    from vok_math.distributed import iter_many
+
+    if args.summary is not None and args.summary.suffix.lower() != ".csv":
+        raise cli.InputError(f"--summary {args.summary}: the file name must end in .csv")
+    paths = find_files(args.data)
+    jsons = _json_paths(paths, args.output_dir)
+    rows = [_Row(str(p)) for p in paths]
+    problems, slots, target_of = [], [], {}
+    for i, path in enumerate(paths):
+        # A file that cannot be read is that file's error; the others still run.
+        try:
+            table = cli.read_table(str(path))
+            X, y, columns, target = cli.split_columns(table, args.target, args.features)
+        except cli.InputError as exc:
+            rows[i].error = str(exc)
+            continue
+        rows[i].rows = len(y)
+        target_of[rows[i].file] = target
+        problems.append({"X": X, "y": y, "names": cli.formula_names(columns)})
+        slots.append(i)
+    where = f"on {args.scheduler}" if args.scheduler else "here"
+    print(f"Searching {len(problems)} of {len(paths)} file{'s' if len(paths) != 1 else ''} "
+          f"{where}", file=out, flush=True)
+    status = cli.EXIT_FOUND
+    with connect(args.scheduler) as client:
+        try:
+            for k, result in iter_many(problems, client=client, **cli.search_options(args)):
+                row = rows[slots[k]]
+                if isinstance(result, Exception):
+                    row.error = str(result)
+                    continue
+                row.discovery = result
+                try:
+                    result.save(jsons[slots[k]])
+                except OSError as exc:
+                    row.error = f"{jsons[slots[k]]}: cannot write: {exc.strerror}"
+                    continue
+                row.json = jsons[slots[k]]
+        except KeyboardInterrupt:
+            print("vok-math: interrupted: the table below holds the files finished so far",
+                  file=sys.stderr)
+            status = cli.EXIT_INTERRUPTED
+            for row in rows:
+                if row.discovery is None and not row.error:
+                    row.error = "not finished (interrupted)"
+    _print_table(rows, target_of, out)
+    if args.summary is not None:
+        _write_summary(args.summary, rows)
+        print(f"summary: {args.summary}", file=out)
+    if status == cli.EXIT_FOUND and any(not r.cells()["formula"] for r in rows):
+        status = cli.EXIT_NOTHING
+    return status
