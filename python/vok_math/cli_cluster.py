@@ -67,7 +67,7 @@ def connect(address: str | None) -> Iterator[Client | None]:
         raise InputError("--scheduler needs dask.distributed: pip install 'vok_math[dask]'") \
             from None
     try:
-        client = Client(address, timeout=CONNECT_TIMEOUT)
+        client = Client(address, timeout=CONNECT_TIMEOUT)  # type: ignore[no-untyped-call]
     except (OSError, ValueError, TypeError) as exc:  # TimeoutError is an OSError
         raise InputError(f"--scheduler {address}: cannot connect: {exc}") from None
     with client:

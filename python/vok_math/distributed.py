@@ -57,9 +57,11 @@ def _distributed() -> ModuleType:
     return distributed
 
 
-def _check_client(client: object) -> None:
+def _checked(client: object) -> Any:
+    """The client, typed Any: distributed's methods carry no annotations."""
     if not isinstance(client, _distributed().Client):
         raise TypeError(f"client must be a dask.distributed.Client, not {type(client).__name__}")
+    return client
 
 
 # --- one search's largest size in slices ---
@@ -164,7 +166,7 @@ def enumerate_split(client: Client, columns: npt.ArrayLike, y: npt.ArrayLike,
     True
     """
     dist = _distributed()
-    _check_client(client)
+    cluster = _checked(client)
     if settings.get("max_evaluations"):
         raise ValueError("an evaluation budget cannot be split across a cluster; pass "
                          "max_evaluations without a client, or time_limit (it bounds the "
@@ -180,15 +182,15 @@ def enumerate_split(client: Client, columns: npt.ArrayLike, y: npt.ArrayLike,
         return local  # finished before the largest size: this is the answer
 
     state, size, slots = plan["state"], int(plan["size"]), int(plan["slots"])
-    workers = len(client.scheduler_info()["workers"])
-    threads = sum(client.nthreads().values())
+    workers = len(cluster.scheduler_info()["workers"])
+    threads = sum(cluster.nthreads().values())
     bounds = _slice_bounds(slots, int(plan["segment"]),
                            slices if slices is not None else SLICES_PER_THREAD * max(threads, 1))
     shared = {k: v for k, v in settings.items() if k not in _UNBOUNDED}
     stage = time.perf_counter()
-    state_f, data_f = client.scatter([state, (columns, y)], broadcast=True, hash=False)
+    state_f, data_f = cluster.scatter([state, (columns, y)], broadcast=True, hash=False)
     tag = uuid.uuid4().hex[:12]
-    futures = [client.submit(_run_slice, data_f, state_f, b, e, shared, retries=retries,
+    futures = [cluster.submit(_run_slice, data_f, state_f, b, e, shared, retries=retries,
                              pure=False, key=f"vok-slice-{tag}-{i}")
                for i, (b, e) in enumerate(bounds)]
     index = {f.key: i for i, f in enumerate(futures)}
@@ -209,7 +211,7 @@ def enumerate_split(client: Client, columns: npt.ArrayLike, y: npt.ArrayLike,
         # As the engine does on Ctrl-C: the front so far, marked interrupted.
         complete = False
     finally:
-        client.cancel([*futures, state_f, data_f])
+        cluster.cancel([*futures, state_f, data_f])
     finished = [p for p in parts if p is not None]
     if not finished:
         local["stopped"] = "interrupted"
@@ -271,7 +273,7 @@ def _iter_local(problems: Iterable[Problem], settings: Mapping[str, Any]
 def _iter_cluster(client: Client, problems: Iterable[Problem], settings: Mapping[str, Any],
                   retries: int) -> Generator[tuple[int, Discovery | Exception], None, None]:
     dist = _distributed()
-    _check_client(client)
+    cluster = _checked(client)
     progress = settings.get("progress")
     if progress is None:
         progress = sys.stderr is not None and sys.stderr.isatty()
@@ -288,7 +290,7 @@ def _iter_cluster(client: Client, problems: Iterable[Problem], settings: Mapping
         except TypeError as error:
             failed.append((i, error))
             continue
-        future = client.submit(_solve, kwargs, retries=retries, pure=False,
+        future = cluster.submit(_solve, kwargs, retries=retries, pure=False,
                                key=f"vok-search-{tag}-{i}")
         futures.append(future)
         index[future.key] = i
@@ -305,7 +307,7 @@ def _iter_cluster(client: Client, problems: Iterable[Problem], settings: Mapping
                 bar.update()
             yield i, result
     finally:
-        client.cancel(futures)
+        cluster.cancel(futures)
         if bar is not None:
             bar.close()
 
