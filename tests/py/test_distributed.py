@@ -40,7 +40,7 @@ def exact(result):
 
 
 @pytest.mark.parametrize("n_vars, settings, slices", [
-    (1, dict(max_size=7, front_size=3), None),           # six segments over four slices
+    (1, dict(max_size=7, front_size=3), None),           # six segments, a slice per worker
     (1, dict(max_size=7, front_size=5, scaling=False), 6),
     (2, dict(max_size=6, front_size=2, unary=["neg", "exp"], constants=[1.0, 2.0]), 1),
     (1, dict(max_size=1, front_size=2), None),          # nothing below the largest size
@@ -79,6 +79,22 @@ def test_many_searches_give_the_local_results_and_keep_errors_in_their_slots(cli
                                                   "TypeError", "Discovery"]
     with pytest.raises(ValueError, match="rows but y has 3"):
         discover_many(problems, client=client, errors="raise", **settings)
+
+
+def test_ctrl_c_during_the_split_returns_the_front_so_far(client):
+    columns, y = samples(1)
+    settings = dict(max_size=7, front_size=2)
+
+    def interrupt(info):
+        if info["size"] == settings["max_size"]:
+            raise KeyboardInterrupt
+
+    split = enumerate_split(client, columns, y, settings, progress=interrupt, slices=6)
+    local = _engine.enumerate(columns, y, **settings)
+    last = split["sizes"][-1]
+    assert split["stopped"] == "interrupted" and not last["complete"]
+    assert 0 < last["candidates"] < local["sizes"][-1]["candidates"]
+    assert split["front"][:-2] == local["front"][:-2]  # the smaller sizes are whole
 
 
 def slices_run_twice(dask_scheduler):
