@@ -104,8 +104,7 @@ bool fit_scaled(const double* f, const FitTarget& t, Fit& out) noexcept {
     return true;
 }
 
-bool scaled_estimate_rejects(const double* f, const FitTarget& t, double bound) noexcept {
-    if (!finite(bound)) return false;
+ScaledEstimate scaled_estimate(const double* f, const FitTarget& t) noexcept {
     constexpr std::size_t kLanes = 4;
     double sf[kLanes] = {};
     double s2[kLanes] = {};
@@ -129,23 +128,33 @@ bool scaled_estimate_rejects(const double* f, const FitTarget& t, double bound) 
     const double sum = (sf[0] + sf[1]) + (sf[2] + sf[3]);
     const double squares = (s2[0] + s2[1]) + (s2[2] + s2[3]);
     const double cross = (sy[0] + sy[1]) + (sy[2] + sy[3]);
-    const double spread = squares - sum * (sum / static_cast<double>(n));
-    if (!(spread > 0.0) || !finite(squares)) return false;
+    const double rows = static_cast<double>(n);
+    const double spread = squares - sum * (sum / rows);
+    ScaledEstimate e;
+    e.rows = rows;
+    if (!(spread > 0.0) || !finite(squares)) {
+        // The spread is lost in rounding here, not in the exact fit: no estimate.
+        e.value = t.syy;
+        e.slack = std::numeric_limits<double>::infinity();
+        return e;
+    }
     const double explained = cross * (cross / spread);
-    const double estimate = t.syy - explained;
+    e.value = t.syy - explained;
     // Cancellation in the spread and the cross sum grows with squares / spread:
     // the slack does too.
     const double conditioning = squares / spread;
+    e.slack = kEstimateSlack * (t.syy * std::sqrt(conditioning) + explained * conditioning);
     const double scale = cross / spread;
-    const double n_rows = static_cast<double>(n);
-    const double mean_f = sum / n_rows;
-    const double magnitude = t.max_abs_y + std::fabs(scale) * std::sqrt(squares) +
-                             std::fabs(t.mean - scale * mean_f);
+    e.magnitude = t.max_abs_y + std::fabs(scale) * std::sqrt(squares) +
+                  std::fabs(t.mean - scale * (sum / rows));
+    return e;
+}
+
+bool ScaledEstimate::exceeds(double bound) const noexcept {
+    if (!finite(bound) || !finite(value) || !finite(slack)) return false;
     const double rounding =
-        kEpsilon * magnitude * (std::sqrt(n_rows * std::max(bound, 0.0)) + n_rows * kEpsilon * magnitude);
-    const double slack = kEstimateSlack * (t.syy * std::sqrt(conditioning) + explained * conditioning) +
-                         kRoundingSafety * rounding;
-    return estimate - slack > bound * kBoundGrowth;
+        kEpsilon * magnitude * (std::sqrt(rows * std::max(bound, 0.0)) + rows * kEpsilon * magnitude);
+    return value - slack - kRoundingSafety * rounding > bound * kBoundGrowth;
 }
 
 bool screen_rejects(const double* f_screen, const FitTarget& t, bool scaled,

@@ -47,11 +47,20 @@ struct Fit {
 [[nodiscard]] double plain_sse_rows(const double* f, const FitTarget& t, std::size_t begin,
                                     std::size_t end, double sse) noexcept;
 
-// True when a quick estimate of the scaled error, from sums over every row in
-// several lanes at once, already exceeds bound by more than rounding could
-// explain: fit_scaled's error would exceed bound too.
-[[nodiscard]] bool scaled_estimate_rejects(const double* f, const FitTarget& t,
-                                           double bound) noexcept;
+// A quick estimate of the scaled error from sums over every row, taken in
+// several lanes at once, with what rounding could make it miss by.
+struct ScaledEstimate {
+    double value = 0.0;      // the error of the least-squares line, estimated
+    double slack = 0.0;      // cancellation allowance
+    double magnitude = 0.0;  // size of the terms the full fit's residuals are made of
+    double rows = 0.0;
+
+    // True when fit_scaled's error is sure to exceed bound.
+    [[nodiscard]] bool exceeds(double bound) const noexcept;
+};
+
+// Deterministic: the lanes are summed in a fixed order.
+[[nodiscard]] ScaledEstimate scaled_estimate(const double* f, const FitTarget& t) noexcept;
 
 // True when f's values on the screening rows (in t.screen's order) already
 // prove that its sse exceeds bound, with room for rounding: such a candidate
