@@ -257,14 +257,14 @@ def _equations(columns: Columns, y: npt.NDArray[np.float64], names: tuple[str, .
         f = np.asarray(_engine.evaluate(program, columns), dtype=np.float64)
         scale, offset = float(c["scale"]), float(c["offset"])
         if not any(kind == "var" for kind, _ in program):
-            # A constant: one fitted number, written as a single constant leaf.
-            value = float((scale * f[0]) + offset)
-            program, f, scale, offset = (("const", 1.0),), np.ones(n), value, 0.0
-            scale, offset, sse = _settle_constants(f, y, scale, offset, floor, neutral_scale=False)
-            program, scale = (("const", scale),), 1.0
-            f = np.full(n, program[0][1])
+            # A constant: one fitted number, written as one constant leaf (size 1).
+            value, _, sse = _settle_constants(np.ones(n), y, float((scale * f[0]) + offset), 0.0,
+                                              floor, neutral_scale=False)
+            program, scale, offset = (("const", value),), 1.0, 0.0
         else:
             scale, offset, sse = _settle_constants(f, y, scale, offset, floor)
+        if not math.isfinite(sse):
+            continue
         size = len(program) + (scale != 1.0) + (offset != 0.0)
         r2 = 1.0 - sse / sst if sst > 0 else (1.0 if sse == 0 else 0.0)
         made.append((size, sse, len(program), int(c["order"]),
@@ -272,8 +272,6 @@ def _equations(columns: Columns, y: npt.NDArray[np.float64], names: tuple[str, .
     made.sort(key=lambda t: t[:4])
     front: list[Equation] = []
     for size, sse, _, _, eq in made:
-        if not math.isfinite(sse):
-            continue
         # More accurate beyond rounding, else a larger equation with the same fit would join.
         if not front or (size > front[-1].size and front[-1].rmse > floor
                          and sse < front[-1].sse - _rounding(front[-1].sse, n, floor)):
