@@ -33,7 +33,8 @@ def enumerate(
     target_rmse: _Float = -1.0,
     n_threads: SupportsIndex = 0,
     progress: _Progress = None,
-    dedup_drop_bits: SupportsIndex = 0,
+    dedup_drop_bits: SupportsIndex = 16,
+    max_rows: SupportsIndex = 0,
 ) -> dict[str, Any]:
     """Enumerates every distinct expression by size and returns the best of each size."""
 
@@ -56,7 +57,8 @@ def enumerate_slice(
     target_rmse: _Float = -1.0,
     n_threads: SupportsIndex = 0,
     progress: _Progress = None,
-    dedup_drop_bits: SupportsIndex = 0,
+    dedup_drop_bits: SupportsIndex = 16,
+    max_rows: SupportsIndex = 0,
 ) -> dict[str, Any]:
     """Enumerates slots [begin, end) of the largest size of a split run."""
 

@@ -2,6 +2,7 @@
 // after a few rows.
 #include "discover/candidate_fit.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -22,6 +23,8 @@ constexpr double kPlainShrink = 1.0 - 1e-9;
 constexpr double kScaledSlack = 1e-9;
 constexpr double kBoundGrowth = 1.0 + 1e-6;
 constexpr double kEstimateSlack = 1e-7;
+constexpr double kEpsilon = std::numeric_limits<double>::epsilon();
+constexpr double kRoundingSafety = 16.0;
 
 bool finite(double v) noexcept { return std::fabs(v) <= std::numeric_limits<double>::max(); }
 
@@ -35,6 +38,7 @@ FitTarget::FitTarget(std::span<const double> targets) : y(targets), n(targets.si
     for (std::size_t i = 0; i < n; ++i) {
         centered[i] = y[i] - mean;
         syy += centered[i] * centered[i];
+        max_abs_y = std::max(max_abs_y, std::fabs(y[i]));
     }
     if (n < kScreenFrom) return;
     screen.resize(kScreenRows);
@@ -100,8 +104,7 @@ bool fit_scaled(const double* f, const FitTarget& t, Fit& out) noexcept {
     return true;
 }
 
-bool scaled_estimate_rejects(const double* f, const FitTarget& t, double bound) noexcept {
-    if (!finite(bound)) return false;
+ScaledEstimate scaled_estimate(const double* f, const FitTarget& t) noexcept {
     constexpr std::size_t kLanes = 4;
     double sf[kLanes] = {};
     double s2[kLanes] = {};
@@ -125,13 +128,33 @@ bool scaled_estimate_rejects(const double* f, const FitTarget& t, double bound) 
     const double sum = (sf[0] + sf[1]) + (sf[2] + sf[3]);
     const double squares = (s2[0] + s2[1]) + (s2[2] + s2[3]);
     const double cross = (sy[0] + sy[1]) + (sy[2] + sy[3]);
-    const double spread = squares - sum * (sum / static_cast<double>(n));
-    if (!(spread > 0.0) || !finite(squares)) return false;
+    const double rows = static_cast<double>(n);
+    const double spread = squares - sum * (sum / rows);
+    ScaledEstimate e;
+    e.rows = rows;
+    if (!(spread > 0.0) || !finite(squares)) {
+        // The spread is lost in rounding here, not in the exact fit: no estimate.
+        e.value = t.syy;
+        e.slack = std::numeric_limits<double>::infinity();
+        return e;
+    }
     const double explained = cross * (cross / spread);
-    const double estimate = t.syy - explained;
-    // Cancellation in the spread grows with squares / spread: the slack does too.
-    const double slack = kEstimateSlack * (t.syy + explained * (squares / spread));
-    return estimate - slack > bound * kBoundGrowth;
+    e.value = t.syy - explained;
+    // Cancellation in the spread and the cross sum grows with squares / spread:
+    // the slack does too.
+    const double conditioning = squares / spread;
+    e.slack = kEstimateSlack * (t.syy * std::sqrt(conditioning) + explained * conditioning);
+    const double scale = cross / spread;
+    e.magnitude = t.max_abs_y + std::fabs(scale) * std::sqrt(squares) +
+                  std::fabs(t.mean - scale * (sum / rows));
+    return e;
+}
+
+bool ScaledEstimate::exceeds(double bound) const noexcept {
+    if (!finite(bound) || !finite(value) || !finite(slack)) return false;
+    const double rounding =
+        kEpsilon * magnitude * (std::sqrt(rows * std::max(bound, 0.0)) + rows * kEpsilon * magnitude);
+    return value - slack - kRoundingSafety * rounding > bound * kBoundGrowth;
 }
 
 bool screen_rejects(const double* f_screen, const FitTarget& t, bool scaled,
@@ -158,7 +181,17 @@ bool screen_rejects(const double* f_screen, const FitTarget& t, bool scaled,
     }
     // The least error any line through f reaches on the screening rows.
     const double least = sff > 0.0 ? t.screen_syy - sfy * (sfy / sff) : t.screen_syy;
-    return least - kScaledSlack * t.screen_syy > bound * kBoundGrowth;
+    // The full fit's own rounding: its residuals are computed from terms of
+    // about this size, which may cancel far below it.
+    const double scale = sff > 0.0 ? sfy / sff : 0.0;
+    double magnitude = 0.0;
+    for (std::size_t i = 0; i < m; ++i) {
+        magnitude = std::max(magnitude, std::fabs(t.screen_y[i]) + std::fabs(scale * f_screen[i]));
+    }
+    magnitude += std::fabs(scale * mf);
+    const double n = static_cast<double>(t.n);
+    const double rounding = kEpsilon * magnitude * (std::sqrt(n * std::max(bound, 0.0)) + n * kEpsilon * magnitude);
+    return least - kScaledSlack * t.screen_syy - kRoundingSafety * rounding > bound * kBoundGrowth;
 }
 
 }  // namespace vok

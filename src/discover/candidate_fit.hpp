@@ -17,6 +17,7 @@ struct FitTarget {
     double mean = 0.0;             // sum of y / n
     std::vector<double> centered;  // y - mean
     double syy = 0.0;              // sum of centered^2
+    double max_abs_y = 0.0;
     // A few rows spread over the data, in increasing order, for a cheap
     // lower bound of a candidate's error; empty when the data are too short
     // for it to pay.
@@ -46,11 +47,20 @@ struct Fit {
 [[nodiscard]] double plain_sse_rows(const double* f, const FitTarget& t, std::size_t begin,
                                     std::size_t end, double sse) noexcept;
 
-// True when a quick estimate of the scaled error, from sums over every row in
-// several lanes at once, already exceeds bound by more than rounding could
-// explain: fit_scaled's error would exceed bound too.
-[[nodiscard]] bool scaled_estimate_rejects(const double* f, const FitTarget& t,
-                                           double bound) noexcept;
+// A quick estimate of the scaled error from sums over every row, taken in
+// several lanes at once, with what rounding could make it miss by.
+struct ScaledEstimate {
+    double value = 0.0;      // the error of the least-squares line, estimated
+    double slack = 0.0;      // cancellation allowance
+    double magnitude = 0.0;  // size of the terms the full fit's residuals are made of
+    double rows = 0.0;
+
+    // True when fit_scaled's error is sure to exceed bound.
+    [[nodiscard]] bool exceeds(double bound) const noexcept;
+};
+
+// Deterministic: the lanes are summed in a fixed order.
+[[nodiscard]] ScaledEstimate scaled_estimate(const double* f, const FitTarget& t) noexcept;
 
 // True when f's values on the screening rows (in t.screen's order) already
 // prove that its sse exceeds bound, with room for rounding: such a candidate

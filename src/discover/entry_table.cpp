@@ -95,6 +95,22 @@ const double* EntryTable::rows_of(std::uint32_t id, RowBuffers& buffers, std::si
     return apply_node(id, out, buffers, depth) ? out : nullptr;
 }
 
+const double* EntryTable::values_at(std::uint32_t id, std::span<const std::uint32_t> rows,
+                                    RowBuffers& buffers, std::size_t depth) const {
+    double* out = buffers.at(depth);
+    if (const double* stored = stored_[id]) {
+        for (std::size_t i = 0; i < rows.size(); ++i) out[i] = stored[rows[i]];
+        return out;
+    }
+    const Node& n = nodes_[id];
+    const double* a = values_at(n.left, rows, buffers, depth + 1);
+    if (a == nullptr) return nullptr;
+    if (arity(n.op) == 1) return apply_unary_rows(n.op, a, out, rows.size()) ? out : nullptr;
+    const double* b = values_at(n.right, rows, buffers, depth + 2);
+    if (b == nullptr) return nullptr;
+    return apply_binary_rows(n.op, a, b, out, rows.size()) ? out : nullptr;
+}
+
 void EntryTable::append_tokens(std::uint32_t id, std::vector<Token>& out) const {
     const Node& n = nodes_[id];
     switch (n.kind) {

@@ -67,6 +67,12 @@ public:
     [[nodiscard]] const double* rows_of(std::uint32_t id, RowBuffers& buffers,
                                         std::size_t depth = 0) const;
 
+    // The entry's values on a few rows only (indexes in increasing order),
+    // computed into buffers (each holding rows.size() values) from stored
+    // values or from its operands'. Null when one of them has no value.
+    [[nodiscard]] const double* values_at(std::uint32_t id, std::span<const std::uint32_t> rows,
+                                          RowBuffers& buffers, std::size_t depth = 0) const;
+
     // The postfix program of an entry.
     [[nodiscard]] Expr expr(std::uint32_t id) const;
     void append_tokens(std::uint32_t id, std::vector<Token>& out) const;

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "discover/candidate_fit.hpp"
 #include "discover/enumerator.hpp"
 
 namespace vok {
@@ -56,10 +57,38 @@ void check_input(std::span<const Column> x_cols, std::span<const double> y,
     require(std::isfinite(s.time_limit) && s.time_limit >= 0.0, "time_limit must be a finite number >= 0");
     require(!std::isnan(s.target_rmse), "target_rmse must be a number");
     require(s.dedup_drop_bits <= 52, "dedup_drop_bits must be at most 52");
+    require(s.max_rows == 0 || s.max_rows >= 2, "max_rows must be 0 (all rows) or at least 2");
     require(all_finite(s.constants), "constants must be finite");
     require(s.constants.size() < (std::size_t{1} << 31), "too many constants");
     check_operators(s.unary, 1, "unary");
     check_operators(s.binary, 2, "binary");
+}
+
+bool subsampled(const EnumerationSettings& s, std::size_t rows) {
+    return s.max_rows > 0 && rows > s.max_rows;
+}
+
+// The front of a search on a subset, fitted again on every row; a member
+// without a value on some row leaves it.
+void refit_front(EnumerationResult& result, std::span<const Column> x_cols,
+                 std::span<const double> y, bool scaling) {
+    const FitTarget target(y);
+    std::vector<double> f(y.size());
+    std::vector<FrontMember> kept;
+    for (FrontMember& m : result.front) {
+        Fit fit;
+        if (!m.expr.eval_rows_into(x_cols, {}, f)) continue;
+        if (!(scaling ? fit_scaled(f.data(), target, fit) : fit_plain(f.data(), target, fit))) continue;
+        m.sse = fit.sse;
+        m.rmse = std::sqrt(fit.sse / static_cast<double>(y.size()));
+        m.scale = fit.scale;
+        m.offset = fit.offset;
+        kept.push_back(std::move(m));
+    }
+    std::stable_sort(kept.begin(), kept.end(), [](const FrontMember& a, const FrontMember& b) {
+        return a.size < b.size || (a.size == b.size && ranks_before(a, b));
+    });
+    result.front = std::move(kept);
 }
 
 }  // namespace
@@ -84,15 +113,34 @@ EnumerationResult enumerate_formulas(std::span<const Column> x_cols, std::span<c
                                      const EnumerationSettings& settings,
                                      EnumerationControl* control) {
     check_input(x_cols, y, settings);
-    Enumerator run(x_cols, y, settings, control);
-    run.run_through(settings.max_size);
-    return run.finish();
+    if (!subsampled(settings, y.size())) {
+        Enumerator run(x_cols, y, settings, control);
+        run.run_through(settings.max_size);
+        return run.finish();
+    }
+    const std::size_t m = settings.max_rows;
+    std::vector<Column> sub_x(x_cols.size(), Column(m));
+    std::vector<double> sub_y(m);
+    for (std::size_t i = 0; i < m; ++i) {
+        const std::size_t row = (i * y.size()) / m;
+        for (std::size_t v = 0; v < x_cols.size(); ++v) sub_x[v][i] = x_cols[v][row];
+        sub_y[i] = y[row];
+    }
+    EnumerationResult result;
+    {
+        Enumerator run(sub_x, sub_y, settings, control);
+        run.run_through(settings.max_size);
+        result = run.finish();
+    }
+    refit_front(result, x_cols, y, settings.scaling);
+    return result;
 }
 
 EnumerationResult enumerate_below_largest(std::span<const Column> x_cols, std::span<const double> y,
                                           const EnumerationSettings& settings, SplitPlan& plan,
                                           EnumerationControl* control) {
     check_input(x_cols, y, settings);
+    require(!subsampled(settings, y.size()), "max_rows does not apply to a split search");
     Enumerator run(x_cols, y, settings, control);
     plan = SplitPlan{};
     plan.size = settings.max_size;
@@ -112,6 +160,7 @@ EnumerationResult enumerate_slice(std::span<const Column> x_cols, std::span<cons
                                   std::uint64_t end, EnumerationControl* control) {
     check_input(x_cols, y, settings);
     require(settings.max_size >= 2, "a slice needs max_size of at least 2");
+    require(!subsampled(settings, y.size()), "max_rows does not apply to a split search");
     require(begin <= end, "a slice must not end before it begins");
     require(begin % kSegmentSlots == 0, "a slice must begin at a multiple of the segment");
     EnumerationSettings unbounded = settings;

@@ -55,6 +55,10 @@ struct EnumerationSettings {
     std::uint64_t memory_limit = 0;         // bytes; 0 = a share of physical memory
     double target_rmse = -1.0;              // stop after a size whose best reaches it
     std::size_t n_threads = 0;              // 0 = the configured pool size
+    // Rows the search scores candidates on: with more data, an evenly spread
+    // subset of this many, and the front is then fitted again on every row.
+    // 0 = all rows.
+    std::uint64_t max_rows = 0;
     // Low mantissa bits rounded away before probe values are compared, so
     // that rounding variants of one function, such as (x + y) + z and
     // x + (y + z), count once (0: exact bits). Exact bits count about a

@@ -17,7 +17,7 @@ namespace {
 
 // Rows of stored operand values: a share of the memory budget, capped so a
 // default search stays well inside a few GiB.
-constexpr std::size_t kRowStoreCap = std::size_t{1} << 30;
+constexpr std::size_t kRowStoreCap = std::size_t{2} << 30;
 
 // Row evaluations per scoring task: enough to amortise a task, few enough
 // that a stop is seen quickly on long data.
@@ -212,7 +212,7 @@ void Enumerator::leaves() {
         table_.add(node, values.data(), 1, i);
     }
     report.distinct = table_.size();
-    entry_sse_.assign(table_.size(), kNaN);
+    entry_rank_.assign(table_.size(), kNaN);
     size_begin_.push_back(static_cast<std::uint32_t>(table_.size()));
     const auto t0 = std::chrono::steady_clock::now();
     score_entries(1, 0, static_cast<std::uint32_t>(table_.size()), report);
@@ -243,10 +243,12 @@ void Enumerator::score_entries(std::uint32_t size, std::uint32_t first, std::uin
     std::vector<std::vector<Ranked>> tops(n_tasks);
     const std::size_t keep = settings_.front_size;
     const bool scaled = settings_.scaling;
+    std::atomic<double> bound{kInf};
     auto body = [&](std::size_t task) {
         RowBuffers buffers(rows_);
         const std::size_t lo = task * per_task;
         const std::size_t hi = std::min<std::size_t>(count, lo + per_task);
+        std::vector<Ranked>& top = tops[task];
         for (std::size_t i = lo; i < hi; ++i) {
             const auto id = static_cast<std::uint32_t>(first + i);
             const double* f = nullptr;
@@ -256,19 +258,30 @@ void Enumerator::score_entries(std::uint32_t size, std::uint32_t first, std::uin
                 double* out = places[i] != nullptr ? places[i] : buffers.at(0);
                 if (table_.compute_into(id, out, buffers)) f = out;
             }
+            if (f == nullptr) continue;
+            // The rank of an operand for a beam comes from the same sums for
+            // every entry, so it never depends on what was stopped early.
             Fit fit;
-            if (f == nullptr || !(scaled ? fit_scaled(f, target_, fit) : fit_plain(f, target_, fit)))
-                continue;
-            entry_sse_[id] = fit.sse;
-            offer(tops[task], keep, Ranked{fit.sse, table_.order(id), fit.scale, fit.offset,
-                                           OpCode::Neg, id, kNoOperand, true});
+            if (!scaled) {
+                const bool fitted = fit_plain(f, target_, fit);
+                entry_rank_[id] = fitted ? fit.sse : kInf;
+                if (!fitted) continue;
+            } else {
+                const ScaledEstimate estimate = scaled_estimate(f, target_);
+                entry_rank_[id] = std::isnan(estimate.value) ? kInf : estimate.value;
+                if (estimate.exceeds(bound.load(std::memory_order_relaxed))) continue;
+                if (!fit_scaled(f, target_, fit)) continue;
+            }
+            offer(top, keep, Ranked{fit.sse, table_.order(id), fit.scale, fit.offset,
+                                    OpCode::Neg, id, kNoOperand, true});
+            if (top.size() == keep) lower_to(bound, top.back().sse);
         }
     };
     const bool finished = pool_.parallel_for(n_tasks, body, &batch_);
     evaluations_ += count;
     report.scored += count;
     if (!finished) return;
-    for (std::uint32_t i = 0; i < count; ++i) report.valid += std::isnan(entry_sse_[first + i]) ? 0 : 1;
+    for (std::uint32_t i = 0; i < count; ++i) report.valid += std::isnan(entry_rank_[first + i]) ? 0 : 1;
     std::vector<Ranked> top;
     for (const auto& t : tops) {
         for (const Ranked& r : t) offer(top, keep, r);
@@ -280,7 +293,7 @@ void Enumerator::score_entries(std::uint32_t size, std::uint32_t first, std::uin
 std::vector<std::uint32_t> Enumerator::valid_of_size(std::uint32_t size) const {
     std::vector<std::uint32_t> ids;
     for (std::uint32_t id = size_begin_[size]; id < size_begin_[size + 1]; ++id) {
-        if (!std::isnan(entry_sse_[id])) ids.push_back(id);
+        if (!std::isnan(entry_rank_[id])) ids.push_back(id);
     }
     return ids;
 }
@@ -292,8 +305,8 @@ void Enumerator::use_beam() {
         std::vector<std::uint32_t>& ids = operands_[size];
         if (ids.size() <= width) continue;
         auto worse = [&](std::uint32_t x, std::uint32_t y) {
-            const double ex = entry_sse_[x];
-            const double ey = entry_sse_[y];
+            const double ex = entry_rank_[x];
+            const double ey = entry_rank_[y];
             return ex < ey || (ex == ey && x < y);
         };
         std::nth_element(ids.begin(), ids.begin() + static_cast<std::ptrdiff_t>(width), ids.end(), worse);
@@ -407,7 +420,7 @@ bool Enumerator::grow(std::uint32_t size) {
     }
     const auto count = static_cast<std::uint32_t>(table_.size() - first);
     report.distinct = count;
-    entry_sse_.resize(table_.size(), kNaN);
+    entry_rank_.resize(table_.size(), kNaN);
     size_begin_.push_back(static_cast<std::uint32_t>(table_.size()));
 
     score_entries(size, first, count, report);
@@ -453,11 +466,14 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
         local.reserve(kSegmentSlots);
         RowBuffers a_buffers(rows_);
         RowBuffers b_buffers(rows_);
+        RowBuffers a_few(m);
+        RowBuffers b_few(m);
         std::vector<double> f(std::max<std::size_t>(rows_, 1));
-        std::vector<double> screen(3 * std::max<std::size_t>(m, 1));
-        double* a_screen = screen.data();
-        double* b_screen = a_screen + m;
-        double* f_screen = b_screen + m;
+        std::vector<double> f_screen(std::max<std::size_t>(m, 1));
+        const double* a_screen = nullptr;
+        std::uint32_t screen_cached = kNoOperand;
+        const double* b_rows = nullptr;
+        std::uint32_t b_cached = kNoOperand;
         ProbeArray probes{};
         SegmentResult& out = results[index];
         SegmentCounts& c = out.counts;
@@ -480,13 +496,34 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
             }
             ++c.distinct;
             ++c.scored;
+            const double cut = bound.load(std::memory_order_relaxed);
+            // A few spread rows first: most candidates are out after them.
+            if (m > 0 && cut < kInf && screening_pays(screened, screen_hits)) {
+                ++screened;
+                if (a != screen_cached) {
+                    a_screen = table_.values_at(a, target_.screen, a_few);
+                    screen_cached = a;
+                }
+                const double* b_screen = unary ? nullptr : table_.values_at(b, target_.screen, b_few);
+                if (a_screen == nullptr || (!unary && b_screen == nullptr)) return;
+                if (!(unary ? apply_unary_rows(op, a_screen, f_screen.data(), m)
+                            : apply_binary_rows(op, a_screen, b_screen, f_screen.data(), m)))
+                    return;
+                if (screen_rejects(f_screen.data(), target_, scaled, cut)) {
+                    ++screen_hits;
+                    ++c.pruned;
+                    return;
+                }
+            }
             if (a != cached) {
                 a_rows = table_.rows_of(a, a_buffers);
                 cached = a;
             }
-            const double* b_rows = unary ? nullptr : table_.rows_of(b, b_buffers);
+            if (!unary && b != b_cached) {
+                b_rows = table_.rows_of(b, b_buffers);
+                b_cached = b;
+            }
             if (a_rows == nullptr || (!unary && b_rows == nullptr)) return;
-            const double cut = bound.load(std::memory_order_relaxed);
             Fit fit;
             if (!scaled) {
                 // Row order, a run at a time: the running error only grows.
@@ -507,25 +544,10 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
                 if (!(std::fabs(sse) <= std::numeric_limits<double>::max())) return;
                 fit = Fit{sse, 1.0, 0.0};
             } else {
-                if (m > 0 && cut < kInf && screening_pays(screened, screen_hits)) {
-                    ++screened;
-                    for (std::size_t i = 0; i < m; ++i) a_screen[i] = a_rows[target_.screen[i]];
-                    if (!unary) {
-                        for (std::size_t i = 0; i < m; ++i) b_screen[i] = b_rows[target_.screen[i]];
-                    }
-                    if (!(unary ? apply_unary_rows(op, a_screen, f_screen, m)
-                                : apply_binary_rows(op, a_screen, b_screen, f_screen, m)))
-                        return;
-                    if (screen_rejects(f_screen, target_, true, cut)) {
-                        ++screen_hits;
-                        ++c.pruned;
-                        return;
-                    }
-                }
                 if (!(unary ? apply_unary_rows(op, a_rows, f.data(), rows_)
                             : apply_binary_rows(op, a_rows, b_rows, f.data(), rows_)))
                     return;
-                if (scaled_estimate_rejects(f.data(), target_, cut)) {
+                if (scaled_estimate(f.data(), target_).exceeds(cut)) {
                     ++c.pruned;
                     return;
                 }

@@ -86,7 +86,9 @@ private:
     std::size_t memory_budget_;
     EntryTable table_;
     KeySet seen_;
-    std::vector<double> entry_sse_;          // per entry; NaN when it has no value on some row
+    // Per entry: its rank as an operand of a beam (the error, or its estimate
+    // when scaled); NaN when it has no value on some row.
+    std::vector<double> entry_rank_;
     std::vector<std::uint32_t> size_begin_;  // first entry id of each size (and one past the last)
     OperandLists operands_;
     bool beam_ = false;

@@ -131,7 +131,7 @@ void Enumerator::load_state(std::span<const std::uint8_t> whole) {
     corrupt_if(n_entries > state.size());
     table_.reserve(n_entries);
     seen_.reserve(n_entries);
-    entry_sse_.assign(n_entries, 0.0);
+    entry_rank_.assign(n_entries, 0.0);
     const std::uint32_t max_size = settings_.max_size;
     RowBuffers buffers(rows_);
     ProbeArray values{};
@@ -173,7 +173,7 @@ void Enumerator::load_state(std::span<const std::uint8_t> whole) {
         table_.add(n, values.data(), size, order);
         if (n.kind == NodeKind::Op && size + 2 <= max_size) {
             if (double* place = table_.take_place(id)) {
-                if (!table_.compute_into(id, place, buffers)) entry_sse_[id] = std::nan("");
+                if (!table_.compute_into(id, place, buffers)) entry_rank_[id] = std::nan("");
             }
         }
     }
@@ -186,7 +186,7 @@ void Enumerator::load_state(std::span<const std::uint8_t> whole) {
         ids.resize(count);
         for (auto& id : ids) {
             id = r.get<std::uint32_t>();
-            corrupt_if(id >= n_entries || !(entry_sse_[id] == 0.0));
+            corrupt_if(id >= n_entries || !(entry_rank_[id] == 0.0));
         }
     }
     corrupt_if(!r.done());

@@ -17,10 +17,10 @@
 namespace {
 
 // The settings both entries take, after their own leading parameters.
-constexpr std::array<const char*, 14> kSettingNames{
+constexpr std::array<const char*, 15> kSettingNames{
     "max_size", "unary", "binary", "constants", "scaling", "front_size", "beam_width",
     "max_evaluations", "time_limit", "memory_limit", "target_rmse", "n_threads", "progress",
-    "dedup_drop_bits"};
+    "dedup_drop_bits", "max_rows"};
 
 template <std::size_t N>
 constexpr auto with_settings(std::array<const char*, N> leading) {
@@ -82,6 +82,7 @@ bool read_settings(std::span<PyObject* const> s, vok::EnumerationSettings& out, 
         if (!py::convert_arg(s[13], &wide, "dedup_drop_bits")) return false;
         out.dedup_drop_bits = clamp32(wide);
     }
+    if (s[14] && !py::convert_arg(s[14], &out.max_rows, "max_rows")) return false;
     return true;
 }
 
@@ -175,7 +176,7 @@ PyMethodDef enumerate_def = {
     "enumerate(columns, y, split=False, max_size=8, unary=('neg', 'inv', 'exp', 'ln', 'sqrt', 'sin', 'cos'), "
     "binary=('add', 'sub', 'mul', 'div', 'vok'), constants=(0.0, 1.0), "
     "scaling=True, front_size=1, beam_width=500, max_evaluations=0, time_limit=0.0, "
-    "memory_limit=0, target_rmse=-1.0, n_threads=0, progress=None, dedup_drop_bits=16)\n--\n\n"
+    "memory_limit=0, target_rmse=-1.0, n_threads=0, progress=None, dedup_drop_bits=16, max_rows=0)\n--\n\n"
     "Enumerate every distinct expression by size and return the best of each size.\n\n"
     "columns holds one sequence per variable, y the targets. Returns a dict with the front,\n"
     "a report per size, why the search stopped, the candidates scored and the time taken.\n"
@@ -188,7 +189,7 @@ PyMethodDef enumerate_slice_def = {
     "binary=('add', 'sub', 'mul', 'div', 'vok'), "
     "constants=(0.0, 1.0), scaling=True, front_size=1, beam_width=500, max_evaluations=0, "
     "time_limit=0.0, memory_limit=0, target_rmse=-1.0, n_threads=0, progress=None, "
-    "dedup_drop_bits=16)\n--\n\n"
+    "dedup_drop_bits=16, max_rows=0)\n--\n\n"
     "Enumerate slots [begin, end) of the largest size from the state of a split run made\n"
     "with the same data and settings. The largest size's front is the best front_size of\n"
     "all slices' fronts ordered by (sse, order)."};

@@ -24,11 +24,16 @@ struct Plain {
     Expr expr;
     double sse = 0.0, scale = 1.0, offset = 0.0;
     std::uint64_t order = 0;
-    bool valid = false;
+    bool valid = false;   // a value on every row: an operand of larger sizes
+    bool fitted = false;  // and a finite fit: a member of the front
 };
 
 // The whole-program reading of the rules in enumerate.hpp.
 struct PlainEnumerator {
+    PlainEnumerator(const std::vector<Column>& x_, const std::vector<double>& y_,
+                    const EnumerationSettings& s_)
+        : x(x_), y(y_), s(s_) {}
+
     const std::vector<Column>& x;
     const std::vector<double>& y;
     const EnumerationSettings& s;
@@ -63,6 +68,7 @@ struct PlainEnumerator {
             if (!v) return;
             f[i] = *v;
         }
+        p.valid = true;
         double sse = 0.0;
         if (!s.scaling) {
             for (std::size_t i = 0; i < n; ++i) sse += (f[i] - y[i]) * (f[i] - y[i]);
@@ -91,7 +97,7 @@ struct PlainEnumerator {
         }
         if (!std::isfinite(sse)) return;
         p.sse = sse;
-        p.valid = true;
+        p.fitted = true;
     }
 
     std::vector<Expr> candidates(std::uint32_t size, std::vector<std::uint64_t>& orders) const {
@@ -174,11 +180,12 @@ struct PlainEnumerator {
             seen.insert(added.begin(), added.end());
             report.distinct = distinct.size();
             std::vector<Plain> valid;
+            std::vector<Plain> ranked;
             for (Plain& p : distinct) {
                 score(p);
                 if (p.valid) valid.push_back(p);
+                if (p.fitted) ranked.push_back(p);
             }
-            std::vector<Plain> ranked = valid;
             std::stable_sort(ranked.begin(), ranked.end(), [](const Plain& a, const Plain& b) {
                 return a.sse < b.sse || (a.sse == b.sse && a.order < b.order);
             });
@@ -353,14 +360,14 @@ TEST(Enumerate, BudgetsStopWithTheFrontSoFar) {
     expect_same_front(three.front, one.front, "evaluation budget");
 
     EnumerationControl control;
-    int polls = 0;
-    control.keep_going = [&](const EnumerationProgress&) { return ++polls < 2; };
+    control.keep_going = [&](const EnumerationProgress& p) { return p.size < 4; };
     control.poll_period = std::chrono::milliseconds(1);
     w.s.max_evaluations = 0;
     w.s.max_size = 9;
     const EnumerationResult stopped = enumerate_formulas(w.d.x, w.d.y, w.s, &control);
     EXPECT_EQ(stopped.stopped, StopReason::Interrupted);
-    EXPECT_FALSE(stopped.front.empty());
+    ASSERT_FALSE(stopped.front.empty());
+    EXPECT_EQ(stopped.front.back().size, 3u);
 
     w.s.memory_limit = 1 << 20;  // far too little: a beam, then a stop
     const EnumerationResult small = enumerate_formulas(w.d.x, w.d.y, w.s);

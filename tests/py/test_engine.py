@@ -49,6 +49,19 @@ def test_evaluate_reproduces_every_reported_error_to_the_bit(scaling):
             ("var", 0), ("var", 1), ("var", 1), ("op", "mul"), ("op", "mul"))
 
 
+def test_a_search_on_a_subset_of_rows_reports_errors_on_every_row():
+    noisy = Y + RNG.normal(scale=0.1, size=60)
+    result = eng.enumerate(X, noisy, max_size=4, front_size=3, max_rows=20)
+    for member in result["front"]:
+        f = np.array(eng.evaluate(member["program"], X))
+        residual = noisy - (member["scale"] * f + member["offset"])
+        assert np.cumsum(residual * residual)[-1] == member["sse"]
+    sizes = [m["size"] for m in result["front"]]
+    assert sizes == sorted(sizes)
+    with pytest.raises(ValueError, match="split"):
+        eng.enumerate(X, Y, max_size=4, max_rows=20, split=True)
+
+
 def test_evaluate_gives_nan_where_a_formula_has_no_value():
     values = eng.evaluate([("var", 0), ("op", "ln")], [[2.0, 0.0, -1.0]])
     assert values[0] == math.log(2.0) and math.isnan(values[1]) and math.isnan(values[2])
