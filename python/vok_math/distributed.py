@@ -44,6 +44,8 @@ Problem = Union[tuple[Any, Any], Mapping[str, Any]]
 SLICES_PER_THREAD = 1
 # Retries of a task whose run raised (a lost worker's tasks are rescheduled by Dask anyway).
 RETRIES = 2
+# f counts as flat (a constant) when its spread is below this share of its size (the engine's).
+_FLAT = 1e-24
 # Settings that bound time or work: a slice always runs its candidates to the end.
 _UNBOUNDED = ("time_limit", "max_evaluations", "progress", "n_threads")
 
@@ -119,6 +121,40 @@ def _merge(local: dict[str, Any], size: int, parts: list[dict[str, Any]], front_
     }
 
 
+def _refit(front: list[dict[str, Any]], columns: npt.NDArray[np.float64],
+           y: npt.NDArray[np.float64], scaling: bool) -> list[dict[str, Any]]:
+    """A front searched on a subset of the rows, fitted again on every row as the engine does
+    after its own subset search: the same sums in row order, so the same bits. A member without
+    a value on some row leaves; the rest are ranked again by (size, sse, order)."""
+    n = len(y)
+    mean = np.cumsum(y)[-1] / n
+    centered = y - mean
+    kept = []
+    for member in front:  # a few per size
+        f = np.asarray(_engine.evaluate(member["program"], columns), dtype=np.float64)
+        if np.isnan(f).any():
+            continue
+        with np.errstate(all="ignore"):
+            if scaling:
+                mf = np.cumsum(f)[-1] / n
+                d = f - mf
+                sff, sfy, sf2 = (np.cumsum(d * d)[-1], np.cumsum(d * centered)[-1],
+                                 np.cumsum(f * f)[-1])
+                scale, offset = np.float64(0.0), mean
+                if sff > 0.0 and not sff <= _FLAT * sf2:
+                    scale = sfy / sff
+                    offset = mean - scale * mf
+                r = y - ((scale * f) + offset)
+            else:
+                scale, offset, r = np.float64(1.0), np.float64(0.0), f - y
+            sse = np.cumsum(r * r)[-1]
+        if not np.isfinite([scale, offset, sse]).all():
+            continue
+        kept.append(dict(member, sse=float(sse), rmse=math.sqrt(sse / n), scale=float(scale),
+                         offset=float(offset)))
+    return sorted(kept, key=lambda m: (m["size"], m["sse"], m["order"]))
+
+
 def enumerate_split(client: Client, columns: npt.ArrayLike, y: npt.ArrayLike,
                     settings: Mapping[str, Any], *,
                     progress: Callable[[dict[str, Any]], object] | None = None,
@@ -140,6 +176,8 @@ def enumerate_split(client: Client, columns: npt.ArrayLike, y: npt.ArrayLike,
     settings : mapping
         The engine's settings. ``time_limit`` bounds the local sizes only (the largest size is
         always enumerated completely); ``max_evaluations`` cannot be split and is refused.
+        With ``max_rows``, longer data are searched on the engine's subset of rows and the
+        front is fitted again on every row, as the engine does.
     progress : callable, optional
         Given the engine's progress dict during the local sizes, then after every slice.
     slices : int, optional
@@ -177,8 +215,16 @@ def enumerate_split(client: Client, columns: npt.ArrayLike, y: npt.ArrayLike,
     start = time.perf_counter()
     columns = np.ascontiguousarray(columns, dtype=np.float64)
     y = np.ascontiguousarray(y, dtype=np.float64)
-    split = int(settings.get("max_size", 8)) > 1
-    local: dict[str, Any] = _engine.enumerate(columns, y, split=split, progress=progress,
+    max_rows = int(settings.get("max_rows", 0))
+    if 0 < max_rows < len(y):
+        # The engine's subset (evenly spread rows), searched whole on the cluster, then the
+        # front fitted on every row: what the engine does with max_rows in one process.
+        rows = np.arange(max_rows, dtype=np.int64) * len(y) // max_rows
+        result = enumerate_split(cluster, columns[:, rows], y[rows], {**settings, "max_rows": 0},
+                                 progress=progress, slices=slices, retries=retries)
+        result["front"] = _refit(result["front"], columns, y, bool(settings.get("scaling", True)))
+        return result
+    local: dict[str, Any] = _engine.enumerate(columns, y, split=True, progress=progress,
                                               **settings)
     plan = local.pop("split", None)
     if plan is None or not plan["slots"]:

@@ -39,15 +39,17 @@ def exact(result):
             result["stopped"], result["evaluations"])
 
 
-@pytest.mark.parametrize("n_vars, settings, slices", [
-    (1, dict(max_size=7, front_size=3), None),           # six segments, a slice per worker
-    (1, dict(max_size=7, front_size=5, scaling=False), 6),
-    (2, dict(max_size=6, front_size=2, unary=["neg", "exp"], constants=[1.0, 2.0]), 1),
-    (1, dict(max_size=1, front_size=2), None),          # nothing below the largest size
-    (1, dict(max_size=7, target_rmse=10.0), None),      # the target stops it before the split
+@pytest.mark.parametrize("n_vars, rows, settings, slices", [
+    (1, 30, dict(max_size=7, front_size=3), None),        # six segments, a slice per worker
+    (1, 30, dict(max_size=7, front_size=5, scaling=False), 6),
+    (2, 30, dict(max_size=6, front_size=2, unary=["neg", "exp"], constants=[1.0, 2.0]), 1),
+    (1, 30, dict(max_size=1, front_size=2), None),       # nothing below the largest size
+    (1, 30, dict(max_size=7, target_rmse=10.0), None),   # the target stops it before the split
+    (1, 301, dict(max_size=6, front_size=3, max_rows=100), 3),  # searched on a subset of rows
+    (2, 301, dict(max_size=5, front_size=3, max_rows=90, scaling=False), None),
 ])
-def test_split_largest_size_gives_the_local_result(client, n_vars, settings, slices):
-    columns, y = samples(n_vars)
+def test_split_largest_size_gives_the_local_result(client, n_vars, rows, settings, slices):
+    columns, y = samples(n_vars, rows)
     split = enumerate_split(client, columns, y, settings, slices=slices)
     assert exact(split) == exact(_engine.enumerate(columns, y, **settings))
 
