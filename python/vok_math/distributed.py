@@ -46,7 +46,7 @@ SLICES_PER_THREAD = 1
 RETRIES = 2
 # f counts as flat (a constant) when its spread is below this share of its size (the engine's).
 _FLAT = 1e-24
-# Settings that bound time or work: a slice always runs its candidates to the end.
+# Settings a slice does not take: it runs its candidates to the end, on one thread, silently.
 _UNBOUNDED = ("time_limit", "max_evaluations", "progress", "n_threads")
 
 
