@@ -39,6 +39,6 @@ else
     echo "   installed in $((SECONDS - start)) s"
 fi
 
-echo "== python3 -m vok_math $*"
+echo "== python3 -m vok_math${*:+ $*}"
 cd "$caller"
 exec python3 -m vok_math "$@"

@@ -10,6 +10,7 @@ from __future__ import annotations
 import argparse
 import csv
 import io
+import keyword
 import os
 import sys
 import tempfile
@@ -284,6 +285,27 @@ def split_columns(table: Table, target: str | None = None,
     return table.values[:, index], table.column(target), list(features), target
 
 
+def formula_names(names: Sequence[str]) -> list[str]:
+    """Column names as the variable names of formulas: Python identifiers, all distinct.
+
+    Examples
+    --------
+    >>> formula_names(["mass (kg)", "v", "2nd", "lambda", "v_2", "v"])
+    ['mass_kg', 'v', 'x2nd', 'lambda_', 'v_2', 'v_3']
+    """
+    out: list[str] = []
+    for name in names:
+        text = "".join(c if ("a" + c).isidentifier() else " " for c in name)
+        text = "_".join(text.split()) or "x"
+        text = "x" + text if not text.isidentifier() else text
+        text = text + "_" if keyword.iskeyword(text) else text
+        unique, k = text, 2
+        while unique in out:
+            unique, k = f"{text}_{k}", k + 1
+        out.append(unique)
+    return out
+
+
 def _names(text: str) -> list[str]:
     return [part.strip() for part in text.split(",") if part.strip()]
 
@@ -462,7 +484,11 @@ def cmd_discover(args: argparse.Namespace, out: TextIO) -> int:
     if not table.has_header:
         print(f"vok-math: note: {table.source} has no header line; the columns are called "
               f"{', '.join(table.names)}", file=sys.stderr)
-    X, y, names, target = split_columns(table, args.target, args.features)
+    X, y, columns, target = split_columns(table, args.target, args.features)
+    names = formula_names(columns)
+    renamed = [f"{column!r} is {name}" for column, name in zip(columns, names) if column != name]
+    if renamed:
+        print(f"vok-math: note: in formulas, {', '.join(renamed)}", file=sys.stderr)
     return run_discover(X, y, names, target, search_options(args), out, json=args.json,
                         plot=args.plot)
 
