@@ -9,6 +9,7 @@ from __future__ import annotations
 
 import argparse
 import csv
+import dataclasses
 import io
 import keyword
 import os
@@ -16,7 +17,6 @@ import sys
 import tempfile
 import warnings
 from collections.abc import Iterator, Sequence
-from dataclasses import dataclass
 from importlib import resources
 from pathlib import Path
 from typing import TYPE_CHECKING, Any, TextIO
@@ -59,7 +59,7 @@ class InputError(Exception):
     """A problem with the user's input, reported as one line (``FILE:LINE: ...``), exit status 2."""
 
 
-@dataclass(frozen=True)
+@dataclasses.dataclass(frozen=True)
 class Table:
     """The numbers of a CSV file, with what is needed to point at any cell in a message.
 
@@ -68,7 +68,7 @@ class Table:
     source : str
         The file name as the user gave it (``<stdin>`` for ``-``).
     names : list of str
-        One name per column: the header's, or ``x1, x2, ..., y`` when the file has none.
+        One name per column: the header's, or ``x0, x1, ..., y`` when the file has none.
     values : ndarray of float64, shape (n_rows, n_columns)
         Every cell, all finite.
     lines : ndarray of int, shape (n_rows,)
@@ -143,7 +143,7 @@ def _cell_problem(cell: str, delimiter: str) -> str:
     return f"{text!r} is not a number"
 
 
-def parse_table(text: str, source: str) -> Table:
+def parse_table(text: str, source: str, search: bool = True) -> Table:
     """Reads CSV text into a :class:`Table`, or raises :class:`InputError` naming the first problem.
 
     Parameters
@@ -152,6 +152,9 @@ def parse_table(text: str, source: str) -> Table:
         The whole file, already decoded (a leading byte order mark is dropped).
     source : str
         The file name used in messages.
+    search : bool
+        The table is for a search: it needs a target column besides the features (for
+        predictions every column can be a feature).
 
     Examples
     --------
@@ -195,8 +198,11 @@ def parse_table(text: str, source: str) -> Table:
             if name in names[:i]:
                 raise InputError(f"{source}:{header_line}: column name {name!r} appears twice")
     else:
-        names = [f"x{i + 1}" for i in range(len(first) - 1)] + ["y"]
-    if len(names) < 2:
+        # discover()'s own default names for the features, then the target.
+        n_features = len(first) - search
+        names = ["x"] if n_features == 1 else [f"x{i}" for i in range(n_features)]
+        names += ["y"] if search else []
+    if len(names) < 1 + search:
         raise InputError(f"{source}: one column ({names[0]}): need at least one feature column "
                          f"and a target column, separated by ',', ';' or tabs")
     if not rows:
@@ -226,7 +232,7 @@ def parse_table(text: str, source: str) -> Table:
     return Table(source, names, values, np.array(numbers, dtype=np.int64), has_header)
 
 
-def read_table(path: str, stdin: TextIO | None = None) -> Table:
+def read_table(path: str, search: bool = True, stdin: TextIO | None = None) -> Table:
     """Reads a CSV file (``-`` for stdin) into a :class:`Table`; problems raise :class:`InputError`."""
     if path == "-":
         stream = stdin or sys.stdin
@@ -248,7 +254,7 @@ def read_table(path: str, stdin: TextIO | None = None) -> Table:
         line = data[: exc.start].count(b"\n") + 1
         raise InputError(f"{source}:{line}: not UTF-8 text (byte 0x{data[exc.start]:02x}); "
                          f"save the file as UTF-8") from None
-    return parse_table(text, source)
+    return parse_table(text, source, search)
 
 
 def split_columns(table: Table, target: str | None = None,
@@ -409,24 +415,22 @@ def _need_matplotlib() -> None:
         raise InputError("--plot needs matplotlib: pip install matplotlib") from None
 
 
-def _print_result(discovery: Discovery, target: str, out: TextIO, *, forms: bool) -> None:
+def _best(discovery: Discovery) -> Equation | None:
+    return discovery.best if discovery.equations else None
+
+
+def _print_result(discovery: Discovery, target: str | None, out: TextIO, *, forms: bool) -> None:
     print(discovery, file=out)
-    best = discovery.best
+    best = _best(discovery)
     if best is None:
         return
-    print(f"\nchosen: {target} = {best.formula}", file=out)
+    print(f"\nchosen: {target + ' = ' if target else ''}{best.formula}", file=out)
     if forms:
         try:
             print(f"sympy:  {best.sympy()}", file=out)
             print(f"LaTeX:  {best.latex()}", file=out)
         except ImportError as exc:
             print(f"(sympy and LaTeX forms need sympy: {exc})", file=out)
-
-
-def _target_name(discovery: Discovery) -> str:
-    settings = getattr(discovery, "settings", None) or {}
-    name = settings.get("target") if isinstance(settings, dict) else None
-    return str(name) if name else "y"
 
 
 def search_options(args: argparse.Namespace) -> dict[str, Any]:
@@ -458,16 +462,19 @@ def run_discover(X: npt.NDArray[np.float64], y: npt.NDArray[np.float64], names: 
     for warning in caught:
         print(f"vok-math: warning: {warning.message}", file=sys.stderr)
     _print_result(discovery, target, out, forms=True)
-    if discovery.best is None:
+    if _best(discovery) is None:
         print("No formula could be evaluated on these data.", file=out)
         return EXIT_NOTHING
-    if json is not None:
-        discovery.save(json)
-        print(f"saved:  {json}", file=out)
-    if plot is not None:
-        from vok_math import plots
-        plots.plot_discovery(discovery, plot, X=X, y=y, target=target)
-        print(f"figure: {plot}", file=out)
+    try:
+        if json is not None:
+            discovery.save(json)
+            print(f"saved:  {json}", file=out)
+        if plot is not None:
+            from vok_math import plots
+            plots.plot_discovery(discovery, plot, X=X, y=y, target=target)
+            print(f"figure: {plot}", file=out)
+    except OSError as exc:
+        raise InputError(f"{exc.filename}: cannot write: {exc.strerror}") from None
     if discovery.stopped == "interrupted":
         print("vok-math: interrupted: the front above is what was found so far",
               file=sys.stderr)
@@ -501,20 +508,22 @@ def _load(path: str) -> Discovery:
     except FileNotFoundError:
         raise InputError(f"{path}: no such file") from None
     except (OSError, ValueError, KeyError, TypeError) as exc:
-        raise InputError(f"{path}: not a saved run: {exc}") from None
+        message = str(exc)
+        raise InputError(message if message.startswith(path) else f"{path}: {message}") from None
 
 
 def cmd_show(args: argparse.Namespace, out: TextIO) -> int:
     discovery = _load(args.run_file)
-    _print_result(discovery, _target_name(discovery), out, forms=True)
-    return EXIT_FOUND if discovery.best is not None else EXIT_NOTHING
+    _print_result(discovery, None, out, forms=True)
+    return EXIT_FOUND if _best(discovery) is not None else EXIT_NOTHING
 
 
 def _equation(discovery: Discovery, size: int | None, source: str) -> Equation:
     if size is None:
-        if discovery.best is None:
+        best = _best(discovery)
+        if best is None:
             raise InputError(f"{source}: the run has no formula")
-        return discovery.best
+        return best
     for equation in discovery.equations:
         if equation.size == size:
             return equation
@@ -525,20 +534,28 @@ def _equation(discovery: Discovery, size: int | None, source: str) -> Equation:
 def cmd_predict(args: argparse.Namespace, out: TextIO) -> int:
     discovery = _load(args.run_file)
     equation = _equation(discovery, args.equation, args.run_file)
-    table = read_table(args.data)
-    features = list(discovery.settings["names"])
-    missing = [name for name in features if name not in table.names]
+    table = read_table(args.data, search=False)
+    features = list(discovery.names)
+    if not table.has_header and len(table.names) == len(features):
+        # Without a header, the columns are the run's variables in order.
+        table = dataclasses.replace(table, names=features)
+    # The run knows its columns by their names in formulas.
+    names = formula_names(table.names)
+    missing = [name for name in features if name not in names]
     if missing:
         raise InputError(f"{table.source}: no column {', '.join(map(repr, missing))}; the run "
                          f"needs {', '.join(features)}")
-    X = table.values[:, [table.names.index(name) for name in features]]
+    X = table.values[:, [names.index(name) for name in features]]
     predicted = np.asarray(equation.predict(X), dtype=np.float64)
     rows = np.column_stack([table.values, predicted])
     if args.output is None:
         _write_csv(out, table.names + ["predicted"], rows)
-    else:
+        return EXIT_FOUND
+    try:
         with open(args.output, "w", newline="", encoding="utf-8") as f:
             _write_csv(f, table.names + ["predicted"], rows)
+    except OSError as exc:
+        raise InputError(f"{args.output}: cannot write: {exc.strerror}") from None
     return EXIT_FOUND
 
 

@@ -42,7 +42,7 @@ class EquationLike(Protocol):
 
 class DiscoveryLike(Protocol):
     @property
-    def best(self) -> EquationLike | None: ...
+    def best(self) -> EquationLike: ...
     @property
     def equations(self) -> Sequence[EquationLike]: ...
 
@@ -119,8 +119,8 @@ def draw_residuals(ax: Axes, equation: EquationLike, X: npt.ArrayLike, y: npt.Ar
 def draw_front(ax: Axes, discovery: DiscoveryLike) -> None:
     """The Pareto front on `ax`: error against size on a log scale, the chosen formula marked.
 
-    An exact fit (error 0) has no place on a log scale: it is drawn at the bottom edge with a
-    downward marker.
+    An exact fit (error 0) has no place on a log scale: it is drawn a decade below the smallest
+    other error, marked and labelled as exact.
     """
     equations = list(discovery.equations)
     sizes = np.array([e.size for e in equations], dtype=np.float64)
@@ -131,9 +131,12 @@ def draw_front(ax: Axes, discovery: DiscoveryLike) -> None:
     ax.plot(sizes, shown, marker="o", color="tab:blue", lw=1, ms=5, label="front", zorder=2)
     exact = errors == 0
     if exact.any():
-        ax.scatter(sizes[exact], shown[exact], marker="v", s=50, color="tab:green",
-                   label="exact (error 0)", zorder=3)
-    best = discovery.best
+        ax.scatter(sizes[exact], shown[exact], marker="v", s=60, color="tab:green",
+                   label="exact (RMSE 0)", zorder=3)
+        for size in sizes[exact]:
+            ax.annotate("RMSE 0", (size, floor), xytext=(0, 10), textcoords="offset points",
+                        ha="center", fontsize=8, color="tab:green")
+    best = discovery.best if equations else None
     if best is not None:
         chosen = next((i for i, e in enumerate(equations) if e.size == best.size), None)
         if chosen is not None:
@@ -145,16 +148,6 @@ def draw_front(ax: Axes, discovery: DiscoveryLike) -> None:
         ax.set_xticks(sizes)
     ax.grid(True, which="major", alpha=0.3)
     ax.legend(fontsize=8)
-
-
-def _data(discovery: Any, X: npt.ArrayLike | None, y: npt.ArrayLike | None
-          ) -> tuple[npt.ArrayLike, npt.ArrayLike]:
-    if X is not None and y is not None:
-        return X, y
-    data = getattr(discovery, "data", None)
-    if data is not None:
-        return data
-    raise ValueError("the fit and residual figures need the data: pass X and y")
 
 
 def plot_fit(equation: EquationLike, X: npt.ArrayLike, y: npt.ArrayLike,
@@ -207,8 +200,10 @@ def plot_front(discovery: DiscoveryLike, path: str | os.PathLike[str] | None = N
 def plot_discovery(discovery: DiscoveryLike, path: str | os.PathLike[str] | None = None, *,
                    X: npt.ArrayLike | None = None, y: npt.ArrayLike | None = None,
                    equation: EquationLike | None = None, target: str = "y",
-                   figsize: tuple[float, float] = FIGSIZE, dpi: float = DPI) -> Figure:
-    """The three figures side by side: fit, residuals and front.
+                   figsize: tuple[float, float] | None = None, dpi: float = DPI) -> Figure:
+    """The fit, its residuals and the front side by side; the front alone without data.
+
+    A discovery does not keep its data: give `X` and `y` for the fit and residual panels.
 
     Parameters
     ----------
@@ -217,23 +212,30 @@ def plot_discovery(discovery: DiscoveryLike, path: str | os.PathLike[str] | None
     path : str or path-like, optional
         Write the figure there (.png or .svg); without it the figure comes from pyplot.
     X, y : array_like, optional
-        The rows to draw the fit on (by default the run's own data, when it kept it).
+        The rows to draw the fit on (the training data, or new rows).
     equation : Equation, optional
-        The formula of the fit panels (by default the chosen one, ``discovery.best``).
+        The formula of the fit panels (default: the chosen one, ``discovery.best``).
     target : str
         The target's name, for the labels.
-    figsize, dpi
-        Inches and dots per inch: a PNG has ``figsize * dpi`` pixels.
+    figsize : (float, float), optional
+        Inches (default: 15 x 4.5 for three panels, 5 x 4.5 for the front alone).
+    dpi : float
+        Dots per inch: a PNG has ``figsize * dpi`` pixels.
 
     Returns
     -------
     matplotlib.figure.Figure
     """
-    equation = equation if equation is not None else discovery.best
+    if (X is None) != (y is None):
+        raise ValueError("give both X and y, or neither (for the front alone)")
+    if X is None or y is None:
+        return plot_front(discovery, path, figsize=figsize or PANEL, dpi=dpi)
     if equation is None:
-        raise ValueError("the run has no formula to draw")
-    X, y = _data(discovery, X, y)
-    fig = _new_figure(path, figsize)
+        if not discovery.equations:
+            raise ValueError("the run has no formula to draw")
+        equation = discovery.best
+    assert equation is not None
+    fig = _new_figure(path, figsize or FIGSIZE)
     fit, residuals, front = fig.subplots(1, 3)
     draw_fit(fit, equation, X, y, target)
     draw_residuals(residuals, equation, X, y, target)

@@ -26,7 +26,7 @@ def vok_math_cli(*args: str, cwd=None, stdin: bytes | None = None, timeout: floa
     ("V\tR\tP\n1\t2\t3\n4\t5\t6\n", ["V", "R", "P"], [[1, 2, 3], [4, 5, 6]]),
     ("\ufeffV,R,P\r\n1,2,3\r\n4,5,6\r\n", ["V", "R", "P"], [[1, 2, 3], [4, 5, 6]]),
     ('"V","R, ohm","P"\n"1", "2",3\n\n4,5,6\n', ["V", "R, ohm", "P"], [[1, 2, 3], [4, 5, 6]]),
-    ("# comment\n1,2,3\n# another\n4,5,6\n", ["x1", "x2", "y"], [[1, 2, 3], [4, 5, 6]]),
+    ("# comment\n1,2,3\n# another\n4,5,6\n", ["x0", "x1", "y"], [[1, 2, 3], [4, 5, 6]]),
     (" V , R ,P\n-1e3, 2 ,+.5\n4,5,6", ["V", "R", "P"], [[-1000, 2, 0.5], [4, 5, 6]]),
 ])
 def test_csv_dialects_read_the_same_numbers(text, names, rows):
