@@ -11,6 +11,7 @@ import argparse
 import csv
 import dataclasses
 import io
+import itertools
 import keyword
 import os
 import sys
@@ -111,12 +112,13 @@ class _NumberedLines:
 
 def _sniff_delimiter(text: str) -> str:
     """The delimiter of a CSV text: comma, semicolon or tab."""
-    lines = [line for line in text.splitlines()[: SNIFF_LINES * 2]
-             if line.strip() and not line.lstrip().startswith("#")][:SNIFF_LINES]
+    head = itertools.islice(io.StringIO(text), SNIFF_LINES * 2)
+    lines = [line for line in head if line.strip() and not line.lstrip().startswith("#")]
+    lines = lines[:SNIFF_LINES]
     if not lines:
         return ","
     try:
-        return csv.Sniffer().sniff("\n".join(lines), delimiters=DELIMITERS).delimiter
+        return csv.Sniffer().sniff("".join(lines), delimiters=DELIMITERS).delimiter
     except csv.Error:
         # The sniffer wants a consistent pattern; a short row breaks it. The header decides then.
         counts = [lines[0].count(d) for d in DELIMITERS]
@@ -449,7 +451,7 @@ def run_discover(X: npt.NDArray[np.float64], y: npt.NDArray[np.float64], names: 
                  target: str, options: dict[str, Any], out: TextIO, *,
                  json: Path | None = None, plot: Path | None = None) -> int:
     """Runs the search, prints it, writes the requested files; returns the exit status."""
-    from vok_math.discovery import discover
+    from vok_math.discovery import SearchInterruptedWarning, discover
 
     print(f"Searching {len(y)} rows for {target} as a function of {', '.join(names)}", file=out,
           flush=True)
@@ -460,7 +462,9 @@ def run_discover(X: npt.NDArray[np.float64], y: npt.NDArray[np.float64], names: 
         except (ValueError, TypeError) as exc:
             raise InputError(f"vok-math: {exc}") from None
     for warning in caught:
-        print(f"vok-math: warning: {warning.message}", file=sys.stderr)
+        # An interruption is reported below, once the front is printed.
+        if not issubclass(warning.category, SearchInterruptedWarning):
+            print(f"vok-math: warning: {warning.message}", file=sys.stderr)
     _print_result(discovery, target, out, forms=True)
     if _best(discovery) is None:
         print("No formula could be evaluated on these data.", file=out)
