@@ -26,7 +26,7 @@ else
     # -v for the compiler's progress lines, which are the only ones shown; all of it goes to the log.
     if ! python3 -m pip install -v --no-deps --no-build-isolation -C build-dir="$build" . 2>&1 |
          tee "$log" | awk '
-            /^ *\*\*\* / { sub(/^ *\*\*\* */, ""); print "   " $0; fflush() }
+            /^ *\*\*\* / && !/metadata_wheel/ { sub(/^ *\*\*\* */, ""); print "   " $0; fflush() }
             /^ *\[[0-9]+\/[0-9]+\] / {
                 what = match($0, /src\/[^ ]*\.cpp/) ? "compiling " substr($0, RSTART, RLENGTH) \
                      : /Linking/ ? "linking" : ""
