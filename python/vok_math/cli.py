@@ -25,7 +25,8 @@ from typing import TYPE_CHECKING, Any, TextIO
 import numpy as np
 import numpy.typing as npt
 
-from vok_math._version import __version__
+from vok_math import __version__
+from vok_math.data import default_names
 
 if TYPE_CHECKING:
     from vok_math.discovery import Discovery, Equation
@@ -201,9 +202,7 @@ def parse_table(text: str, source: str, search: bool = True) -> Table:
                 raise InputError(f"{source}:{header_line}: column name {name!r} appears twice")
     else:
         # discover()'s own default names for the features, then the target.
-        n_features = len(first) - search
-        names = ["x"] if n_features == 1 else [f"x{i}" for i in range(n_features)]
-        names += ["y"] if search else []
+        names = [*default_names(len(first) - search), *(["y"] if search else [])]
     if len(names) < 1 + search:
         raise InputError(f"{source}: one column ({names[0]}): need at least one feature column "
                          f"and a target column, separated by ',', ';' or tabs")
