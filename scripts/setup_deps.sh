@@ -37,7 +37,9 @@ command -v cmake >/dev/null 2>&1 || need_pip+=(cmake)
 command -v ninja >/dev/null 2>&1 || need_pip+=(ninja)
 if ((${#need_pip[@]})); then
     echo "== installing with pip: ${need_pip[*]}"
+    start=$SECONDS
     python3 -m pip install -q "${need_pip[@]}" >>"$log" 2>&1 || fail
+    echo "   done in $((SECONDS - start)) s"
 else
     echo "== Python packages: all present"
 fi
@@ -49,7 +51,9 @@ if [[ "$mode" == test ]]; then
     done
     if ((${#need_apt[@]})); then
         echo "== installing with apt-get: ${need_apt[*]}"
+        start=$SECONDS
         { apt-get update -qq && apt-get install -y -qq "${need_apt[@]}"; } >>"$log" 2>&1 || fail
+        echo "   done in $((SECONDS - start)) s"
     else
         echo "== GoogleTest and Google Benchmark: present"
     fi
