@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
     std::size_t rows = 200;
     unsigned max_size = 8;
     std::size_t threads = 0;
-    unsigned drop_bits = 0;
+    unsigned drop_bits = vok::EnumerationSettings{}.dedup_drop_bits;
     bool plain = false;
     bool law = false;
     int repeats = 1;

@@ -43,8 +43,9 @@ if TYPE_CHECKING:
 __version__ = "0.1.0"
 
 # VOKRegressor is left out: a star import must not need scikit-learn.
-__all__ = [*vok_core.__all__, "discover", "Discovery", "Equation", "load",
-           "SearchInterruptedWarning"]
+__all__ = ["VOKPoint", "VOKPair", "VOKKnot", "schrodinger_step_n", "rotate_phase_n",
+           "simulate_pulses_n", "PySearchResult", "find_formula",     # vok_core's, in its order
+           "discover", "Discovery", "Equation", "load", "SearchInterruptedWarning"]
 
 
 def __getattr__(name: str) -> Any:

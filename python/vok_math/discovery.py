@@ -28,17 +28,16 @@ from vok_math.data import _prepare, check_names, prepare_features
 from vok_math.export import BINARY_OPS, UNARY_OPS, Token
 
 if TYPE_CHECKING:
-    import pandas
-    import sympy
+    import pandas as _pandas
+    import sympy as _sympy
 
 __all__ = ["discover", "Discovery", "Equation", "load", "SearchInterruptedWarning",
            "DEFAULT_MAX_SIZE", "DEFAULT_TIME_LIMIT", "DEFAULT_OPERATORS", "DEFAULT_CONSTANTS"]
 
 DEFAULT_MAX_SIZE = 10
 DEFAULT_TIME_LIMIT = 60.0
-DEFAULT_OPERATORS = ("neg", "inv", "exp", "ln", "sqrt", "sin", "cos", "add", "sub", "mul", "div",
-                     "vok")
-DEFAULT_CONSTANTS = (1.0, 2.0)
+DEFAULT_OPERATORS = ("neg", "inv", "exp", "ln", "sqrt", "sin", "cos", "add", "sub", "mul", "div")
+DEFAULT_CONSTANTS = (1.0,)
 # Candidates kept per size: the front is chosen after fitted constants are counted in the size,
 # so a few runners-up per size can take the place of a winner whose constants cost it a size.
 _FRONT_SIZE = 8
@@ -49,7 +48,7 @@ _CLOSE = 1e-11
 # Among equations whose error is within this factor of the lowest, .best takes the knee.
 _KNEE_BAND = 1.5
 _ALIASES = {"+": "add", "-": "sub", "*": "mul", "/": "div", "log": "ln"}
-_STOPPED = ("complete", "time", "evaluations", "memory", "interrupted", "target")
+_STOPPED = ("complete", "time", "evaluations", "memory", "interrupted")
 
 Columns = npt.NDArray[np.float64]
 ProgressArg = Union[bool, None, Callable[[dict[str, Any]], object]]
@@ -107,7 +106,7 @@ class Equation:
         """Infix text with the variable names and the fewest parentheses that keep the meaning."""
         return export.formula_text(self.program, self.scale, self.offset, self.names)
 
-    def sympy(self) -> sympy.Expr:
+    def sympy(self) -> _sympy.Expr:
         """The equation as a sympy expression (needs sympy).
 
         vok(a, b) is written exp(a) - log(b); constants that are simple fractions (such as 1/2
@@ -221,13 +220,18 @@ def _simpler_numbers(value: float, neutral: float) -> list[float]:
     return out
 
 
+def _rounding(sse: float, n: int, floor: float) -> float:
+    """How much an sse may move by rounding alone."""
+    return sse * 1e-9 + n * floor * floor
+
+
 def _settle_constants(f: npt.NDArray[np.float64], y: npt.NDArray[np.float64], scale: float,
                       offset: float, floor: float, neutral_scale: bool = True
                       ) -> tuple[float, float, float]:
     """Scale and offset with each replaced by the simplest number that leaves the error where
     it was up to rounding; also the resulting sse."""
     sse = _sse(f, y, scale, offset)
-    allowed = sse * (1 + 1e-9) + len(y) * floor * floor
+    allowed = sse + _rounding(sse, len(y), floor)
     for which, neutral in (("scale", 1.0), ("offset", 0.0)):
         current = scale if which == "scale" else offset
         simpler = _simpler_numbers(current, neutral)
@@ -253,14 +257,14 @@ def _equations(columns: Columns, y: npt.NDArray[np.float64], names: tuple[str, .
         f = np.asarray(_engine.evaluate(program, columns), dtype=np.float64)
         scale, offset = float(c["scale"]), float(c["offset"])
         if not any(kind == "var" for kind, _ in program):
-            # A constant: one fitted number, written as a single constant leaf.
-            value = float((scale * f[0]) + offset)
-            program, f, scale, offset = (("const", 1.0),), np.ones(n), value, 0.0
-            scale, offset, sse = _settle_constants(f, y, scale, offset, floor, neutral_scale=False)
-            program, scale = (("const", scale),), 1.0
-            f = np.full(n, program[0][1])
+            # A constant: one fitted number, written as one constant leaf (size 1).
+            value, _, sse = _settle_constants(np.ones(n), y, float((scale * f[0]) + offset), 0.0,
+                                              floor, neutral_scale=False)
+            program, scale, offset = (("const", value),), 1.0, 0.0
         else:
             scale, offset, sse = _settle_constants(f, y, scale, offset, floor)
+        if not math.isfinite(sse):
+            continue
         size = len(program) + (scale != 1.0) + (offset != 0.0)
         r2 = 1.0 - sse / sst if sst > 0 else (1.0 if sse == 0 else 0.0)
         made.append((size, sse, len(program), int(c["order"]),
@@ -268,9 +272,9 @@ def _equations(columns: Columns, y: npt.NDArray[np.float64], names: tuple[str, .
     made.sort(key=lambda t: t[:4])
     front: list[Equation] = []
     for size, sse, _, _, eq in made:
-        if not math.isfinite(sse):
-            continue
-        if not front or (sse < front[-1].sse and front[-1].rmse > floor and size > front[-1].size):
+        # More accurate beyond rounding, else a larger equation with the same fit would join.
+        if not front or (size > front[-1].size and front[-1].rmse > floor
+                         and sse < front[-1].sse - _rounding(front[-1].sse, n, floor)):
             front.append(eq)
     return front
 
@@ -302,6 +306,10 @@ def _choose_best(front: Sequence[Equation], floor: float, baseline: float) -> in
 
 # --- the result ---
 
+def _r2_text(r2: float) -> str:
+    return f"{round(r2, 6) + 0.0:.6f}"     # + 0.0: no "-0.000000" for a rounding-level r2
+
+
 class Discovery:
     """What :func:`discover` found: the Pareto front of equations and how the search went.
 
@@ -313,8 +321,8 @@ class Discovery:
     names : tuple of str
         The variable names.
     stopped : str
-        Why the search ended: "complete" (every size up to max_size), "target" (an exact fit
-        was found), "time", "evaluations", "memory" (a budget ran out) or "interrupted" (Ctrl-C).
+        Why the search ended: "complete" (every size up to max_size, or up to the first exact
+        fit), "time", "evaluations", "memory" (a budget ran out) or "interrupted" (Ctrl-C).
     settings : dict
         The search settings, as given to the engine.
     sizes : tuple of dict
@@ -356,7 +364,7 @@ class Discovery:
             raise ValueError(f"no equation was found (the search stopped: {self.stopped})")
         return self.equations[self._best]
 
-    def table(self) -> pandas.DataFrame | list[dict[str, Any]]:
+    def table(self) -> _pandas.DataFrame | list[dict[str, Any]]:
         """The front as a table: size, rmse, r2, formula and which one is best.
 
         A pandas DataFrame when pandas is installed, else a list of dicts.
@@ -378,14 +386,14 @@ class Discovery:
         lines = [f"Discovery: {self._summary()}", " size       rmse         r2  formula"]
         for i, e in enumerate(self.equations):
             mark = "*" if i == self._best else " "
-            lines.append(f"{mark}{e.size:4d}  {e.rmse:9.3e}  {e.r2:9.6f}  {e.formula}")
+            lines.append(f"{mark}{e.size:4d}  {e.rmse:9.3e}  {_r2_text(e.r2):>9}  {e.formula}")
         return "\n".join(lines)
 
     def _repr_html_(self) -> str:
         head = "".join(f"<th>{h}</th>" for h in ("", "size", "rmse", "r2", "formula"))
         body = "".join(
             f"<tr><td>{'best' if i == self._best else ''}</td><td>{e.size}</td>"
-            f"<td>{e.rmse:.3e}</td><td>{e.r2:.6f}</td><td><code>{escape(e.formula)}</code></td></tr>"
+            f"<td>{e.rmse:.3e}</td><td>{_r2_text(e.r2)}</td><td><code>{escape(e.formula)}</code></td></tr>"
             for i, e in enumerate(self.equations))
         return (f"<p>Discovery: {escape(self._summary())}</p>"
                 f"<table><thead><tr>{head}</tr></thead><tbody>{body}</tbody></table>")
@@ -534,24 +542,33 @@ def _seconds(time_limit: float | None) -> float:
 
 
 class _ProgressBar:
-    """A tqdm bar per size: candidates of the size, best error so far, time budget left."""
+    """A tqdm bar per size: candidates of the size, best error so far, time budget left.
+    It appears only once a search has run for half a second."""
+
+    _DELAY = 0.5
 
     def __init__(self, time_limit: float) -> None:
         try:
             from tqdm.auto import tqdm
         except ImportError:
             raise ImportError("progress bars need tqdm: pip install tqdm") from None
+        self._tqdm = tqdm
         self._time_limit = time_limit
         self._size = 0
-        self._bar = tqdm(total=0, unit="cand", unit_scale=True, delay=0.5, leave=False,
-                         dynamic_ncols=True)
+        self._bar: Any = None
 
     def __call__(self, info: Mapping[str, Any]) -> None:
+        if self._bar is None:
+            if info["elapsed"] < self._DELAY:
+                return
+            self._size = info["size"]
+            self._bar = self._tqdm(total=max(int(info["expected"]), 1), desc=f"size {self._size}",
+                                   unit="cand", unit_scale=True, leave=False, dynamic_ncols=True)
         bar = self._bar
         if info["size"] != self._size:
             self._size = info["size"]
-            bar.reset(total=max(int(info["expected"]), 1))
             bar.set_description(f"size {self._size}", refresh=False)
+            bar.reset(total=max(int(info["expected"]), 1))
         bar.n = int(info["done"])
         post = f"best rmse {info['best_rmse']:.3g}"
         if self._time_limit:
@@ -560,7 +577,8 @@ class _ProgressBar:
         bar.refresh()
 
     def close(self) -> None:
-        self._bar.close()
+        if self._bar is not None:
+            self._bar.close()
 
 
 def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: int | None = None,
@@ -592,10 +610,13 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
         Budget of candidates scored (default: none).
     operators : sequence of str, optional
         Any of neg, inv, exp, ln (or log), sqrt, sin, cos, abs, add (+), sub (-), mul (*),
-        div (/), vok (vok(a, b) = exp(a) - ln(b)). Default: all but abs.
-    constants : sequence of float, default (1, 2)
-        Constant leaves. With scaling, other constant factors and terms are fitted, so 1
-        and 2 are what remain useful inside expressions (1 + x², x / (2 + x)).
+        div (/), vok (vok(a, b) = exp(a) - ln(b)). Default: all but abs and vok, the
+        operators of plain physical laws; vok doubles the candidates of each size and mostly
+        adds lookalikes that fit noise (add it with ``operators=[*DEFAULT_OPERATORS, "vok"]``).
+    constants : sequence of float, default (1,)
+        Constant leaves. With scaling, constant factors and terms are fitted, so a constant
+        leaf is only needed inside an expression (1 + x²); 2 is 1 + 1 and a second leaf
+        makes each size two to three times slower.
     scaling : bool, default True
         Fit y ≈ a·f(X) + b for every candidate (least squares, closed form), so 9.81·x or
         E = m·v²/2 need no constant leaves. Fitted a and b count one size each unless they are 1
@@ -630,7 +651,7 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
     >>> d.best.sympy()
     m*v**2/2
     >>> d.stopped
-    'target'
+    'complete'
     """
     data, dropped = _prepare(X, y, names, drop_nonfinite, stacklevel=3)
     unary, binary = _operators(operators)
@@ -659,7 +680,9 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
     front = _equations(data.columns, yy, data.names, raw["front"], floor)
     d = Discovery.__new__(Discovery)
     d.equations, d.names, d.settings = tuple(front), data.names, settings
-    d.stopped, d.evaluations, d.elapsed = raw["stopped"], raw["evaluations"], raw["elapsed"]
+    # An exact fit ends the search as complete: no larger equation can be more accurate.
+    d.stopped = "complete" if raw["stopped"] == "target" else raw["stopped"]
+    d.evaluations, d.elapsed = raw["evaluations"], raw["elapsed"]
     d.sizes = tuple(dict(s) for s in raw["sizes"])
     d._candidates = tuple(dict(c, program=[list(t) for t in c["program"]]) for c in raw["front"])
     d.n_samples, d.dropped_rows, d.noise_floor = len(yy), dropped, floor

@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 from collections.abc import Sequence
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 import numpy as np
 import numpy.typing as npt
@@ -69,6 +69,10 @@ class VOKRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
     discovery_: Discovery
     equations_: tuple[Equation, ...]
     best_: Equation
+
+    if TYPE_CHECKING:
+        # Added by scikit-learn's metadata routing, for score()'s sample_weight.
+        def set_score_request(self, *, sample_weight: bool | str | None = ...) -> VOKRegressor: ...
 
     def fit(self, X: Any, y: Any) -> VOKRegressor:
         """Runs the search on X, y and keeps the front; returns self."""

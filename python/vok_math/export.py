@@ -16,7 +16,7 @@ from fractions import Fraction
 from typing import TYPE_CHECKING, Any, Literal, Union
 
 if TYPE_CHECKING:
-    import sympy
+    import sympy as _sympy
 
 __all__ = ["Token", "UNARY_OPS", "BINARY_OPS", "check_program", "number_text", "formula_text",
            "python_source", "to_sympy", "FILE_FORMAT", "FILE_VERSION", "dumps_state", "loads_state"]
@@ -109,6 +109,9 @@ def equation_tree(program: Sequence[Token], scale: float, offset: float) -> _Nod
             arity = 1 if value in UNARY_OPS else 2
             args = tuple(stack[len(stack) - arity:])
             del stack[len(stack) - arity:]
+            if value in ("add", "mul") and all(a.op in ("const", "var") for a in args):
+                # Two leaves in reading order (2 * x, m * v): a + b and b + a are the same bits.
+                args = tuple(sorted(args, key=lambda a: (a.op == "var", a.value)))
             stack.append(_Node(str(value), args))
         else:
             stack.append(_Node(kind, (), int(value) if kind == "var" else float(value)))
@@ -122,10 +125,7 @@ def equation_tree(program: Sequence[Token], scale: float, offset: float) -> _Nod
     return node
 
 
-Mode = Literal["formula", "python"]
-
-
-def _render(node: _Node, names: Sequence[str], mode: Mode, calls: dict[str, str]) -> tuple[str, int]:
+def _render(node: _Node, names: Sequence[str], mode: Literal["formula", "python"], calls: dict[str, str]) -> tuple[str, int]:
     """Text of ``node`` and how strongly it binds."""
     op = node.op
     if op == "const":
@@ -138,6 +138,8 @@ def _render(node: _Node, names: Sequence[str], mode: Mode, calls: dict[str, str]
         return text, (_MINUS if text.startswith("-") else _ATOM)
     if op == "var":
         return names[int(node.value)], _ATOM
+    if op == "mul" and mode == "formula":
+        return _render_product(node, names, calls), _PRODUCT
     args = [_render(a, names, mode, calls) for a in node.args]
     if op == "neg":
         text, strength = args[0]
@@ -145,9 +147,6 @@ def _render(node: _Node, names: Sequence[str], mode: Mode, calls: dict[str, str]
     if op == "inv":
         args = [("1", _ATOM), args[0]]
         op = "div"
-    if op == "mul" and mode == "formula" and node.args[1].op == "inv":
-        args[1] = _render(node.args[1].args[0], names, mode, calls)
-        op = "div"                          # a * (1 / b) reads better as a / b
     if op in _INFIX:
         symbol, strength = _INFIX[op]
         (left, ls), (right, rs) = args
@@ -163,6 +162,28 @@ def _render(node: _Node, names: Sequence[str], mode: Mode, calls: dict[str, str]
         return f"{left}{symbol}{right}", strength
     inner = ", ".join(text for text, _ in args)
     return f"{calls[op]}({inner})", _ATOM
+
+
+def _factors(node: _Node) -> list[_Node]:
+    return [f for a in node.args for f in (_factors(a) if a.op == "mul" else [a])]
+
+
+def _render_product(node: _Node, names: Sequence[str], calls: dict[str, str]) -> str:
+    """A chain of products as the formula writes it: numbers, then variables in their order,
+    then the rest; a factor 1/b divides (2 * m * v * v, a / b)."""
+    def order(f: _Node) -> tuple[bool, bool, float]:
+        leaf = f.args[0] if f.op == "neg" else f        # -x sorts as x
+        return leaf.op != "const", leaf.op != "var", leaf.value if leaf.op == "var" else 0
+
+    factors = sorted(_factors(node), key=order)
+    text = ""
+    for i, factor in enumerate(factors):
+        divide = factor.op == "inv" and i > 0
+        part, strength = _render(factor.args[0] if divide else factor, names, "formula", calls)
+        if strength < _PRODUCT or (i > 0 and (part.startswith("-") or (divide and strength == _PRODUCT))):
+            part = f"({part})"
+        text += part if i == 0 else (" / " if divide else " * ") + part
+    return text
 
 
 def formula_text(program: Sequence[Token], scale: float, offset: float, names: Sequence[str]) -> str:
@@ -243,7 +264,7 @@ def _sympy_number(sp: Any, value: float) -> Any:
 
 
 def to_sympy(program: Sequence[Token], scale: float, offset: float,
-             names: Sequence[str]) -> sympy.Expr:
+             names: Sequence[str]) -> _sympy.Expr:
     """The equation as a sympy expression; vok(a, b) becomes exp(a) - log(b)."""
     sp = _sympy_module()
     symbols = [sp.Symbol(n) for n in names]
@@ -260,7 +281,7 @@ def to_sympy(program: Sequence[Token], scale: float, offset: float,
         args = [build(a) for a in node.args]
         return unary[node.op](args[0]) if len(args) == 1 else binary[node.op](*args)
 
-    expr: sympy.Expr = build(equation_tree(program, scale, offset))
+    expr: _sympy.Expr = build(equation_tree(program, scale, offset))
     return expr
 
 

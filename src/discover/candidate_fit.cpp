@@ -2,6 +2,7 @@
 // after a few rows.
 #include "discover/candidate_fit.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -22,6 +23,8 @@ constexpr double kPlainShrink = 1.0 - 1e-9;
 constexpr double kScaledSlack = 1e-9;
 constexpr double kBoundGrowth = 1.0 + 1e-6;
 constexpr double kEstimateSlack = 1e-7;
+constexpr double kEpsilon = std::numeric_limits<double>::epsilon();
+constexpr double kRoundingSafety = 16.0;
 
 bool finite(double v) noexcept { return std::fabs(v) <= std::numeric_limits<double>::max(); }
 
@@ -35,6 +38,7 @@ FitTarget::FitTarget(std::span<const double> targets) : y(targets), n(targets.si
     for (std::size_t i = 0; i < n; ++i) {
         centered[i] = y[i] - mean;
         syy += centered[i] * centered[i];
+        max_abs_y = std::max(max_abs_y, std::fabs(y[i]));
     }
     if (n < kScreenFrom) return;
     screen.resize(kScreenRows);
@@ -129,8 +133,18 @@ bool scaled_estimate_rejects(const double* f, const FitTarget& t, double bound) 
     if (!(spread > 0.0) || !finite(squares)) return false;
     const double explained = cross * (cross / spread);
     const double estimate = t.syy - explained;
-    // Cancellation in the spread grows with squares / spread: the slack does too.
-    const double slack = kEstimateSlack * (t.syy + explained * (squares / spread));
+    // Cancellation in the spread and the cross sum grows with squares / spread:
+    // the slack does too.
+    const double conditioning = squares / spread;
+    const double scale = cross / spread;
+    const double n_rows = static_cast<double>(n);
+    const double mean_f = sum / n_rows;
+    const double magnitude = t.max_abs_y + std::fabs(scale) * std::sqrt(squares) +
+                             std::fabs(t.mean - scale * mean_f);
+    const double rounding =
+        kEpsilon * magnitude * (std::sqrt(n_rows * std::max(bound, 0.0)) + n_rows * kEpsilon * magnitude);
+    const double slack = kEstimateSlack * (t.syy * std::sqrt(conditioning) + explained * conditioning) +
+                         kRoundingSafety * rounding;
     return estimate - slack > bound * kBoundGrowth;
 }
 
@@ -158,7 +172,17 @@ bool screen_rejects(const double* f_screen, const FitTarget& t, bool scaled,
     }
     // The least error any line through f reaches on the screening rows.
     const double least = sff > 0.0 ? t.screen_syy - sfy * (sfy / sff) : t.screen_syy;
-    return least - kScaledSlack * t.screen_syy > bound * kBoundGrowth;
+    // The full fit's own rounding: its residuals are computed from terms of
+    // about this size, which may cancel far below it.
+    const double scale = sff > 0.0 ? sfy / sff : 0.0;
+    double magnitude = 0.0;
+    for (std::size_t i = 0; i < m; ++i) {
+        magnitude = std::max(magnitude, std::fabs(t.screen_y[i]) + std::fabs(scale * f_screen[i]));
+    }
+    magnitude += std::fabs(scale * mf);
+    const double n = static_cast<double>(t.n);
+    const double rounding = kEpsilon * magnitude * (std::sqrt(n * std::max(bound, 0.0)) + n * kEpsilon * magnitude);
+    return least - kScaledSlack * t.screen_syy - kRoundingSafety * rounding > bound * kBoundGrowth;
 }
 
 }  // namespace vok

@@ -17,6 +17,7 @@ struct FitTarget {
     double mean = 0.0;             // sum of y / n
     std::vector<double> centered;  // y - mean
     double syy = 0.0;              // sum of centered^2
+    double max_abs_y = 0.0;
     // A few rows spread over the data, in increasing order, for a cheap
     // lower bound of a candidate's error; empty when the data are too short
     // for it to pay.

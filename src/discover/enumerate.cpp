@@ -97,7 +97,9 @@ EnumerationResult enumerate_below_largest(std::span<const Column> x_cols, std::s
     plan = SplitPlan{};
     plan.size = settings.max_size;
     plan.segment = kSegmentSlots;
-    if (settings.max_size >= 2 && run.run_through(settings.max_size - 1)) {
+    if (settings.max_size < 2) {
+        run.run_through(1);  // nothing to split: the leaves are the whole search
+    } else if (run.run_through(settings.max_size - 1)) {
         plan.slots = run.slots_of(settings.max_size);
         plan.state = run.save_state();
     }

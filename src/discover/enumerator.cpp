@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "discover/column_ops.hpp"
+#include "discover/lookahead.hpp"
 #include "discover/system_memory.hpp"
 
 namespace vok {
@@ -30,6 +31,13 @@ constexpr std::uint64_t kCancelStride = 1024;
 constexpr std::size_t kFirstRun = 16;
 constexpr std::size_t kLaterRun = 64;
 
+// The screening rows are worth their cost while they stop enough candidates:
+// judged on the first candidates of a segment, then kept or dropped for it.
+constexpr std::uint64_t kScreenTrial = 512;
+constexpr bool screening_pays(std::uint64_t screened, std::uint64_t hits) noexcept {
+    return screened < kScreenTrial || hits * 4 >= screened;
+}
+
 // The largest size is estimated to take this share of a grown size's time per slot.
 constexpr double kPrunedShare = 0.5;
 
@@ -47,6 +55,15 @@ struct Survivor {
     std::uint32_t b = 0;
     OpCode op = OpCode::Neg;
     ProbeArray probes{};
+};
+
+// A candidate of the largest size between its fingerprint and its dedup.
+struct Pending {
+    Key128 key;
+    std::uint64_t slot = 0;
+    std::uint32_t a = 0;
+    std::uint32_t b = 0;
+    OpCode op = OpCode::Neg;
 };
 
 struct SegmentCounts {
@@ -294,9 +311,10 @@ void Enumerator::plan(std::uint32_t size) {
     const bool too_long = settings_.time_limit > 0.0 && elapsed() + seconds > settings_.time_limit;
     bool too_big = false;
     if (!largest) {
-        const double share = std::min(1.0, 2.0 * last_distinct_share_);
+        // Stored rows have their own bound, already counted in the table's bytes.
+        const double share = std::min(1.0, 1.5 * last_distinct_share_);
         const double per_entry = static_cast<double>(EntryTable::kEntryBytes + sizeof(Survivor) +
-                                                     2 * sizeof(Key128) + rows_ * sizeof(double));
+                                                     2 * sizeof(Key128));
         const double need = static_cast<double>(table_.bytes() + seen_.bytes()) + slots * share * per_entry;
         too_big = need > static_cast<double>(memory_budget_);
     }
@@ -330,6 +348,14 @@ bool Enumerator::grow(std::uint32_t size) {
         SegmentCounts& c = counts[segment];
         const std::uint64_t lo = segment * kSegmentSlots;
         const std::uint64_t hi = std::min(slots, lo + kSegmentSlots);
+        Lookahead<Survivor> queue;
+        auto consume = [&](const Survivor& s) {
+            if (seen_.contains(s.key) || !local.insert(s.key)) {
+                ++c.duplicates;
+                return;
+            }
+            out.push_back(s);
+        };
         Survivor s;
         layout.visit(lo, hi, [&](std::uint64_t slot, OpCode op, std::uint32_t a, std::uint32_t b) {
             ++c.candidates;
@@ -339,16 +365,15 @@ bool Enumerator::grow(std::uint32_t size) {
                 return;
             }
             s.key = probe_key(s.probes.data(), drop_bits_);
-            if (seen_.contains(s.key) || !local.insert(s.key)) {
-                ++c.duplicates;
-                return;
-            }
+            seen_.prefetch(s.key);
+            local.prefetch(s.key);
             s.slot = slot;
             s.a = a;
             s.b = b;
             s.op = op;
-            out.push_back(s);
+            queue.push(s, consume);
         });
+        queue.drain(consume);
         if (found_bytes.fetch_add(out.capacity() * sizeof(Survivor)) > room) stop(StopReason::Memory);
         done_.fetch_add(hi - lo, std::memory_order_relaxed);
     };
@@ -441,20 +466,15 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
         std::uint32_t cached = kNoOperand;
         const double* a_rows = nullptr;
         bool abandoned = false;
-        layout.visit(lo, hi, [&](std::uint64_t slot, OpCode op, std::uint32_t a, std::uint32_t b) {
-            if (abandoned) return;
-            if (slot % kCancelStride == 0 && cancel_.load(std::memory_order_relaxed)) {
-                abandoned = true;
-                return;
-            }
-            ++c.candidates;
+        std::uint64_t screened = 0;
+        std::uint64_t screen_hits = 0;
+        auto consume = [&](const Pending& p) {
+            const OpCode op = p.op;
+            const std::uint32_t a = p.a;
+            const std::uint32_t b = p.b;
+            const std::uint64_t slot = p.slot;
             const bool unary = b == kNoOperand;
-            if (!apply_probe(op, table_.probes(a), unary ? nullptr : table_.probes(b), probes.data())) {
-                ++c.no_value;
-                return;
-            }
-            const Key128 key = probe_key(probes.data(), drop_bits_);
-            if (seen_.contains(key) || !local.insert(key)) {
+            if (seen_.contains(p.key) || !local.insert(p.key)) {
                 ++c.duplicates;
                 return;
             }
@@ -487,7 +507,8 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
                 if (!(std::fabs(sse) <= std::numeric_limits<double>::max())) return;
                 fit = Fit{sse, 1.0, 0.0};
             } else {
-                if (m > 0 && cut < kInf) {
+                if (m > 0 && cut < kInf && screening_pays(screened, screen_hits)) {
+                    ++screened;
                     for (std::size_t i = 0; i < m; ++i) a_screen[i] = a_rows[target_.screen[i]];
                     if (!unary) {
                         for (std::size_t i = 0; i < m; ++i) b_screen[i] = b_rows[target_.screen[i]];
@@ -496,6 +517,7 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
                                 : apply_binary_rows(op, a_screen, b_screen, f_screen, m)))
                         return;
                     if (screen_rejects(f_screen, target_, true, cut)) {
+                        ++screen_hits;
                         ++c.pruned;
                         return;
                     }
@@ -512,7 +534,26 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
             ++c.valid;
             offer(out.top, keep, Ranked{fit.sse, slot, fit.scale, fit.offset, op, a, b, false});
             if (out.top.size() == keep) lower_to(bound, out.top.back().sse);
+        };
+        Lookahead<Pending> queue;
+        layout.visit(lo, hi, [&](std::uint64_t slot, OpCode op, std::uint32_t a, std::uint32_t b) {
+            if (abandoned) return;
+            if (slot % kCancelStride == 0 && cancel_.load(std::memory_order_relaxed)) {
+                abandoned = true;
+                return;
+            }
+            ++c.candidates;
+            if (!apply_probe(op, table_.probes(a), b == kNoOperand ? nullptr : table_.probes(b),
+                             probes.data())) {
+                ++c.no_value;
+                return;
+            }
+            const Key128 key = probe_key(probes.data(), drop_bits_);
+            seen_.prefetch(key);
+            local.prefetch(key);
+            queue.push(Pending{key, slot, a, b, op}, consume);
         });
+        if (!abandoned) queue.drain(consume);
         out.finished = !abandoned;
         done_.fetch_add(hi - lo, std::memory_order_relaxed);
     };

@@ -15,6 +15,10 @@ public:
     explicit KeySet(std::size_t expected) { reserve(expected); }
 
     [[nodiscard]] bool contains(const Key128& key) const noexcept;
+    // A hint that key is about to be looked up: starts loading its slot.
+    void prefetch(const Key128& key) const noexcept {
+        if (!slots_.empty()) __builtin_prefetch(&slots_[key.lo & mask_]);
+    }
     // True when the key was new and has been added.
     bool insert(const Key128& key);
     void reserve(std::size_t expected);

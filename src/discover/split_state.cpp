@@ -59,6 +59,12 @@ struct Hasher {
     void add(double v) { add(std::bit_cast<std::uint64_t>(v)); }
 };
 
+std::uint64_t checksum(std::span<const std::uint8_t> bytes) {
+    Hasher h;
+    for (std::uint8_t b : bytes) h.add(std::uint64_t{b});
+    return h.h;
+}
+
 }  // namespace
 
 std::uint64_t Enumerator::data_hash() const {
@@ -103,10 +109,17 @@ std::vector<std::uint8_t> Enumerator::save_state() const {
         w.put(static_cast<std::uint32_t>(ids.size()));
         for (std::uint32_t id : ids) w.put(id);
     }
+    w.put(checksum(w.bytes));
     return std::move(w.bytes);
 }
 
-void Enumerator::load_state(std::span<const std::uint8_t> state) {
+void Enumerator::load_state(std::span<const std::uint8_t> whole) {
+    // A damaged state is refused before anything is built from it.
+    if (whole.size() < sizeof(std::uint64_t)) throw std::invalid_argument("enumeration state is truncated");
+    const auto state = whole.first(whole.size() - sizeof(std::uint64_t));
+    std::uint64_t stored;
+    std::memcpy(&stored, whole.data() + state.size(), sizeof stored);
+    corrupt_if(stored != checksum(state));
     Reader r(state);
     corrupt_if(r.get<std::uint32_t>() != kStateMagic);
     if (r.get<std::uint32_t>() != kStateVersion)

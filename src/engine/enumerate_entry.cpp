@@ -85,20 +85,33 @@ bool read_settings(std::span<PyObject* const> s, vok::EnumerationSettings& out, 
     return true;
 }
 
-// Runs one engine call without the lock; turns its refusals into ValueError.
+// Runs one engine call without the lock; its refusals become ValueError.
+// False with the error set.
 template <class F>
-PyObject* run_engine(PyObject* progress, F&& work) {
+bool run_engine(PyObject* progress, F&& work) {
     engine::PythonControl python(progress);
     vok::EnumerationControl control = python.control();
-    py::Ref result;
     try {
-        result = python.run([&] { return work(control); });
+        python.run([&] { work(control); });
     } catch (const std::invalid_argument& e) {
         PyErr_SetString(PyExc_ValueError, e.what());
-        return nullptr;
+        return false;
     }
-    if (python.restore_error()) return nullptr;
-    return result.release();
+    return !python.restore_error();
+}
+
+bool read_samples(PyObject* columns_obj, PyObject* y_obj, std::vector<vok::Column>& columns,
+                  std::vector<double>& y) {
+    return py::convert_arg(columns_obj, &columns, "columns") && py::convert_arg(y_obj, &y, "y");
+}
+
+py::Ref split_dict(const vok::SplitPlan& plan) {
+    py::Ref state = py::Ref::steal(PyBytes_FromStringAndSize(
+        reinterpret_cast<const char*>(plan.state.data()), static_cast<Py_ssize_t>(plan.state.size())));
+    if (!state) return state;
+    return py::Ref::steal(Py_BuildValue("{s:O,s:I,s:K,s:K}", "state", state.get(), "size", plan.size,
+                                        "slots", static_cast<unsigned long long>(plan.slots),
+                                        "segment", static_cast<unsigned long long>(plan.segment)));
 }
 
 PyObject* enumerate(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -109,30 +122,21 @@ PyObject* enumerate(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
     bool split = false;
     vok::EnumerationSettings settings;
     PyObject* progress = nullptr;
-    if (!py::convert_arg(slot[0], &columns, "columns") || !py::convert_arg(slot[1], &y, "y")) return nullptr;
+    if (!read_samples(slot[0], slot[1], columns, y)) return nullptr;
     if (slot[2] && !py::convert_arg(slot[2], &split, "split")) return nullptr;
     if (!read_settings(std::span(slot).subspan(3), settings, &progress)) return nullptr;
 
-    // Results are built as Python objects after the lock is back.
+    // Results become Python objects once the lock is back.
     vok::EnumerationResult result;
     vok::SplitPlan plan;
-    PyObject* failed = run_engine(progress, [&](vok::EnumerationControl& control) {
+    const bool ran = run_engine(progress, [&](vok::EnumerationControl& control) {
         result = split ? vok::enumerate_below_largest(columns, y, settings, plan, &control)
                        : vok::enumerate_formulas(columns, y, settings, &control);
-        return py::Ref::borrow(Py_None);
     });
-    if (failed == nullptr) return nullptr;
-    Py_DECREF(failed);
-    if (result.stopped == vok::StopReason::Interrupted && PyErr_Occurred()) return nullptr;
+    if (!ran) return nullptr;
     py::Ref d = engine::result_dict(result);
     if (!d || !split) return d.release();
-    py::Ref state = py::Ref::steal(PyBytes_FromStringAndSize(
-        reinterpret_cast<const char*>(plan.state.data()), static_cast<Py_ssize_t>(plan.state.size())));
-    if (!state) return nullptr;
-    py::Ref info = py::Ref::steal(Py_BuildValue("{s:O,s:I,s:K,s:K}", "state", state.get(), "size",
-                                                plan.size, "slots",
-                                                static_cast<unsigned long long>(plan.slots), "segment",
-                                                static_cast<unsigned long long>(plan.segment)));
+    py::Ref info = split_dict(plan);
     if (!info || PyDict_SetItemString(d.get(), "split", info.get()) < 0) return nullptr;
     return d.release();
 }
@@ -146,7 +150,7 @@ PyObject* enumerate_slice(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     std::uint64_t end = 0;
     vok::EnumerationSettings settings;
     PyObject* progress = nullptr;
-    if (!py::convert_arg(slot[0], &columns, "columns") || !py::convert_arg(slot[1], &y, "y")) return nullptr;
+    if (!read_samples(slot[0], slot[1], columns, y)) return nullptr;
     if (!PyBytes_Check(slot[2])) {
         PyErr_SetString(PyExc_TypeError, "state must be bytes");
         return nullptr;
@@ -158,22 +162,20 @@ PyObject* enumerate_slice(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     const std::vector<std::uint8_t> state(data, data + PyBytes_GET_SIZE(slot[2]));
 
     vok::EnumerationResult result;
-    PyObject* failed = run_engine(progress, [&](vok::EnumerationControl& control) {
+    const bool ran = run_engine(progress, [&](vok::EnumerationControl& control) {
         result = vok::enumerate_slice(columns, y, settings, state, begin, end, &control);
-        return py::Ref::borrow(Py_None);
     });
-    if (failed == nullptr) return nullptr;
-    Py_DECREF(failed);
-    return engine::result_dict(result).release();
+    return ran ? engine::result_dict(result).release() : nullptr;
 }
 
 }  // namespace
 
 PyMethodDef enumerate_def = {
     "enumerate", py::fastcall_method<&enumerate>(), METH_FASTCALL | METH_KEYWORDS,
-    "enumerate(columns, y, split=False, max_size=8, unary=..., binary=..., constants=(0.0, 1.0), "
+    "enumerate(columns, y, split=False, max_size=8, unary=('neg', 'inv', 'exp', 'ln', 'sqrt', 'sin', 'cos'), "
+    "binary=('add', 'sub', 'mul', 'div', 'vok'), constants=(0.0, 1.0), "
     "scaling=True, front_size=1, beam_width=500, max_evaluations=0, time_limit=0.0, "
-    "memory_limit=0, target_rmse=-1.0, n_threads=0, progress=None, dedup_drop_bits=0)\n--\n\n"
+    "memory_limit=0, target_rmse=-1.0, n_threads=0, progress=None, dedup_drop_bits=16)\n--\n\n"
     "Enumerate every distinct expression by size and return the best of each size.\n\n"
     "columns holds one sequence per variable, y the targets. Returns a dict with the front,\n"
     "a report per size, why the search stopped, the candidates scored and the time taken.\n"
@@ -182,10 +184,11 @@ PyMethodDef enumerate_def = {
 
 PyMethodDef enumerate_slice_def = {
     "enumerate_slice", py::fastcall_method<&enumerate_slice>(), METH_FASTCALL | METH_KEYWORDS,
-    "enumerate_slice(columns, y, state, begin, end, max_size=8, unary=..., binary=..., "
+    "enumerate_slice(columns, y, state, begin, end, max_size=8, unary=('neg', 'inv', 'exp', 'ln', 'sqrt', 'sin', 'cos'), "
+    "binary=('add', 'sub', 'mul', 'div', 'vok'), "
     "constants=(0.0, 1.0), scaling=True, front_size=1, beam_width=500, max_evaluations=0, "
     "time_limit=0.0, memory_limit=0, target_rmse=-1.0, n_threads=0, progress=None, "
-    "dedup_drop_bits=0)\n--\n\n"
+    "dedup_drop_bits=16)\n--\n\n"
     "Enumerate slots [begin, end) of the largest size from the state of a split run made\n"
     "with the same data and settings. The largest size's front is the best front_size of\n"
     "all slices' fronts ordered by (sse, order)."};

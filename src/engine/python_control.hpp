@@ -25,13 +25,13 @@ public:
     // Releases the lock for the duration of f(); takes it back before
     // returning or unwinding.
     template <class F>
-    auto run(F&& f) {
+    void run(F&& f) {
         struct Release {
             PythonControl& self;
             explicit Release(PythonControl& s) : self(s) { self.state_ = PyEval_SaveThread(); }
             ~Release() { PyEval_RestoreThread(self.state_); }
         } release(*this);
-        return f();
+        f();
     }
 
     [[nodiscard]] bool interrupted() const noexcept { return interrupted_; }

@@ -42,14 +42,16 @@ def noisy():
     x = np.linspace(0.1, 4.0, 60)
     X = np.column_stack([x, x[::-1] - 2.0])
     y = x ** 2.37 + 0.3 * np.sin(3 * x) + 0.05 * RNG.standard_normal(60)
-    return X, y, discover(X, y, max_size=6, progress=False)
+    every = [*vok_math.discovery.DEFAULT_OPERATORS, "vok", "abs"]
+    return X, y, discover(X, y, max_size=6, operators=every, progress=False)
 
 
 @pytest.mark.parametrize("X, y, names, want", laws())
 def test_plain_laws_are_found_with_default_settings(X, y, names, want):
     d = discover(X, y, names=names, progress=False)
     assert str(d.best.sympy()) == want
-    assert d.best.rmse <= 1e-12 * np.sqrt(np.mean(y * y)) and d.stopped == "target"
+    assert d.best.rmse <= 1e-12 * np.sqrt(np.mean(y * y)) and d.stopped == "complete"
+    assert d.sizes[-1]["size"] < d.settings["max_size"]       # it stopped at the exact fit
     assert d.best is d.equations[-1]
     sizes = [e.size for e in d.equations]
     errors = [e.rmse for e in d.equations]
@@ -106,6 +108,10 @@ def test_sympy_and_python_forms_agree_with_predict(noisy):
     ([("var", 2), ("op", "inv"), ("op", "ln")], 3.0, 1.0, "3 * log(1 / c) + 1",
      "3 * np.log(1 / c) + 1"),
     ([("var", 0), ("const", 2.0), ("op", "vok")], 0.5, 0.0, "0.5 * vok(a, 2)", "0.5 * vok(a, 2)"),
+    ([("var", 1), ("var", 1), ("var", 0), ("op", "mul"), ("op", "mul")], 0.5, 0.0,
+     "0.5 * a * b * b", "0.5 * (b * (a * b))"),
+    ([("var", 2), ("var", 1), ("op", "inv"), ("op", "mul"), ("var", 0), ("op", "mul")], 1.0, 0.0,
+     "a * c / b", "c * (1 / b) * a"),
 ])
 def test_infix_text(program, scale, offset, formula, python):
     eq = Equation.from_parts(program, scale, offset, ["a", "b", "c"])
@@ -119,6 +125,24 @@ def test_fitted_constants_are_written_as_simple_numbers_when_exact():
     assert d.best.formula == "1.5 * sqrt(x) - 1/3"
     assert str(d.best.sympy()) == "3*sqrt(x)/2 - 1/3" and d.best.size == 4
     assert d.best.latex() == r"\frac{3 \sqrt{x}}{2} - \frac{1}{3}"
+
+
+@pytest.mark.parametrize("scale, offset, want_scale, want_offset", [
+    (0.49999999999999994, 0.0, 0.5, 0.0),
+    (1.5000000000000002, -2e-17, 1.5, 0.0),
+    (0.9999999999999998, 0.33333333333333326, 1.0, 1 / 3),
+    (9.810000000000002, 0.0, 9.81, 0.0),
+    (0.5003, 0.0, 0.5003, 0.0),                    # a real constant is left alone
+])
+def test_fitted_constants_within_rounding_become_simple(scale, offset, want_scale, want_offset):
+    x = np.linspace(0.5, 2.0, 30)
+    y = want_scale * x + want_offset
+    columns = np.ascontiguousarray(x[None, :])
+    found = vok_math.discovery._equations(
+        columns, y, ("x",), [{"program": [("var", 0)], "scale": scale, "offset": offset,
+                              "order": 0}], 1e-12 * float(np.sqrt(np.mean(y * y))))
+    assert (found[0].scale, found[0].offset) == (want_scale, want_offset)
+    assert found[0].size == 1 + (want_scale != 1) + (want_offset != 0)
 
 
 def test_calls_and_predict_take_every_shape():
