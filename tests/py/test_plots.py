@@ -4,6 +4,11 @@ import re
 import numpy as np
 import pytest
 
+from conftest import SANITIZED
+
+# Python-level behaviour: the release lane covers it, and each call costs seconds under ASan.
+pytestmark = pytest.mark.skipif(SANITIZED, reason="pure Python; covered by the release lane")
+
 pytest.importorskip("matplotlib")
 from matplotlib import image  # noqa: E402
 
