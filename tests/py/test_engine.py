@@ -116,7 +116,6 @@ again = eng.enumerate(x[:1], y, max_size=3)
 print(r["stopped"], len(r["front"]) > 0, late < 1.0, again["stopped"])
 """, timeout=120)
     assert out.returncode == 0, out.stderr
-    slow_ok = "True" if SANITIZED else None
     words = out.stdout.split()
     assert words[:2] == ["interrupted", "True"] and words[3] == "complete"
-    assert words[2] == (slow_ok or "True")
+    assert words[2] == "True" or SANITIZED  # within a second, unless everything runs slowly
