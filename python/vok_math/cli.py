@@ -25,7 +25,7 @@ from typing import TYPE_CHECKING, Any, TextIO
 import numpy as np
 import numpy.typing as npt
 
-from vok_math import __version__
+from vok_math import __version__, cli_cluster
 from vok_math.data import default_names
 
 if TYPE_CHECKING:
@@ -338,7 +338,7 @@ def _positive(kind: type[int] | type[float]) -> Any:
 
 
 def build_parser() -> argparse.ArgumentParser:
-    """The argument parser of ``vok-math`` and its three subcommands."""
+    """The argument parser of ``vok-math`` and its subcommands."""
     parser = argparse.ArgumentParser(
         prog="vok-math", formatter_class=argparse.RawDescriptionHelpFormatter,
         description="Find closed-form formulas that fit data: the Pareto front of accuracy "
@@ -376,6 +376,7 @@ def build_parser() -> argparse.ArgumentParser:
                       help="write a figure: fit, residuals and front (.png or .svg)")
     find.add_argument("--no-progress", action="store_true",
                       help="no progress bar (it is shown only on a terminal)")
+    cli_cluster.add_scheduler_option(find)
     find.set_defaults(run=cmd_discover)
 
     show = commands.add_parser("show", help="print the front of a saved run",
@@ -396,6 +397,7 @@ def build_parser() -> argparse.ArgumentParser:
     predict.add_argument("-o", "--output", metavar="OUT.csv", type=Path,
                          help="write here (default: stdout)")
     predict.set_defaults(run=cmd_predict)
+    cli_cluster.add_batch_command(commands, find)
     return parser
 
 
@@ -499,8 +501,9 @@ def cmd_discover(args: argparse.Namespace, out: TextIO) -> int:
     renamed = [f"{column!r} is {name}" for column, name in zip(columns, names) if column != name]
     if renamed:
         print(f"vok-math: note: in formulas, {', '.join(renamed)}", file=sys.stderr)
-    return run_discover(X, y, names, target, search_options(args), out, json=args.json,
-                        plot=args.plot)
+    with cli_cluster.connect(args.scheduler) as client:
+        options = search_options(args) | ({"client": client} if client is not None else {})
+        return run_discover(X, y, names, target, options, out, json=args.json, plot=args.plot)
 
 
 def _load(path: str) -> Discovery:
