@@ -64,3 +64,7 @@ def enumerate_slice(
 
 def evaluate(program: Sequence[_Token], columns: _Columns) -> list[float]:
     """A program's value on every row, computed exactly as the enumeration does (NaN: none)."""
+
+def fit(program: Sequence[_Token], columns: _Columns, y: _Values,
+        scaling: bool = True) -> tuple[float, float, float] | None:
+    """A program scored on every row as the enumeration scores it: (sse, scale, offset)."""

@@ -44,8 +44,6 @@ Problem = Union[tuple[Any, Any], Mapping[str, Any]]
 SLICES_PER_THREAD = 1
 # Retries of a task whose run raised (a lost worker's tasks are rescheduled by Dask anyway).
 RETRIES = 2
-# f counts as flat (a constant) when its spread is below this share of its size (the engine's).
-_FLAT = 1e-24
 # Settings a slice does not take: it runs its candidates to the end, on one thread, silently.
 _UNBOUNDED = ("time_limit", "max_evaluations", "progress", "n_threads")
 
@@ -123,35 +121,17 @@ def _merge(local: dict[str, Any], size: int, parts: list[dict[str, Any]], front_
 
 def _refit(front: list[dict[str, Any]], columns: npt.NDArray[np.float64],
            y: npt.NDArray[np.float64], scaling: bool) -> list[dict[str, Any]]:
-    """A front searched on a subset of the rows, fitted again on every row as the engine does
-    after its own subset search: the same sums in row order, so the same bits. A member without
-    a value on some row leaves; the rest are ranked again by (size, sse, order)."""
-    n = len(y)
-    mean = np.cumsum(y)[-1] / n
-    centered = y - mean
+    """A front searched on a subset of the rows, fitted again on every row by the engine's own
+    fit, as after its own subset search. A member without a value on some row leaves; the rest
+    are ranked again by (size, sse, order)."""
     kept = []
     for member in front:  # a few per size
-        f = np.asarray(_engine.evaluate(member["program"], columns), dtype=np.float64)
-        if np.isnan(f).any():
+        fitted = _engine.fit(member["program"], columns, y, scaling)
+        if fitted is None:
             continue
-        with np.errstate(all="ignore"):
-            if scaling:
-                mf = np.cumsum(f)[-1] / n
-                d = f - mf
-                sff, sfy, sf2 = (np.cumsum(d * d)[-1], np.cumsum(d * centered)[-1],
-                                 np.cumsum(f * f)[-1])
-                scale, offset = np.float64(0.0), mean
-                if sff > 0.0 and not sff <= _FLAT * sf2:
-                    scale = sfy / sff
-                    offset = mean - scale * mf
-                r = y - ((scale * f) + offset)
-            else:
-                scale, offset, r = np.float64(1.0), np.float64(0.0), f - y
-            sse = np.cumsum(r * r)[-1]
-        if not np.isfinite([scale, offset, sse]).all():
-            continue
-        kept.append(dict(member, sse=float(sse), rmse=math.sqrt(sse / n), scale=float(scale),
-                         offset=float(offset)))
+        sse, scale, offset = fitted
+        kept.append(dict(member, sse=sse, rmse=math.sqrt(sse / len(y)), scale=scale,
+                         offset=offset))
     return sorted(kept, key=lambda m: (m["size"], m["sse"], m["order"]))
 
 

@@ -28,6 +28,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -150,6 +151,17 @@ struct SplitPlan {
                                                 std::span<const std::uint8_t> state,
                                                 std::uint64_t begin, std::uint64_t end,
                                                 EnumerationControl* control = nullptr);
+
+// A program fitted on the rows exactly as a candidate is scored (scaled or
+// plain): (sse, scale, offset), or nothing when it has no value on some row
+// or its fit is not finite.
+struct RowFit {
+    double sse = 0.0;
+    double scale = 1.0;
+    double offset = 0.0;
+};
+[[nodiscard]] std::optional<RowFit> fit_on_rows(const Expr& expr, std::span<const Column> x_cols,
+                                                std::span<const double> y, bool scaling);
 
 // Orders front members by (sse, order): the rank within a size.
 [[nodiscard]] bool ranks_before(const FrontMember& a, const FrontMember& b) noexcept;

@@ -9,10 +9,11 @@
 extern PyMethodDef enumerate_def;
 extern PyMethodDef enumerate_slice_def;
 extern PyMethodDef evaluate_def;
+extern PyMethodDef fit_def;
 
 namespace {
 
-PyMethodDef engine_methods[4];
+PyMethodDef engine_methods[5];
 
 PyModuleDef engine_module = {
     PyModuleDef_HEAD_INIT,
@@ -27,7 +28,8 @@ PyObject* init_module() {
     engine_methods[0] = enumerate_def;
     engine_methods[1] = enumerate_slice_def;
     engine_methods[2] = evaluate_def;
-    engine_methods[3] = PyMethodDef{nullptr, nullptr, 0, nullptr};
+    engine_methods[3] = fit_def;
+    engine_methods[4] = PyMethodDef{nullptr, nullptr, 0, nullptr};
     py::Ref module = py::Ref::steal(PyModule_Create(&engine_module));
     if (!module) return nullptr;
     if (py::panic_exception() == nullptr ||

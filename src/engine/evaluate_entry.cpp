@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "discover/enumerate.hpp"
 #include "discover/expr.hpp"
 #include "engine/engine_convert.hpp"
 #include "lib/bind_args.hpp"
@@ -66,7 +67,43 @@ PyObject* evaluate(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     return py::new_float_list(values).release();
 }
 
+constexpr std::array<const char*, 4> kFitParams{"program", "columns", "y", "scaling"};
+constexpr py::Signature kFitSignature{"fit", nullptr, kFitParams, 3};
+
+PyObject* fit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    std::array<PyObject*, kFitParams.size()> slot{};
+    if (!py::bind_fastcall(kFitSignature, args, nargs, kwnames, slot)) return nullptr;
+    vok::Expr expr;
+    std::vector<vok::Column> columns;
+    std::vector<double> y;
+    bool scaling = true;
+    if (!engine::convert_program(slot[0], &expr.tokens)) return nullptr;
+    if (!py::convert_arg(slot[1], &columns, "columns") || !py::convert_arg(slot[2], &y, "y")) return nullptr;
+    if (slot[3] && !py::convert_arg(slot[3], &scaling, "scaling")) return nullptr;
+    if (columns.empty() || y.empty()) {
+        PyErr_SetString(PyExc_ValueError, "fit needs at least one column and one row");
+        return nullptr;
+    }
+    for (const vok::Column& c : columns) {
+        if (c.size() != y.size()) {
+            PyErr_SetString(PyExc_ValueError, "columns and y must all have the same length");
+            return nullptr;
+        }
+    }
+    if (!check_program(expr.tokens, columns.size())) return nullptr;
+    expr.n_vars = columns.size();
+    const auto result = vok::fit_on_rows(expr, columns, y, scaling);
+    if (!result) Py_RETURN_NONE;
+    return Py_BuildValue("(ddd)", result->sse, result->scale, result->offset);
+}
+
 }  // namespace
+
+PyMethodDef fit_def = {
+    "fit", py::fastcall_method<&fit>(), METH_FASTCALL | METH_KEYWORDS,
+    "fit(program, columns, y, scaling=True)\n--\n\n"
+    "A program scored on every row exactly as the enumeration scores a candidate:\n"
+    "(sse, scale, offset), or None when it has no value on some row or no finite fit."};
 
 PyMethodDef evaluate_def = {
     "evaluate", py::fastcall_method<&evaluate>(), METH_FASTCALL | METH_KEYWORDS,

@@ -44,6 +44,7 @@ def test_evaluate_reproduces_every_reported_error_to_the_bit(scaling):
         sse = np.cumsum(residual * residual)[-1]  # row order, like the engine
         assert sse == member["sse"]
         assert math.sqrt(sse / len(Y)) == member["rmse"]
+        assert eng.fit(member["program"], X, Y, scaling) == (sse, member["scale"], member["offset"])
     if scaling:  # 0.5 * x * y**2 is then of size 5
         assert result["front"][-2]["program"] == (
             ("var", 0), ("var", 1), ("var", 1), ("op", "mul"), ("op", "mul"))
