@@ -14,9 +14,11 @@ if [ "${#need_apt[@]}" -gt 0 ]; then
     apt-get install -y -qq "${need_apt[@]}" >/dev/null
 fi
 
+# module:package; the optional extras are installed too, so that every test runs.
 need_pip=()
-for mod in pytest hypothesis numpy scikit_build_core; do
-    python3 -c "import $mod" >/dev/null 2>&1 || need_pip+=("${mod//_/-}")
+for pair in pytest:pytest hypothesis:hypothesis numpy:numpy scikit_build_core:scikit-build-core \
+            tqdm:tqdm sympy:sympy pandas:pandas sklearn:scikit-learn; do
+    python3 -c "import ${pair%%:*}" >/dev/null 2>&1 || need_pip+=("${pair#*:}")
 done
 if [ "${#need_pip[@]}" -gt 0 ]; then
     python3 -m pip install -q "${need_pip[@]}"
