@@ -323,7 +323,8 @@ def run_discover(d: Data, budget: float) -> Result:
     res.extra = {"stopped": disc.stopped, "evaluations": disc.evaluations,
                  "complete_size": max(complete, default=0),
                  "reached_size": max((s["size"] for s in disc.sizes), default=0),
-                 "front": [(e.size, e.rmse, e.formula) for e in disc.equations]}
+                 "front": [(e.size, e.rmse, e.formula) for e in disc.equations],
+                 "sizes": [(s["size"], s["complete"], round(s["seconds"], 2)) for s in disc.sizes]}
     eq = disc.best
     if eq is None:
         res.cause = "empty front"
@@ -362,9 +363,10 @@ def discover_cause(d: Data, disc: Any, res: Result) -> str:
     w_rmse = float(np.sqrt(np.mean((a * f + b - d.y) ** 2)))
     complete = res.extra["complete_size"]
     if complete < law.size:
-        return (f"budget: sizes enumerated completely up to {complete} of {law.size} "
-                f"(stopped: {disc.stopped} after {disc.elapsed:.0f} s; reached size "
-                f"{res.extra['reached_size']} by beam); truth rmse {w_rmse:.3g}")
+        return (f"size {law.size} not enumerated completely: beam from size {complete + 1} "
+                f"(predicted not to fit the remaining time or memory), stopped "
+                f"{disc.stopped} at size {res.extra['reached_size']} after {disc.elapsed:.0f} s; "
+                f"truth rmse {w_rmse:.3g}")
     same = [c for c in disc._candidates if len(c["program"]) == law.size]
     kept = min((c["rmse"] for c in same), default=math.nan)
     return (f"size {law.size} enumerated completely but the truth not kept (truth rmse "
@@ -585,6 +587,12 @@ def main() -> None:
     if set(methods) - set(METHODS):
         ap.error(f"unknown methods: {', '.join(sorted(set(methods) - set(METHODS)))}")
 
+    for module in ("sympy", "scipy"):
+        try:
+            __import__(module)
+        except ImportError:
+            raise SystemExit("the recovery benchmark needs sympy and scipy: "
+                             "pip install sympy scipy") from None
     check_witnesses(laws)
     import vok_math
     vok_math.find_formula([[1.0, 2.0]], [1.0, 2.0], max_complexity=1)  # start the pool untimed
