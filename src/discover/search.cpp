@@ -41,6 +41,9 @@ constexpr std::size_t kInsertWork = 8;
 // Seen-set slots are requested this many inserts ahead of their use.
 constexpr std::size_t kPrefetchAhead = 8;
 
+// Unused room in the candidate list that is kept from one level to the next.
+constexpr std::size_t kKeptRoomBytes = std::size_t{64} << 20;
+
 bool builds_swapped(OpCode op) {
     return op == OpCode::Sub || op == OpCode::Div || op == OpCode::Vok;
 }
@@ -286,9 +289,10 @@ void Driver::expand_level() {
         }
     }
     flush_generated();
-    // Most candidates are usually duplicates: hand the unused room back
-    // before the level is scored.
-    if (next_.capacity() / 2 > next_.size()) next_.shrink_to_fit();
+    // Many candidates are duplicates: a large unused room goes back to the
+    // budget before the level is scored; a small one is kept for the next level.
+    if ((next_.capacity() - next_.size()) * sizeof(Combination) > kKeptRoomBytes)
+        next_.shrink_to_fit();
     known_generated_ += s.generated - generated_before;
     known_no_fingerprint_ += s.no_fingerprint - no_fingerprint_before;
     expanded_ = n;
