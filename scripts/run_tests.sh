@@ -3,7 +3,7 @@
 # AddressSanitizer + UndefinedBehaviorSanitizer build of the extension.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup_deps.sh
+bash scripts/setup_deps.sh test
 jobs=$(nproc)
 
 echo "== release build"
@@ -11,6 +11,9 @@ cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/release -j "$jobs"
 (cd build/release && ctest --output-on-failure -j "$jobs")
 PYTHONPATH=build/release/python python3 -X dev -m pytest -q -p no:cacheprovider tests/py
+# The examples in the package's docstrings.
+PYTHONPATH=build/release/python python3 -m pytest -q -p no:cacheprovider --doctest-modules \
+    build/release/python/vok_math
 
 echo "== sanitizer build (ASan + UBSan)"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVOK_SANITIZE=ON \

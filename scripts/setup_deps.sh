@@ -1,23 +1,60 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need, only when it is missing.
+# Installs what is missing, a line per step, the tools' own output kept in a log shown on failure.
+#
+#   scripts/setup_deps.sh run    what building and running the package needs (pip only)
+#   scripts/setup_deps.sh test   that, plus the test tools, every optional extra, GoogleTest and
+#                                Google Benchmark (apt-get)
 set -euo pipefail
+cd "$(dirname "$0")/.."
+mode="${1:-test}"
+mkdir -p build
+log="$PWD/build/setup.log"
+: >"$log"
+export PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_ROOT_USER_ACTION=ignore DEBIAN_FRONTEND=noninteractive
 
-need_apt=()
-for pkg in libgtest-dev libbenchmark-dev; do
-    dpkg -s "$pkg" >/dev/null 2>&1 || need_apt+=("$pkg")
-done
-command -v cmake >/dev/null 2>&1 || python3 -m pip install -q cmake
-command -v ninja >/dev/null 2>&1 || python3 -m pip install -q ninja
-if [ "${#need_apt[@]}" -gt 0 ]; then
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq "${need_apt[@]}" >/dev/null
-fi
+fail() {
+    echo "   failed; the end of $log:" >&2
+    tail -n 30 "$log" >&2
+    exit 1
+}
+
+# module:pip-name pairs; a module that imports is not installed again.
+run_pkgs=(numpy:numpy tqdm:tqdm matplotlib:matplotlib sympy:sympy
+          scikit_build_core:scikit-build-core)
+test_pkgs=(pytest:pytest hypothesis:hypothesis pandas:pandas sklearn:scikit-learn
+           distributed:"dask[distributed]")
+case "$mode" in
+    run) wanted=("${run_pkgs[@]}") ;;
+    test) wanted=("${run_pkgs[@]}" "${test_pkgs[@]}") ;;
+    *) echo "usage: $0 run|test" >&2; exit 2 ;;
+esac
 
 need_pip=()
-for mod in pytest hypothesis numpy scikit_build_core; do
-    python3 -c "import $mod" >/dev/null 2>&1 || need_pip+=("${mod//_/-}")
+for pair in "${wanted[@]}"; do
+    python3 -c "import ${pair%%:*}" >/dev/null 2>&1 || need_pip+=("${pair#*:}")
 done
-if [ "${#need_pip[@]}" -gt 0 ]; then
-    python3 -m pip install -q "${need_pip[@]}"
+command -v cmake >/dev/null 2>&1 || need_pip+=(cmake)
+command -v ninja >/dev/null 2>&1 || need_pip+=(ninja)
+if ((${#need_pip[@]})); then
+    echo "== installing with pip: ${need_pip[*]}"
+    start=$SECONDS
+    python3 -m pip install -q "${need_pip[@]}" >>"$log" 2>&1 || fail
+    echo "   done in $((SECONDS - start)) s"
+else
+    echo "== Python packages: all present"
+fi
+
+if [[ "$mode" == test ]]; then
+    need_apt=()
+    for pkg in libgtest-dev libbenchmark-dev; do
+        dpkg -s "$pkg" >/dev/null 2>&1 || need_apt+=("$pkg")
+    done
+    if ((${#need_apt[@]})); then
+        echo "== installing with apt-get: ${need_apt[*]}"
+        start=$SECONDS
+        { apt-get update -qq && apt-get install -y -qq "${need_apt[@]}"; } >>"$log" 2>&1 || fail
+        echo "   done in $((SECONDS - start)) s"
+    else
+        echo "== GoogleTest and Google Benchmark: present"
+    fi
 fi

@@ -16,6 +16,7 @@ import struct
 import numpy as np
 
 import vok_math.vok_core as vc
+from vok_math import _engine as eng
 
 INF, NAN = math.inf, math.nan
 FLOATS = [NAN, INF, -INF, -0.0, 0.0, 5e-324, -5e-324, 1.7976931348623157e308,
@@ -349,6 +350,31 @@ def draw_find_formula(rng):
     return (vc.find_formula, *bind(rng, names[:n], values[:n], droppable=2), check_result)
 
 
+OPS = ["neg", "inv", "exp", "ln", "sqrt", "sin", "cos", "abs", "add", "sub", "mul", "div", "vok",
+       "bogus", ""]
+
+
+def draw_enumerate(rng):
+    names = ["columns", "y", "split", "max_size", "unary", "binary", "constants", "scaling",
+             "front_size", "time_limit", "max_evaluations"]
+    rows = rng.choice([0, 1, 2, 3, 5, 8])
+    ops = [rng.choice(OPS) for _ in range(rng.randrange(4))]
+    values = [columns(rng, rows), doubles(rng, rows if rng.random() < 0.8 else rng.choice([0, 2, 5])),
+              flag(rng), count(rng, 4, huge=(0, 31, 2**32, 2**64)), sequence(rng, ops),
+              sequence(rng, ops[::-1]), doubles(rng, rng.randrange(4)), flag(rng),
+              count(rng, 3, huge=(0, 10**6)), number(rng), count(rng, 50, huge=(0,))]
+    # Searches stay small: the budgets are always given.
+    return (eng.enumerate, *bind(rng, names, values, droppable=2), is_(dict))
+
+
+def draw_evaluate(rng):
+    kinds = ["const", "var", "op", "bogus"]
+    program = [(rng.choice(kinds), rng.choice([1.0, 0, 2, "add", "sin", "x"]))
+               for _ in range(rng.randrange(5))]
+    return (eng.evaluate, *bind(rng, ["program", "columns"],
+                                [sequence(rng, program), columns(rng, rng.randrange(4))]), is_(list))
+
+
 def draw_knot(rng):
     point = point_obj(rng) if rng.random() < 0.85 else anything(rng)
     values = [point, number(rng, index=True), number(rng)][: rng.choice([1, 2, 3, 3])]
@@ -404,6 +430,8 @@ def construct_or_subclass(rng):
 PAIR = is_(vc.VOKPair)
 TABLE = {
     "find_formula": (draw_find_formula, 6),
+    "_engine.enumerate": (draw_enumerate, 4),
+    "_engine.evaluate": (draw_evaluate, 2),
     "rotate_phase_n": entry(vc.rotate_phase_n, "pairs angles", [pairs, doubles], tuples(2), 4),
     "schrodinger_step_n": entry(vc.schrodinger_step_n, "psi v dt hbar",
                                 [pairs, doubles, number, number], tuples(2), 4),

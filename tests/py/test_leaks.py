@@ -15,6 +15,7 @@ import tracemalloc
 import pytest
 
 import vok_math.vok_core as vc
+from vok_math import _engine as eng
 from conftest import SANITIZED
 
 pytestmark = pytest.mark.skipif(SANITIZED, reason="counters are noisy and slow under ASan")
@@ -120,6 +121,7 @@ class Raises:
 
 
 RAISES = Raises()
+PROGRAM = (("var", 0), ("const", 2.0), ("op", "mul"), ("op", "sin"))
 
 
 def small_search(x=X, y=Y, **kw):
@@ -185,6 +187,18 @@ CASES = {
                                   repr(RESULT), RESULT.to_latex(), RESULT.to_python()),
     "result constructor": raising(vc.PySearchResult),
     "result set attribute": raising(setattr, RESULT, "formula", TEXT),
+    # the enumeration entry
+    "enumerate": lambda: eng.enumerate(X, Y[:4], max_size=3, front_size=2),
+    "enumerate split": lambda: eng.enumerate(X, Y[:4], max_size=3, split=True),
+    "enumerate unknown operator": raising(eng.enumerate, X, Y, unary=["sin", TEXT]),
+    "enumerate operators str": raising(eng.enumerate, X, Y, unary=TEXT),
+    "enumerate bad y": raising(eng.enumerate, X, Y_BAD),
+    "enumerate short y": raising(eng.enumerate, X, FLAT),
+    "enumerate progress raises": raising(eng.enumerate, [XS], YS, max_size=5,
+                                         progress=lambda info: 1 / 0),
+    "evaluate": lambda: eng.evaluate(PROGRAM, X),
+    "evaluate malformed": raising(eng.evaluate, PROGRAM[:2], X),
+    "evaluate bad token": raising(eng.evaluate, [("var", TEXT)], X),
     # batch pair functions
     "rotate_phase_n": lambda: vc.rotate_phase_n(PAIRS, ANGLES),
     "rotate_phase_n bad angle": raising(vc.rotate_phase_n, PAIRS, Y_BAD),

@@ -59,6 +59,7 @@ CLEAN = {"ok", "MemoryError", "TypeError", "ValueError", "OverflowError", "KeyEr
 
 SETUP = """
 import vok_math.vok_core as vc
+from vok_math import _engine as eng
 X, Y = [[0.0, 1.0, 2.0, 3.0]], [1.0, 3.0, 5.0, 7.5]
 R = vc.find_formula(X, Y, max_complexity=3, beam_width=10)
 P, Q, K = vc.VOKPair(1.0, 2.0), vc.VOKPoint(0.0, 1.0), vc.VOKKnot(vc.VOKPoint(0.0, 1.0), 2, 1.0)
@@ -75,6 +76,9 @@ CALLS = {
     "find_formula missing arguments": "vc.find_formula(beam_width=3)",
     "find_formula ragged": "vc.find_formula([[1.0, 2.0], [1.0]], Y)",
     "result members": "(R.formula, R.error, R.complexity, R.params, repr(R), R.to_latex(), R.to_python())",
+    "enumerate": "eng.enumerate(X, Y, max_size=4, front_size=2, split=True)",
+    "enumerate refused": "eng.enumerate(X, Y, unary=['sin', 'nope'])",
+    "evaluate": "eng.evaluate([('var', 0), ('op', 'exp')], X)",
     "rotate_phase_n": "vc.rotate_phase_n([(1.0, 2.0)] * 5, [0.5] * 6)",
     "rotate_phase_n wrong tuple": "vc.rotate_phase_n([(1.0, 2.0, 3.0)], [0.5])",
     "schrodinger_step_n": "vc.schrodinger_step_n([(1.0, 2.0)] * 5, [0.5] * 5, 0.1, 1.0)",

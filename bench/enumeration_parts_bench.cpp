@@ -1,0 +1,111 @@
+// The enumeration's inner steps one at a time: a candidate's fingerprint and
+// dedup (operator over stored probe values, key, set lookups), and scoring a
+// candidate on 200 rows in full, plain and scaled.
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <vector>
+
+#include "discover/candidate_fit.hpp"
+#include "discover/enumerate.hpp"
+#include "discover/column_ops.hpp"
+#include "discover/key_set.hpp"
+#include "discover/probe_points.hpp"
+
+namespace {
+
+using vok::OpCode;
+
+constexpr std::size_t kEntries = 1 << 16;
+constexpr std::size_t kRows = 200;
+
+std::vector<double> random_values(std::size_t n, std::uint64_t seed) {
+    std::mt19937_64 rng(seed);
+    std::uniform_real_distribution<double> value(0.5, 4.0);
+    std::vector<double> v(n);
+    for (double& x : v) x = value(rng);
+    return v;
+}
+
+// Binary candidates over a table of entries' probe values, deduplicated
+// against a set of a million earlier keys and a segment-local set.
+void BM_FingerprintAndDedup(benchmark::State& state) {
+    const auto op = static_cast<OpCode>(state.range(0));
+    const std::vector<double> probes = random_values(kEntries * vok::kProbePoints, 1);
+    vok::KeySet earlier;
+    const std::vector<double> noise = random_values(vok::kProbePoints * (1 << 20), 2);
+    for (std::size_t i = 0; i < (1 << 20); ++i) earlier.insert(vok::probe_key(&noise[i * vok::kProbePoints], 16));
+    vok::KeySet local(vok::kSegmentSlots);
+    double out[vok::kProbePoints];
+    std::size_t a = 0;
+    std::size_t b = 1;
+    std::uint64_t kept = 0;
+    for (auto _ : state) {
+        if ((a & 0xffff) == 0) local.clear();
+        const double* pa = &probes[(a % kEntries) * vok::kProbePoints];
+        const double* pb = &probes[(b % kEntries) * vok::kProbePoints];
+        const bool has = vok::arity(op) == 1 ? vok::apply_unary_rows(op, pa, out, vok::kProbePoints)
+                                             : vok::apply_binary_rows(op, pa, pb, out, vok::kProbePoints);
+        if (has) {
+            const vok::Key128 key = vok::probe_key(out, 16);
+            if (!earlier.contains(key) && local.insert(key)) ++kept;
+        }
+        ++a;
+        b += 7;
+    }
+    benchmark::DoNotOptimize(kept);
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+BENCHMARK(BM_FingerprintAndDedup)
+    ->Arg(static_cast<int>(OpCode::Add))
+    ->Arg(static_cast<int>(OpCode::Div))
+    ->Arg(static_cast<int>(OpCode::Sin))
+    ->Arg(static_cast<int>(OpCode::Vok));
+
+// One candidate scored on every row: the operator over two stored columns,
+// then the error. Items are row evaluations.
+void BM_ScoreInFull(benchmark::State& state) {
+    const auto op = static_cast<OpCode>(state.range(0));
+    const bool scaled = state.range(1) != 0;
+    const std::vector<double> a = random_values(kRows, 3);
+    const std::vector<double> b = random_values(kRows, 4);
+    const std::vector<double> y = random_values(kRows, 5);
+    const vok::FitTarget target(y);
+    std::vector<double> f(kRows);
+    for (auto _ : state) {
+        const bool has = vok::arity(op) == 1 ? vok::apply_unary_rows(op, a.data(), f.data(), kRows)
+                                             : vok::apply_binary_rows(op, a.data(), b.data(), f.data(), kRows);
+        vok::Fit fit;
+        const bool ok = has && (scaled ? vok::fit_scaled(f.data(), target, fit)
+                                       : vok::fit_plain(f.data(), target, fit));
+        benchmark::DoNotOptimize(ok);
+        benchmark::DoNotOptimize(fit);
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kRows));
+}
+BENCHMARK(BM_ScoreInFull)
+    ->Args({static_cast<int>(OpCode::Add), 0})
+    ->Args({static_cast<int>(OpCode::Add), 1})
+    ->Args({static_cast<int>(OpCode::Mul), 1})
+    ->Args({static_cast<int>(OpCode::Sin), 1})
+    ->Args({static_cast<int>(OpCode::Vok), 1});
+
+// The scaled estimate that rejects most candidates before the exact fit.
+void BM_ScaledEstimate(benchmark::State& state) {
+    const std::vector<double> a = random_values(kRows, 3);
+    const std::vector<double> b = random_values(kRows, 4);
+    const std::vector<double> y = random_values(kRows, 5);
+    const vok::FitTarget target(y);
+    std::vector<double> f(kRows);
+    for (auto _ : state) {
+        const bool has = vok::apply_binary_rows(OpCode::Mul, a.data(), b.data(), f.data(), kRows);
+        const bool rejected = has && vok::scaled_estimate(f.data(), target).exceeds(1e-3);
+        benchmark::DoNotOptimize(rejected);
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kRows));
+}
+BENCHMARK(BM_ScaledEstimate);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,100 @@
+"""VOKRegressor: discover() as a scikit-learn regressor (needs the sklearn extra)."""
+
+from __future__ import annotations
+
+from collections.abc import Sequence
+from typing import TYPE_CHECKING, Any
+
+import numpy as np
+import numpy.typing as npt
+
+try:
+    from sklearn.base import BaseEstimator, RegressorMixin
+    from sklearn.utils.validation import check_is_fitted, validate_data
+except ImportError:
+    raise ImportError("VOKRegressor needs scikit-learn 1.6 or newer: "
+                      "pip install 'vok_math[sklearn]'") from None
+
+from vok_math.data import check_names
+from vok_math.discovery import Discovery, Equation, ProgressArg, discover
+
+__all__ = ["VOKRegressor"]
+
+
+class VOKRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
+    """Formula discovery with the scikit-learn estimator API.
+
+    The parameters are those of :func:`vok_math.discover` (``progress`` is off by default);
+    ``predict`` uses the best equation.
+
+    Attributes
+    ----------
+    discovery_ : Discovery
+        The whole result of the search.
+    equations_ : tuple of Equation
+        The Pareto front.
+    best_ : Equation
+        The equation that ``predict`` uses.
+    n_features_in_ : int
+    feature_names_in_ : ndarray of str
+        Only when X was a DataFrame with string column names. The equations use these names
+        when they are Python identifiers, else ``x0, x1, ...``.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> X = np.linspace(1, 4, 20).reshape(-1, 1)
+    >>> model = VOKRegressor(max_size=4).fit(X, 3 * X[:, 0] ** 2)
+    >>> model.best_.formula
+    '3 * x0 * x0'
+    >>> float(model.score(X, 3 * X[:, 0] ** 2))
+    1.0
+    """
+
+    def __init__(self, *, max_size: int | None = None, time_limit: float | None = None,
+                 max_evaluations: int | None = None, operators: Sequence[str] | None = None,
+                 constants: Sequence[float] | None = None, scaling: bool = True,
+                 n_threads: int | None = None, memory_limit: int | None = None,
+                 progress: ProgressArg = False) -> None:
+        self.max_size = max_size
+        self.time_limit = time_limit
+        self.max_evaluations = max_evaluations
+        self.operators = operators
+        self.constants = constants
+        self.scaling = scaling
+        self.n_threads = n_threads
+        self.memory_limit = memory_limit
+        self.progress = progress
+
+    discovery_: Discovery
+    equations_: tuple[Equation, ...]
+    best_: Equation
+
+    if TYPE_CHECKING:
+        # Added by scikit-learn's metadata routing, for score()'s sample_weight.
+        def set_score_request(self, *, sample_weight: bool | str | None = ...) -> VOKRegressor: ...
+
+    def fit(self, X: Any, y: Any) -> VOKRegressor:
+        """Runs the search on X, y and keeps the front; returns self."""
+        X, y = validate_data(self, X, y, y_numeric=True, dtype=np.float64, ensure_min_samples=2)
+        names = [f"x{i}" for i in range(X.shape[1])]
+        given = getattr(self, "feature_names_in_", None)
+        if given is not None:
+            try:
+                names = list(check_names([str(n) for n in given], X.shape[1]))
+            except ValueError:
+                pass    # column names that cannot be variable names: keep x0, x1, ...
+        self.discovery_ = discover(
+            X, y, names=names, max_size=self.max_size, time_limit=self.time_limit,
+            max_evaluations=self.max_evaluations, operators=self.operators,
+            constants=self.constants, scaling=self.scaling, n_threads=self.n_threads,
+            memory_limit=self.memory_limit, progress=self.progress)
+        self.equations_ = self.discovery_.equations
+        self.best_ = self.discovery_.best
+        return self
+
+    def predict(self, X: Any) -> npt.NDArray[np.float64]:
+        """Values of the best equation on X (NaN where it has no value)."""
+        check_is_fitted(self, "best_")
+        X = validate_data(self, X, reset=False, dtype=np.float64)
+        return self.best_.predict(X)

@@ -1,0 +1,197 @@
+// Candidate errors, and the screening bound that lets most candidates stop
+// after a few rows.
+#include "discover/candidate_fit.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace vok {
+namespace {
+
+// Screening rows, and the shortest data for which screening is worth it.
+constexpr std::size_t kScreenRows = 32;
+constexpr std::size_t kScreenFrom = 4 * kScreenRows;
+
+// f counts as flat (a constant) when its spread is below this share of its size.
+constexpr double kFlat = 1e-24;
+
+// Allowances for rounding between a screening bound and a full error: the
+// bound is summed in another order (plain), or its cancellation and the full
+// fit's rounding must be covered (scaled). Generous: they only cost pruning.
+constexpr double kPlainShrink = 1.0 - 1e-9;
+constexpr double kScaledSlack = 1e-9;
+constexpr double kBoundGrowth = 1.0 + 1e-6;
+constexpr double kEstimateSlack = 1e-7;
+constexpr double kEpsilon = std::numeric_limits<double>::epsilon();
+constexpr double kRoundingSafety = 16.0;
+
+bool finite(double v) noexcept { return std::fabs(v) <= std::numeric_limits<double>::max(); }
+
+}  // namespace
+
+FitTarget::FitTarget(std::span<const double> targets) : y(targets), n(targets.size()) {
+    double sum = 0.0;
+    for (double v : y) sum += v;
+    mean = sum / static_cast<double>(n);
+    centered.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        centered[i] = y[i] - mean;
+        syy += centered[i] * centered[i];
+        max_abs_y = std::max(max_abs_y, std::fabs(y[i]));
+    }
+    if (n < kScreenFrom) return;
+    screen.resize(kScreenRows);
+    screen_y.resize(kScreenRows);
+    double screen_sum = 0.0;
+    for (std::size_t i = 0; i < kScreenRows; ++i) {
+        screen[i] = static_cast<std::uint32_t>((i * n) / kScreenRows + n / (2 * kScreenRows));
+        screen_y[i] = y[screen[i]];
+        screen_sum += screen_y[i];
+    }
+    const double screen_mean = screen_sum / static_cast<double>(kScreenRows);
+    screen_centered.resize(kScreenRows);
+    for (std::size_t i = 0; i < kScreenRows; ++i) {
+        screen_centered[i] = screen_y[i] - screen_mean;
+        screen_syy += screen_centered[i] * screen_centered[i];
+    }
+}
+
+double plain_sse_rows(const double* f, const FitTarget& t, std::size_t begin, std::size_t end,
+                      double sse) noexcept {
+    for (std::size_t i = begin; i < end; ++i) {
+        const double d = f[i] - t.y[i];
+        sse += d * d;
+    }
+    return sse;
+}
+
+bool fit_plain(const double* f, const FitTarget& t, Fit& out) noexcept {
+    const double sse = plain_sse_rows(f, t, 0, t.n, 0.0);
+    if (!finite(sse)) return false;
+    out = {sse, 1.0, 0.0};
+    return true;
+}
+
+bool fit_scaled(const double* f, const FitTarget& t, Fit& out) noexcept {
+    const std::size_t n = t.n;
+    double sf = 0.0;
+    for (std::size_t i = 0; i < n; ++i) sf += f[i];
+    const double mf = sf / static_cast<double>(n);
+    double sff = 0.0;
+    double sfy = 0.0;
+    double sf2 = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double d = f[i] - mf;
+        sff += d * d;
+        sfy += d * t.centered[i];
+        sf2 += f[i] * f[i];
+    }
+    double scale = 0.0;
+    double offset = t.mean;
+    if (sff > 0.0 && !(sff <= kFlat * sf2)) {
+        scale = sfy / sff;
+        offset = t.mean - scale * mf;
+    }
+    if (!finite(scale) || !finite(offset)) return false;
+    double sse = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double r = t.y[i] - ((scale * f[i]) + offset);
+        sse += r * r;
+    }
+    if (!finite(sse)) return false;
+    out = {sse, scale, offset};
+    return true;
+}
+
+ScaledEstimate scaled_estimate(const double* f, const FitTarget& t) noexcept {
+    constexpr std::size_t kLanes = 4;
+    double sf[kLanes] = {};
+    double s2[kLanes] = {};
+    double sy[kLanes] = {};
+    const std::size_t n = t.n;
+    const std::size_t whole = n - n % kLanes;
+    const double* yc = t.centered.data();
+    for (std::size_t i = 0; i < whole; i += kLanes) {
+        for (std::size_t l = 0; l < kLanes; ++l) {
+            const double v = f[i + l];
+            sf[l] += v;
+            s2[l] += v * v;
+            sy[l] += v * yc[i + l];
+        }
+    }
+    for (std::size_t i = whole; i < n; ++i) {
+        sf[0] += f[i];
+        s2[0] += f[i] * f[i];
+        sy[0] += f[i] * yc[i];
+    }
+    const double sum = (sf[0] + sf[1]) + (sf[2] + sf[3]);
+    const double squares = (s2[0] + s2[1]) + (s2[2] + s2[3]);
+    const double cross = (sy[0] + sy[1]) + (sy[2] + sy[3]);
+    const double rows = static_cast<double>(n);
+    const double spread = squares - sum * (sum / rows);
+    ScaledEstimate e;
+    e.rows = rows;
+    if (!(spread > 0.0) || !finite(squares)) {
+        // The spread is lost in rounding here, not in the exact fit: no estimate.
+        e.value = t.syy;
+        e.slack = std::numeric_limits<double>::infinity();
+        return e;
+    }
+    const double explained = cross * (cross / spread);
+    e.value = t.syy - explained;
+    // Cancellation in the spread and the cross sum grows with squares / spread:
+    // the slack does too.
+    const double conditioning = squares / spread;
+    e.slack = kEstimateSlack * (t.syy * std::sqrt(conditioning) + explained * conditioning);
+    const double scale = cross / spread;
+    e.magnitude = t.max_abs_y + std::fabs(scale) * std::sqrt(squares) +
+                  std::fabs(t.mean - scale * (sum / rows));
+    return e;
+}
+
+bool ScaledEstimate::exceeds(double bound) const noexcept {
+    if (!finite(bound) || !finite(value) || !finite(slack)) return false;
+    const double rounding =
+        kEpsilon * magnitude * (std::sqrt(rows * std::max(bound, 0.0)) + rows * kEpsilon * magnitude);
+    return value - slack - kRoundingSafety * rounding > bound * kBoundGrowth;
+}
+
+bool screen_rejects(const double* f_screen, const FitTarget& t, bool scaled,
+                    double bound) noexcept {
+    const std::size_t m = t.screen.size();
+    if (m == 0 || !finite(bound)) return false;
+    if (!scaled) {
+        double partial = 0.0;
+        for (std::size_t i = 0; i < m; ++i) {
+            const double d = f_screen[i] - t.screen_y[i];
+            partial += d * d;
+        }
+        return partial * kPlainShrink > bound;
+    }
+    double sf = 0.0;
+    for (std::size_t i = 0; i < m; ++i) sf += f_screen[i];
+    const double mf = sf / static_cast<double>(m);
+    double sff = 0.0;
+    double sfy = 0.0;
+    for (std::size_t i = 0; i < m; ++i) {
+        const double d = f_screen[i] - mf;
+        sff += d * d;
+        sfy += d * t.screen_centered[i];
+    }
+    // The least error any line through f reaches on the screening rows.
+    const double least = sff > 0.0 ? t.screen_syy - sfy * (sfy / sff) : t.screen_syy;
+    // The full fit's own rounding: its residuals are computed from terms of
+    // about this size, which may cancel far below it.
+    const double scale = sff > 0.0 ? sfy / sff : 0.0;
+    double magnitude = 0.0;
+    for (std::size_t i = 0; i < m; ++i) {
+        magnitude = std::max(magnitude, std::fabs(t.screen_y[i]) + std::fabs(scale * f_screen[i]));
+    }
+    magnitude += std::fabs(scale * mf);
+    const double n = static_cast<double>(t.n);
+    const double rounding = kEpsilon * magnitude * (std::sqrt(n * std::max(bound, 0.0)) + n * kEpsilon * magnitude);
+    return least - kScaledSlack * t.screen_syy - kRoundingSafety * rounding > bound * kBoundGrowth;
+}
+
+}  // namespace vok

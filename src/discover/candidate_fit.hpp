@@ -1,0 +1,71 @@
+// Scoring one candidate's values against the targets: as they are, or after
+// the least-squares line y ~ scale * f + offset, every sum in row order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace vok {
+
+struct FitTarget {
+    explicit FitTarget(std::span<const double> targets);
+
+    std::span<const double> y;
+    std::size_t n = 0;
+    double mean = 0.0;             // sum of y / n
+    std::vector<double> centered;  // y - mean
+    double syy = 0.0;              // sum of centered^2
+    double max_abs_y = 0.0;
+    // A few rows spread over the data, in increasing order, for a cheap
+    // lower bound of a candidate's error; empty when the data are too short
+    // for it to pay.
+    std::vector<std::uint32_t> screen;
+    std::vector<double> screen_centered;  // y on those rows minus their own mean
+    std::vector<double> screen_y;
+    double screen_syy = 0.0;
+};
+
+struct Fit {
+    double sse = 0.0;
+    double scale = 1.0;
+    double offset = 0.0;
+};
+
+// f holds a value for every row. False when the error (or, scaled, a fitted
+// constant) is not finite: such a candidate is dropped.
+//   plain:  sse = sum (f - y)^2
+//   scaled: mf = sum f / n; sff = sum (f - mf)^2; sfy = sum (f - mf)(y - mean);
+//           scale = sfy / sff, offset = mean - scale * mf (scale 0 and offset
+//           mean when f is flat); sse = sum (y - ((scale * f) + offset))^2
+[[nodiscard]] bool fit_plain(const double* f, const FitTarget& t, Fit& out) noexcept;
+[[nodiscard]] bool fit_scaled(const double* f, const FitTarget& t, Fit& out) noexcept;
+
+// Continues a plain sse over rows [begin, end), in row order: a running sum
+// of fit_plain that can only grow, so a candidate can stop once it exceeds a bound.
+[[nodiscard]] double plain_sse_rows(const double* f, const FitTarget& t, std::size_t begin,
+                                    std::size_t end, double sse) noexcept;
+
+// A quick estimate of the scaled error from sums over every row, taken in
+// several lanes at once, with what rounding could make it miss by.
+struct ScaledEstimate {
+    double value = 0.0;      // the error of the least-squares line, estimated
+    double slack = 0.0;      // cancellation allowance
+    double magnitude = 0.0;  // size of the terms the full fit's residuals are made of
+    double rows = 0.0;
+
+    // True when fit_scaled's error is sure to exceed bound.
+    [[nodiscard]] bool exceeds(double bound) const noexcept;
+};
+
+// Deterministic: the lanes are summed in a fixed order.
+[[nodiscard]] ScaledEstimate scaled_estimate(const double* f, const FitTarget& t) noexcept;
+
+// True when f's values on the screening rows (in t.screen's order) already
+// prove that its sse exceeds bound, with room for rounding: such a candidate
+// cannot enter a front whose worst member has error bound.
+[[nodiscard]] bool screen_rejects(const double* f_screen, const FitTarget& t, bool scaled,
+                                  double bound) noexcept;
+
+}  // namespace vok

@@ -1,0 +1,104 @@
+// The distinct expressions of an enumeration, each as the operator that built
+// it from earlier entries, with its probe values and, within a memory bound,
+// its values on every sample row.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "discover/expr.hpp"
+#include "discover/probe_points.hpp"
+
+namespace vok {
+
+enum class NodeKind : std::uint8_t { Const, Var, Op };
+
+struct Node {
+    NodeKind kind = NodeKind::Op;
+    OpCode op = OpCode::Neg;
+    std::uint32_t left = 0;   // Const: index into the constants; Var: the variable
+    std::uint32_t right = 0;  // binary operators only
+};
+
+// One thread's buffers for computing rows that are not stored, one full
+// column per nesting depth, kept between calls.
+class RowBuffers {
+public:
+    explicit RowBuffers(std::size_t rows) : rows_(rows) {}
+    [[nodiscard]] double* at(std::size_t depth);
+
+private:
+    std::size_t rows_;
+    std::vector<std::unique_ptr<double[]>> buffers_;
+};
+
+class EntryTable {
+public:
+    EntryTable(std::span<const Column> x_cols, std::span<const double> constants,
+               std::size_t rows, std::size_t row_budget_bytes);
+
+    // Appends an entry (ids are dense, from 0). Leaves get their rows at once.
+    std::uint32_t add(const Node& node, const double* probes, std::uint32_t size,
+                      std::uint64_t order);
+    void reserve(std::size_t n);
+
+    [[nodiscard]] std::size_t size() const noexcept { return nodes_.size(); }
+    [[nodiscard]] const Node& node(std::uint32_t id) const noexcept { return nodes_[id]; }
+    [[nodiscard]] const double* probes(std::uint32_t id) const noexcept {
+        return probes_.data() + std::size_t{id} * kProbePoints;
+    }
+    [[nodiscard]] std::uint32_t expr_size(std::uint32_t id) const noexcept { return sizes_[id]; }
+    [[nodiscard]] std::uint64_t order(std::uint32_t id) const noexcept { return orders_[id]; }
+    [[nodiscard]] std::size_t row_count() const noexcept { return rows_; }
+
+    // A place for the entry's rows while the bound allows (null past it);
+    // the caller fills it with compute_into before anything reads it.
+    [[nodiscard]] double* take_place(std::uint32_t id);
+
+    // The entry's operator over its operands' rows, into out. False when some
+    // row has no value.
+    [[nodiscard]] bool compute_into(std::uint32_t id, double* out, RowBuffers& buffers) const;
+
+    // The entry's values on every row: stored, or computed into buffers from
+    // the entries it was built from. Null when some row has no value.
+    [[nodiscard]] const double* rows_of(std::uint32_t id, RowBuffers& buffers,
+                                        std::size_t depth = 0) const;
+
+    // The entry's values on a few rows only (indexes in increasing order),
+    // computed into buffers (each holding rows.size() values) from stored
+    // values or from its operands'. Null when one of them has no value.
+    [[nodiscard]] const double* values_at(std::uint32_t id, std::span<const std::uint32_t> rows,
+                                          RowBuffers& buffers, std::size_t depth = 0) const;
+
+    // The postfix program of an entry.
+    [[nodiscard]] Expr expr(std::uint32_t id) const;
+    void append_tokens(std::uint32_t id, std::vector<Token>& out) const;
+
+    // Bytes one more entry takes, rows excepted (for planning).
+    static constexpr std::size_t kEntryBytes =
+        sizeof(Node) + sizeof(double) * kProbePoints + sizeof(std::uint32_t) + sizeof(std::uint64_t) +
+        sizeof(const double*);
+    [[nodiscard]] std::size_t bytes() const noexcept;
+
+private:
+    bool apply_node(std::uint32_t id, double* out, RowBuffers& buffers, std::size_t depth) const;
+
+    std::span<const Column> x_cols_;
+    std::vector<double> constants_;
+    std::size_t rows_;
+    std::size_t budget_rows_;  // row values that may still be stored
+    std::vector<Node> nodes_;
+    std::vector<double> probes_;
+    std::vector<std::uint32_t> sizes_;
+    std::vector<std::uint64_t> orders_;
+    std::vector<const double*> stored_;
+    std::vector<std::unique_ptr<double[]>> blocks_;
+    double* block_next_ = nullptr;  // free places of the newest block
+    double* block_end_ = nullptr;
+    std::size_t stored_bytes_ = 0;
+};
+
+}  // namespace vok

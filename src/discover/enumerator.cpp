@@ -1,0 +1,666 @@
+// The enumeration driver: leaves, then each size in three steps (fingerprint
+// and dedup per segment in parallel, join the survivors in generation order,
+// score the new entries in parallel), and the largest size scored with pruning.
+#include "discover/enumerator.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+#include "discover/column_ops.hpp"
+#include "discover/lookahead.hpp"
+#include "discover/system_memory.hpp"
+
+namespace vok {
+namespace {
+
+// Rows of stored operand values: a share of the memory budget, capped so a
+// default search stays well inside a few GiB.
+constexpr std::size_t kRowStoreCap = std::size_t{2} << 30;
+
+// Row evaluations per scoring task: enough to amortise a task, few enough
+// that a stop is seen quickly on long data.
+constexpr std::size_t kRowsPerTask = std::size_t{1} << 20;
+
+// Slots between two looks at the cancel flag inside a segment.
+constexpr std::uint64_t kCancelStride = 1024;
+
+// Plain scoring checks its running error after a short first run of rows,
+// then after every longer one.
+constexpr std::size_t kFirstRun = 16;
+constexpr std::size_t kLaterRun = 64;
+
+// The screening rows are worth their cost while they stop enough candidates:
+// judged on the first candidates of a segment, then kept or dropped for it.
+constexpr std::uint64_t kScreenTrial = 512;
+constexpr bool screening_pays(std::uint64_t screened, std::uint64_t hits) noexcept {
+    return screened < kScreenTrial || hits * 4 >= screened;
+}
+
+// The largest size is estimated to take this share of a grown size's time per slot.
+constexpr double kPrunedShare = 0.5;
+
+// Segments per wave when an evaluation budget must be cut at a fixed place.
+constexpr std::size_t kWaveSegmentsPerWorker = 8;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// A candidate of a grown size that passed its segment's dedup.
+struct Survivor {
+    Key128 key;
+    std::uint64_t slot = 0;
+    std::uint32_t a = 0;
+    std::uint32_t b = 0;
+    OpCode op = OpCode::Neg;
+    ProbeArray probes{};
+};
+
+// A candidate of the largest size between its fingerprint and its dedup.
+struct Pending {
+    Key128 key;
+    std::uint64_t slot = 0;
+    std::uint32_t a = 0;
+    std::uint32_t b = 0;
+    OpCode op = OpCode::Neg;
+};
+
+struct SegmentCounts {
+    std::uint64_t candidates = 0;
+    std::uint64_t no_value = 0;
+    std::uint64_t duplicates = 0;
+    std::uint64_t distinct = 0;
+    std::uint64_t scored = 0;
+    std::uint64_t valid = 0;
+    std::uint64_t pruned = 0;
+
+    void add_to(SizeReport& r) const {
+        r.candidates += candidates;
+        r.no_value += no_value;
+        r.duplicates += duplicates;
+        r.distinct += distinct;
+        r.scored += scored;
+        r.valid += valid;
+        r.pruned += pruned;
+    }
+};
+
+bool apply_probe(OpCode op, const double* a, const double* b, double* out) noexcept {
+    return b == nullptr ? apply_unary_rows(op, a, out, kProbePoints)
+                        : apply_binary_rows(op, a, b, out, kProbePoints);
+}
+
+void lower_to(std::atomic<double>& bound, double value) noexcept {
+    double current = bound.load(std::memory_order_relaxed);
+    while (value < current &&
+           !bound.compare_exchange_weak(current, value, std::memory_order_relaxed)) {
+    }
+}
+
+std::size_t pool_size(const EnumerationSettings& settings) {
+    return settings.n_threads > 0 ? settings.n_threads : ThreadPool::configured_size();
+}
+
+}  // namespace
+
+void offer(std::vector<Ranked>& top, std::size_t k, const Ranked& candidate) {
+    if (top.size() == k && !ranked_before(candidate, top.back())) return;
+    auto at = std::upper_bound(top.begin(), top.end(), candidate, ranked_before);
+    top.insert(at, candidate);
+    if (top.size() > k) top.pop_back();
+}
+
+Enumerator::Enumerator(std::span<const Column> x_cols, std::span<const double> y,
+                       const EnumerationSettings& settings, EnumerationControl* control)
+    : x_cols_(x_cols),
+      y_(y),
+      settings_(settings),
+      control_(control),
+      rows_(y.size()),
+      target_(y),
+      var_probes_(data_probes(x_cols, y.size())),
+      drop_bits_(settings.dedup_drop_bits),
+      memory_budget_(settings.memory_limit > 0 ? settings.memory_limit : default_memory_budget()),
+      table_(x_cols, settings.constants, y.size(), std::min(memory_budget_ / 4, kRowStoreCap)),
+      pool_(pool_size(settings)),
+      start_(std::chrono::steady_clock::now()),
+      best_sse_(kInf) {
+    batch_.cancel = &cancel_;
+    batch_.wait_hook = [this] { return poll(); };
+    if (control_ != nullptr) batch_.poll_period = control_->poll_period;
+    size_begin_.assign(2, 0);  // sizes count from 1
+    operands_.resize(1);
+}
+
+double Enumerator::elapsed() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+}
+
+bool Enumerator::out_of_time() const {
+    return settings_.time_limit > 0.0 && elapsed() >= settings_.time_limit;
+}
+
+void Enumerator::stop(StopReason reason) noexcept {
+    int none = -1;
+    stop_code_.compare_exchange_strong(none, static_cast<int>(reason));
+    cancel_.store(true);
+}
+
+bool Enumerator::poll() {
+    if (stopped()) return false;
+    if (out_of_time()) {
+        stop(StopReason::Time);
+        return false;
+    }
+    if (control_ != nullptr && control_->keep_going) {
+        EnumerationProgress progress;
+        progress.size = current_size_;
+        progress.done = done_.load(std::memory_order_relaxed);
+        progress.expected = expected_;
+        progress.best_rmse = std::sqrt(best_sse_ / static_cast<double>(rows_));
+        progress.elapsed = elapsed();
+        if (!control_->keep_going(progress)) {
+            stop(StopReason::Interrupted);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Enumerator::run_tasks(std::size_t n, const std::function<void(std::size_t)>& body) {
+    if (!poll()) return false;
+    return pool_.parallel_for(n, body, &batch_) && !stopped();
+}
+
+void Enumerator::add_front(std::uint32_t size, std::vector<Ranked> top) {
+    for (const Ranked& r : top) {
+        front_.push_back(r);
+        front_sizes_.push_back(size);
+        best_sse_ = std::min(best_sse_, r.sse);
+    }
+}
+
+std::uint64_t Enumerator::slots_of(std::uint32_t size) const {
+    return SlotLayout(size, operands_, settings_.unary, settings_.binary).slots();
+}
+
+void Enumerator::leaves() {
+    current_size_ = 1;
+    SizeReport report;
+    report.size = 1;
+    report.complete = true;
+    const std::size_t n_leaves = settings_.constants.size() + x_cols_.size();
+    table_.reserve(n_leaves);
+    ProbeArray values{};
+    for (std::size_t i = 0; i < n_leaves; ++i) {
+        Node node;
+        if (i < settings_.constants.size()) {
+            node.kind = NodeKind::Const;
+            node.left = static_cast<std::uint32_t>(i);
+            values.fill(settings_.constants[i]);
+        } else {
+            node.kind = NodeKind::Var;
+            node.left = static_cast<std::uint32_t>(i - settings_.constants.size());
+            values = var_probes_[node.left];
+        }
+        ++report.candidates;
+        if (!seen_.insert(probe_key(values.data(), drop_bits_))) {
+            ++report.duplicates;
+            continue;
+        }
+        table_.add(node, values.data(), 1, i);
+    }
+    report.distinct = table_.size();
+    entry_rank_.assign(table_.size(), kNaN);
+    size_begin_.push_back(static_cast<std::uint32_t>(table_.size()));
+    const auto t0 = std::chrono::steady_clock::now();
+    score_entries(1, 0, static_cast<std::uint32_t>(table_.size()), report);
+    operands_.push_back(valid_of_size(1));
+    report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    reports_.push_back(report);
+}
+
+void Enumerator::score_entries(std::uint32_t size, std::uint32_t first, std::uint32_t count,
+                               SizeReport& report) {
+    if (settings_.max_evaluations > 0) {
+        const std::uint64_t left = settings_.max_evaluations - std::min(settings_.max_evaluations, evaluations_);
+        if (count > left) {
+            count = static_cast<std::uint32_t>(left);
+            stop(StopReason::Evaluations);
+        }
+    }
+    // Operands of binary operators at the largest size are at most two
+    // tokens smaller: those are worth keeping rows for.
+    std::vector<double*> places(count, nullptr);
+    if (size > 1 && size + 2 <= settings_.max_size) {
+        for (std::uint32_t i = 0; i < count; ++i) {
+            if ((places[i] = table_.take_place(first + i)) == nullptr) break;
+        }
+    }
+    const std::size_t per_task = std::max<std::size_t>(1, kRowsPerTask / std::max<std::size_t>(rows_, 1));
+    const std::size_t n_tasks = (count + per_task - 1) / per_task;
+    std::vector<std::vector<Ranked>> tops(n_tasks);
+    const std::size_t keep = settings_.front_size;
+    const bool scaled = settings_.scaling;
+    std::atomic<double> bound{kInf};
+    auto body = [&](std::size_t task) {
+        RowBuffers buffers(rows_);
+        const std::size_t lo = task * per_task;
+        const std::size_t hi = std::min<std::size_t>(count, lo + per_task);
+        std::vector<Ranked>& top = tops[task];
+        for (std::size_t i = lo; i < hi; ++i) {
+            const auto id = static_cast<std::uint32_t>(first + i);
+            const double* f = nullptr;
+            if (size == 1) {
+                f = table_.rows_of(id, buffers);
+            } else {
+                double* out = places[i] != nullptr ? places[i] : buffers.at(0);
+                if (table_.compute_into(id, out, buffers)) f = out;
+            }
+            if (f == nullptr) continue;
+            // The rank of an operand for a beam comes from the same sums for
+            // every entry, so it never depends on what was stopped early.
+            Fit fit;
+            if (!scaled) {
+                const bool fitted = fit_plain(f, target_, fit);
+                entry_rank_[id] = fitted ? fit.sse : kInf;
+                if (!fitted) continue;
+            } else {
+                const ScaledEstimate estimate = scaled_estimate(f, target_);
+                entry_rank_[id] = std::isnan(estimate.value) ? kInf : estimate.value;
+                if (estimate.exceeds(bound.load(std::memory_order_relaxed))) continue;
+                if (!fit_scaled(f, target_, fit)) continue;
+            }
+            offer(top, keep, Ranked{fit.sse, table_.order(id), fit.scale, fit.offset,
+                                    OpCode::Neg, id, kNoOperand, true});
+            if (top.size() == keep) lower_to(bound, top.back().sse);
+        }
+    };
+    const bool finished = pool_.parallel_for(n_tasks, body, &batch_);
+    evaluations_ += count;
+    report.scored += count;
+    if (!finished) return;
+    for (std::uint32_t i = 0; i < count; ++i) report.valid += std::isnan(entry_rank_[first + i]) ? 0 : 1;
+    std::vector<Ranked> top;
+    for (const auto& t : tops) {
+        for (const Ranked& r : t) offer(top, keep, r);
+    }
+    add_front(size, std::move(top));
+}
+
+
+std::vector<std::uint32_t> Enumerator::valid_of_size(std::uint32_t size) const {
+    std::vector<std::uint32_t> ids;
+    for (std::uint32_t id = size_begin_[size]; id < size_begin_[size + 1]; ++id) {
+        if (!std::isnan(entry_rank_[id])) ids.push_back(id);
+    }
+    return ids;
+}
+
+void Enumerator::use_beam() {
+    beam_ = true;
+    const std::size_t width = settings_.beam_width;
+    for (std::uint32_t size = 1; size < operands_.size(); ++size) {
+        std::vector<std::uint32_t>& ids = operands_[size];
+        if (ids.size() <= width) continue;
+        auto worse = [&](std::uint32_t x, std::uint32_t y) {
+            const double ex = entry_rank_[x];
+            const double ey = entry_rank_[y];
+            return ex < ey || (ex == ey && x < y);
+        };
+        std::nth_element(ids.begin(), ids.begin() + static_cast<std::ptrdiff_t>(width), ids.end(), worse);
+        ids.resize(width);
+        // Operands keep their generation order: it is the order of the slots.
+        std::sort(ids.begin(), ids.end());
+    }
+}
+
+void Enumerator::plan(std::uint32_t size) {
+    if (beam_) return;
+    const auto slots = static_cast<double>(slots_of(size));
+    const bool largest = size == settings_.max_size;
+    const double seconds = slots * last_slot_seconds_ * (largest ? kPrunedShare : 1.0);
+    const bool too_long = settings_.time_limit > 0.0 && elapsed() + seconds > settings_.time_limit;
+    bool too_big = false;
+    if (!largest) {
+        // Stored rows have their own bound, already counted in the table's bytes.
+        const double share = std::min(1.0, 1.5 * last_distinct_share_);
+        const double per_entry = static_cast<double>(EntryTable::kEntryBytes + sizeof(Survivor) +
+                                                     2 * sizeof(Key128));
+        const double need = static_cast<double>(table_.bytes() + seen_.bytes()) + slots * share * per_entry;
+        too_big = need > static_cast<double>(memory_budget_);
+    }
+    if (too_long || too_big) use_beam();
+}
+
+bool Enumerator::grow(std::uint32_t size) {
+    plan(size);
+    const auto t0 = std::chrono::steady_clock::now();
+    const SlotLayout layout(size, operands_, settings_.unary, settings_.binary);
+    const std::uint64_t slots = layout.slots();
+    current_size_ = size;
+    expected_ = slots;
+    done_.store(0);
+    SizeReport report;
+    report.size = size;
+    report.complete = !beam_;
+
+    // Fingerprints, deduplicated within each segment and against smaller sizes.
+    const std::size_t n_segments = static_cast<std::size_t>((slots + kSegmentSlots - 1) / kSegmentSlots);
+    std::vector<std::vector<Survivor>> found(n_segments);
+    std::vector<SegmentCounts> counts(n_segments);
+    std::atomic<std::size_t> found_bytes{0};
+    const std::size_t used = table_.bytes() + seen_.bytes();
+    const std::size_t room = memory_budget_ > used ? memory_budget_ - used : 0;
+    auto fingerprint_segment = [&](std::size_t segment) {
+        thread_local KeySet local;
+        local.clear();
+        local.reserve(kSegmentSlots);
+        std::vector<Survivor>& out = found[segment];
+        SegmentCounts& c = counts[segment];
+        const std::uint64_t lo = segment * kSegmentSlots;
+        const std::uint64_t hi = std::min(slots, lo + kSegmentSlots);
+        Lookahead<Survivor> queue;
+        auto consume = [&](const Survivor& s) {
+            if (seen_.contains(s.key) || !local.insert(s.key)) {
+                ++c.duplicates;
+                return;
+            }
+            out.push_back(s);
+        };
+        Survivor s;
+        layout.visit(lo, hi, [&](std::uint64_t slot, OpCode op, std::uint32_t a, std::uint32_t b) {
+            ++c.candidates;
+            if (!apply_probe(op, table_.probes(a), b == kNoOperand ? nullptr : table_.probes(b),
+                             s.probes.data())) {
+                ++c.no_value;
+                return;
+            }
+            s.key = probe_key(s.probes.data(), drop_bits_);
+            seen_.prefetch(s.key);
+            local.prefetch(s.key);
+            s.slot = slot;
+            s.a = a;
+            s.b = b;
+            s.op = op;
+            queue.push(s, consume);
+        });
+        queue.drain(consume);
+        if (found_bytes.fetch_add(out.capacity() * sizeof(Survivor)) > room) stop(StopReason::Memory);
+        done_.fetch_add(hi - lo, std::memory_order_relaxed);
+    };
+    if (!run_tasks(n_segments, fingerprint_segment)) return false;
+
+    // Survivors join in generation order; a key met in an earlier segment wins.
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < n_segments; ++i) {
+        total += found[i].size();
+        counts[i].add_to(report);
+    }
+    report.distinct = 0;
+    const std::size_t entry_need = total * (EntryTable::kEntryBytes + 2 * sizeof(Key128));
+    if (table_.bytes() + seen_.bytes() + entry_need > memory_budget_ ||
+        table_.size() + total >= kNoOperand) {
+        stop(StopReason::Memory);
+        return false;
+    }
+    const auto first = static_cast<std::uint32_t>(table_.size());
+    table_.reserve(table_.size() + total);
+    seen_.reserve(seen_.size() + total);
+    for (auto& segment : found) {
+        for (const Survivor& s : segment) {
+            if (seen_.insert(s.key)) {
+                table_.add(Node{NodeKind::Op, s.op, s.a, s.b}, s.probes.data(), size, s.slot);
+            } else {
+                ++report.duplicates;
+            }
+        }
+        std::vector<Survivor>().swap(segment);
+    }
+    const auto count = static_cast<std::uint32_t>(table_.size() - first);
+    report.distinct = count;
+    entry_rank_.resize(table_.size(), kNaN);
+    size_begin_.push_back(static_cast<std::uint32_t>(table_.size()));
+
+    score_entries(size, first, count, report);
+    operands_.push_back(valid_of_size(size));
+    report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    reports_.push_back(report);
+    last_slot_seconds_ = report.seconds / std::max(1.0, static_cast<double>(slots));
+    last_distinct_share_ = static_cast<double>(count) / std::max<double>(1.0, static_cast<double>(report.candidates));
+    if (beam_) use_beam();
+    return !stopped();
+}
+
+void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
+    const std::uint32_t size = settings_.max_size;
+    const auto t0 = std::chrono::steady_clock::now();
+    const SlotLayout layout(size, operands_, settings_.unary, settings_.binary);
+    end = std::min(end, layout.slots());
+    begin = std::min(begin, end);
+    current_size_ = size;
+    expected_ = end - begin;
+    done_.store(0);
+    SizeReport report;
+    report.size = size;
+    report.complete = !beam_;
+
+    const std::uint64_t first_segment = begin / kSegmentSlots;
+    const std::size_t n_segments =
+        static_cast<std::size_t>((end + kSegmentSlots - 1) / kSegmentSlots - first_segment);
+    struct SegmentResult {
+        SegmentCounts counts;
+        std::vector<Ranked> top;
+        bool finished = false;
+    };
+    std::vector<SegmentResult> results(n_segments);
+    std::atomic<double> bound{kInf};
+    const std::size_t keep = settings_.front_size;
+    const bool scaled = settings_.scaling;
+    const std::size_t m = target_.screen.size();
+
+    auto score_segment = [&](std::size_t index) {
+        thread_local KeySet local;
+        local.clear();
+        local.reserve(kSegmentSlots);
+        RowBuffers a_buffers(rows_);
+        RowBuffers b_buffers(rows_);
+        RowBuffers a_few(m);
+        RowBuffers b_few(m);
+        std::vector<double> f(std::max<std::size_t>(rows_, 1));
+        std::vector<double> f_screen(std::max<std::size_t>(m, 1));
+        const double* a_screen = nullptr;
+        std::uint32_t screen_cached = kNoOperand;
+        const double* b_rows = nullptr;
+        std::uint32_t b_cached = kNoOperand;
+        ProbeArray probes{};
+        SegmentResult& out = results[index];
+        SegmentCounts& c = out.counts;
+        const std::uint64_t lo = std::max(begin, (first_segment + index) * kSegmentSlots);
+        const std::uint64_t hi = std::min(end, (first_segment + index + 1) * kSegmentSlots);
+        std::uint32_t cached = kNoOperand;
+        const double* a_rows = nullptr;
+        bool abandoned = false;
+        std::uint64_t screened = 0;
+        std::uint64_t screen_hits = 0;
+        auto consume = [&](const Pending& p) {
+            const OpCode op = p.op;
+            const std::uint32_t a = p.a;
+            const std::uint32_t b = p.b;
+            const std::uint64_t slot = p.slot;
+            const bool unary = b == kNoOperand;
+            if (seen_.contains(p.key) || !local.insert(p.key)) {
+                ++c.duplicates;
+                return;
+            }
+            ++c.distinct;
+            ++c.scored;
+            const double cut = bound.load(std::memory_order_relaxed);
+            // A few spread rows first: most candidates are out after them.
+            if (m > 0 && cut < kInf && screening_pays(screened, screen_hits)) {
+                ++screened;
+                if (a != screen_cached) {
+                    a_screen = table_.values_at(a, target_.screen, a_few);
+                    screen_cached = a;
+                }
+                const double* b_screen = unary ? nullptr : table_.values_at(b, target_.screen, b_few);
+                if (a_screen == nullptr || (!unary && b_screen == nullptr)) return;
+                if (!(unary ? apply_unary_rows(op, a_screen, f_screen.data(), m)
+                            : apply_binary_rows(op, a_screen, b_screen, f_screen.data(), m)))
+                    return;
+                if (screen_rejects(f_screen.data(), target_, scaled, cut)) {
+                    ++screen_hits;
+                    ++c.pruned;
+                    return;
+                }
+            }
+            if (a != cached) {
+                a_rows = table_.rows_of(a, a_buffers);
+                cached = a;
+            }
+            if (!unary && b != b_cached) {
+                b_rows = table_.rows_of(b, b_buffers);
+                b_cached = b;
+            }
+            if (a_rows == nullptr || (!unary && b_rows == nullptr)) return;
+            Fit fit;
+            if (!scaled) {
+                // Row order, a run at a time: the running error only grows.
+                double sse = 0.0;
+                for (std::size_t lo_row = 0; lo_row < rows_;) {
+                    const std::size_t len = std::min(rows_ - lo_row, lo_row == 0 ? kFirstRun : kLaterRun);
+                    if (!(unary ? apply_unary_rows(op, a_rows + lo_row, f.data() + lo_row, len)
+                                : apply_binary_rows(op, a_rows + lo_row, b_rows + lo_row,
+                                                    f.data() + lo_row, len)))
+                        return;
+                    sse = plain_sse_rows(f.data(), target_, lo_row, lo_row + len, sse);
+                    lo_row += len;
+                    if (sse > cut && lo_row < rows_) {
+                        ++c.pruned;
+                        return;
+                    }
+                }
+                if (!(std::fabs(sse) <= std::numeric_limits<double>::max())) return;
+                fit = Fit{sse, 1.0, 0.0};
+            } else {
+                if (!(unary ? apply_unary_rows(op, a_rows, f.data(), rows_)
+                            : apply_binary_rows(op, a_rows, b_rows, f.data(), rows_)))
+                    return;
+                if (scaled_estimate(f.data(), target_).exceeds(cut)) {
+                    ++c.pruned;
+                    return;
+                }
+                if (!fit_scaled(f.data(), target_, fit)) return;
+            }
+            ++c.valid;
+            offer(out.top, keep, Ranked{fit.sse, slot, fit.scale, fit.offset, op, a, b, false});
+            if (out.top.size() == keep) lower_to(bound, out.top.back().sse);
+        };
+        Lookahead<Pending> queue;
+        layout.visit(lo, hi, [&](std::uint64_t slot, OpCode op, std::uint32_t a, std::uint32_t b) {
+            if (abandoned) return;
+            if (slot % kCancelStride == 0 && cancel_.load(std::memory_order_relaxed)) {
+                abandoned = true;
+                return;
+            }
+            ++c.candidates;
+            if (!apply_probe(op, table_.probes(a), b == kNoOperand ? nullptr : table_.probes(b),
+                             probes.data())) {
+                ++c.no_value;
+                return;
+            }
+            const Key128 key = probe_key(probes.data(), drop_bits_);
+            seen_.prefetch(key);
+            local.prefetch(key);
+            queue.push(Pending{key, slot, a, b, op}, consume);
+        });
+        if (!abandoned) queue.drain(consume);
+        out.finished = !abandoned;
+        done_.fetch_add(hi - lo, std::memory_order_relaxed);
+    };
+
+    // With an evaluation budget, segments run in waves and the budget is
+    // settled in segment order, so the cut never depends on timing.
+    const bool budgeted = settings_.max_evaluations > 0;
+    const std::size_t wave = budgeted ? kWaveSegmentsPerWorker * pool_.size() : n_segments;
+    std::size_t kept = 0;
+    for (std::size_t from = 0; from < n_segments && !stopped(); from += wave) {
+        const std::size_t n = std::min(wave, n_segments - from);
+        run_tasks(n, [&](std::size_t i) { score_segment(from + i); });
+        for (std::size_t i = from; i < from + n; ++i) {
+            if (!results[i].finished) continue;
+            kept = i + 1;
+            evaluations_ += results[i].counts.scored;
+            if (budgeted && evaluations_ >= settings_.max_evaluations) {
+                stop(StopReason::Evaluations);
+                break;
+            }
+        }
+    }
+    std::vector<Ranked> top;
+    for (std::size_t i = 0; i < kept; ++i) {
+        if (!results[i].finished) {
+            report.complete = false;
+            continue;
+        }
+        results[i].counts.add_to(report);
+        for (const Ranked& r : results[i].top) offer(top, keep, r);
+    }
+    if (kept < n_segments) report.complete = false;
+    add_front(size, std::move(top));
+    report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    reports_.push_back(report);
+}
+
+bool Enumerator::run_through(std::uint32_t last) {
+    leaves();
+    if (stopped()) return false;
+    for (std::uint32_t size = 2; size <= last; ++size) {
+        if (size == settings_.max_size) {
+            plan(size);
+            run_largest(0, slots_of(size));
+        } else if (!grow(size)) {
+            return false;
+        }
+        if (stopped()) return false;
+        if (size < settings_.max_size && settings_.target_rmse >= 0.0 &&
+            std::sqrt(best_sse_ / static_cast<double>(rows_)) <= settings_.target_rmse) {
+            stop(StopReason::Target);
+            return false;
+        }
+    }
+    return true;
+}
+
+EnumerationResult Enumerator::finish() {
+    EnumerationResult result;
+    result.front.reserve(front_.size());
+    for (std::size_t i = 0; i < front_.size(); ++i) {
+        const Ranked& r = front_[i];
+        FrontMember member;
+        member.size = front_sizes_[i];
+        if (r.entry) {
+            member.expr = table_.expr(r.a);
+        } else {
+            table_.append_tokens(r.a, member.expr.tokens);
+            if (r.b != kNoOperand) table_.append_tokens(r.b, member.expr.tokens);
+            member.expr.tokens.push_back(Token::oper(r.op));
+            member.expr.n_vars = x_cols_.size();
+        }
+        member.sse = r.sse;
+        member.rmse = std::sqrt(r.sse / static_cast<double>(rows_));
+        member.scale = r.scale;
+        member.offset = r.offset;
+        member.order = r.order;
+        result.front.push_back(std::move(member));
+    }
+    result.sizes = reports_;
+    const int code = stop_code_.load();
+    result.stopped = code < 0 ? StopReason::Complete : static_cast<StopReason>(code);
+    result.evaluations = evaluations_;
+    result.elapsed = elapsed();
+    return result;
+}
+
+}  // namespace vok
