@@ -11,15 +11,9 @@
 #include <type_traits>
 #include <vector>
 
+#include "discover/system_memory.hpp"
+
 namespace vok {
-
-// Installed memory in bytes; SIZE_MAX when the system does not say.
-[[nodiscard]] std::size_t physical_memory_bytes() noexcept;
-
-// The default bound on what one search holds: half of physical memory. The
-// budget counts the large structures only; the caller's data, the
-// interpreter, allocator overhead and a sanitizer's shadow come on top.
-[[nodiscard]] std::size_t default_memory_limit() noexcept;
 
 // A request refused by a budget (or too large to express in bytes).
 class MemoryLimitExceeded : public std::bad_alloc {
@@ -36,7 +30,7 @@ public:
 // tasks charge the same budget.
 class MemoryBudget {
 public:
-    explicit MemoryBudget(std::size_t limit = default_memory_limit()) noexcept : limit_(limit) {}
+    explicit MemoryBudget(std::size_t limit = default_memory_budget()) noexcept : limit_(limit) {}
     MemoryBudget(const MemoryBudget&) = delete;
     MemoryBudget& operator=(const MemoryBudget&) = delete;
 
@@ -120,7 +114,7 @@ using BudgetVector = std::vector<T, BudgetAllocator<T>>;
 // length_error, not as memory); a budget allocator charges its own budget too.
 template <class T, class A>
 void reserve_or_throw(std::vector<T, A>& v, std::size_t n,
-                      std::size_t limit = default_memory_limit()) {
+                      std::size_t limit = default_memory_budget()) {
     if (n <= v.capacity()) return;
     if (n > v.max_size() || bytes_for(n, sizeof(T)) > limit) throw MemoryLimitExceeded();
     v.reserve(n);

@@ -64,7 +64,7 @@ public:
            const SearchConfig& config, SearchControl* control)
         : x_cols_(x_cols), y_(y), n_vars_(n_vars), config_(config), steering_(control),
           workers_(steering_.workers()), ops_(operator_lists(config)),
-          budget_(control != nullptr ? control->memory_limit : default_memory_limit()),
+          budget_(control != nullptr ? control->memory_limit : default_memory_budget()),
           seen_(&budget_),
           pool_(x_cols, control != nullptr ? control->row_store_bytes : kRowStoreBytes, budget_),
           next_(BudgetAllocator<Combination>(&budget_)) {}

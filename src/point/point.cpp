@@ -6,8 +6,8 @@
 #include <stdexcept>
 
 #include "discover/guarded_math.hpp"
-#include "discover/memory_budget.hpp"
 #include "discover/number_text.hpp"
+#include "discover/system_memory.hpp"
 
 namespace vok {
 
@@ -52,7 +52,8 @@ std::uint64_t pulse_record_count(std::uint64_t n_pulses, std::size_t bytes_per_r
     if (n_pulses >= kMaxPulseRecords) throw std::length_error("capacity overflow");
     const std::uint64_t records = n_pulses + 1;
     // Under a sanitizer a huge operator new aborts instead of throwing: refuse first.
-    if (bytes_per_record != 0 && records > physical_memory_bytes() / bytes_per_record)
+    const std::size_t physical = physical_memory_bytes();  // 0: unknown, no ceiling
+    if (bytes_per_record != 0 && physical != 0 && records > physical / bytes_per_record)
         throw std::bad_alloc();
     return records;
 }
