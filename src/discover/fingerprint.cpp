@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "discover/memory_budget.hpp"
 #include "discover/rw_spinlock.hpp"
 
 namespace vok {
@@ -102,6 +103,9 @@ namespace {
 // words encode, so a lookup usually costs a single cache miss.
 class FingerprintTable {
 public:
+    // Called on the empty table: its slot arrays are charged to budget from now on.
+    void charge_to(MemoryBudget* budget) { slots_ = Slots(BudgetAllocator<Slot>(budget)); }
+
     bool insert(const Fingerprint& fp, std::uint64_t hash) {
         if ((count_ + 1) * 4 > slots_.size() * 3) grow();
         const Slot key = pack(fp, hash | 1);
@@ -150,8 +154,11 @@ private:
         return diff == 0;
     }
 
+    // The new array is charged and allocated before anything changes, so a
+    // refused growth leaves the table as it was.
     void grow() {
-        std::vector<Slot> old(std::max<std::size_t>(16, slots_.size() * 2), Slot{0, {}});
+        Slots old(std::max<std::size_t>(16, slots_.size() * 2), Slot{0, {}},
+                  slots_.get_allocator());
         old.swap(slots_);
         const std::size_t mask = slots_.size() - 1;
         for (const Slot& s : old) {
@@ -164,7 +171,8 @@ private:
         mask_view_.store(mask, std::memory_order_relaxed);
     }
 
-    std::vector<Slot> slots_;
+    using Slots = BudgetVector<Slot>;
+    Slots slots_;
     std::size_t count_ = 0;
     std::atomic<const Slot*> slots_view_{nullptr};
     std::atomic<std::size_t> mask_view_{0};
@@ -186,9 +194,11 @@ std::size_t SeenSet::shard_count() noexcept {
     return count;
 }
 
-SeenSet::SeenSet()
+SeenSet::SeenSet(MemoryBudget* budget)
     : shards_(std::make_unique<Shard[]>(shard_count())),
-      shard_shift_(64 - static_cast<unsigned>(std::countr_zero(shard_count()))) {}
+      shard_shift_(64 - static_cast<unsigned>(std::countr_zero(shard_count()))) {
+    for (std::size_t s = 0; s < shard_count(); ++s) shards_[s].table.charge_to(budget);
+}
 
 SeenSet::~SeenSet() = default;
 

@@ -43,9 +43,13 @@ using ProbeValues = std::array<double, kProbeCount>;
 
 // Insert-only set of fingerprints, split into shards each behind its own lock
 // so that concurrent inserts are safe. Survival depends on exact equality only.
+class MemoryBudget;
+
 class SeenSet {
 public:
-    SeenSet();
+    // Growth is charged to budget (when given) before it allocates; a refused
+    // growth throws MemoryLimitExceeded from insert.
+    explicit SeenSet(MemoryBudget* budget = nullptr);
     ~SeenSet();
     SeenSet(const SeenSet&) = delete;
     SeenSet& operator=(const SeenSet&) = delete;

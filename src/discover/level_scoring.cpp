@@ -107,7 +107,7 @@ private:
 // Keeps only the `keep` smallest of the numbered errors (which of equal values
 // does not matter: only values count) and returns the largest of them, or
 // +inf when there are fewer.
-double keep_smallest(std::vector<double>& errors, std::size_t keep) {
+double keep_smallest(BudgetVector<double>& errors, std::size_t keep) {
     if (errors.size() < keep) return kInf;
     std::nth_element(errors.begin(), errors.begin() + static_cast<std::ptrdiff_t>(keep - 1),
                      errors.end());
@@ -145,10 +145,12 @@ private:
 
 // The `keep` candidates still partial with the smallest error so far, in
 // that order (ties by index, NaN last): the likeliest members of the kept part.
-std::vector<std::uint32_t> most_promising(std::span<const Combination> candidates,
-                                          std::span<const Progress> progress, const Scorer& scorer,
-                                          std::size_t keep) {
-    std::vector<std::pair<double, std::uint32_t>> keyed;
+BudgetVector<std::uint32_t> most_promising(std::span<const Combination> candidates,
+                                           std::span<const Progress> progress,
+                                           const Scorer& scorer, std::size_t keep,
+                                           MemoryBudget* budget) {
+    BudgetVector<std::pair<double, std::uint32_t>> keyed{
+        BudgetAllocator<std::pair<double, std::uint32_t>>(budget)};
     for (std::uint32_t i = 0; i < progress.size(); ++i) {
         if (progress[i].state != State::Partial) continue;
         const double e = scorer.error(candidates[i], progress[i].sum);
@@ -158,7 +160,7 @@ std::vector<std::uint32_t> most_promising(std::span<const Combination> candidate
     std::partial_sort(keyed.begin(), keyed.begin() + static_cast<std::ptrdiff_t>(take),
                       keyed.end());
     keyed.resize(take);
-    std::vector<std::uint32_t> chosen;
+    BudgetVector<std::uint32_t> chosen{BudgetAllocator<std::uint32_t>(budget)};
     chosen.reserve(keyed.size());
     for (const auto& k : keyed) chosen.push_back(k.second);
     return chosen;
@@ -178,12 +180,13 @@ bool run_tasks(ThreadPool& workers, std::size_t n_tasks, std::size_t work,
 bool score_level_pruned(std::span<const Combination> candidates, const SearchPool& pool,
                         std::span<const double> y, double complexity_penalty, std::size_t keep,
                         ThreadPool& workers, const BatchControl* control,
-                        std::vector<LevelScore>& out, LevelCounts& counts) {
+                        BudgetVector<LevelScore>& out, LevelCounts& counts) {
+    MemoryBudget* const budget = out.get_allocator().budget();
     const Scorer scorer(pool, y, complexity_penalty);
     const std::size_t n = candidates.size();
     const std::size_t rows = scorer.rows();
     const std::size_t blocks = (n + kBlock - 1) / kBlock;
-    std::vector<Progress> progress(n);
+    BudgetVector<Progress> progress(n, BudgetAllocator<Progress>(budget));
     auto for_blocks = [&](std::size_t work, auto&& per_block) {
         return run_tasks(workers, blocks, work, [&](std::size_t b) {
             per_block(b * kBlock, std::min(n, (b + 1) * kBlock));
@@ -194,8 +197,9 @@ bool score_level_pruned(std::span<const Combination> candidates, const SearchPoo
     // extra passes cost.
     const std::size_t beyond = n > keep + keep / 2 ? n - keep - keep / 2 : 0;
     const bool pruning = keep > 0 && n > keep && beyond * rows >= kPruneWork;
-    std::vector<double> kept;  // the keep smallest numbered errors known
-    std::vector<bool> collected(n);
+    // The keep smallest numbered errors known.
+    BudgetVector<double> kept{BudgetAllocator<double>(budget)};
+    std::vector<bool, BudgetAllocator<bool>> collected(n, false, BudgetAllocator<bool>(budget));
     auto collect = [&](std::size_t i) {
         if (collected[i] || progress[i].state != State::Scored) return;
         collected[i] = true;
@@ -231,8 +235,8 @@ bool score_level_pruned(std::span<const Combination> candidates, const SearchPoo
         // Pass 2: the most promising, the first `keep` of them in full for a
         // bound, then as many again against it (a margin for those that turn
         // out to have no value on some row).
-        const std::vector<std::uint32_t> chosen =
-            most_promising(candidates, progress, scorer, 2 * keep);
+        const BudgetVector<std::uint32_t> chosen =
+            most_promising(candidates, progress, scorer, 2 * keep, budget);
         for (std::size_t from = 0; from < chosen.size(); from += keep) {
             const auto part = std::span(chosen).subspan(from, std::min(keep, chosen.size() - from));
             if (!finish(part.size(), [&](std::size_t k) { return part[k]; },

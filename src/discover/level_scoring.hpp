@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "discover/combination.hpp"
+#include "discover/memory_budget.hpp"
 #include "discover/thread_pool.hpp"
 
 namespace vok {
@@ -28,12 +29,13 @@ struct LevelCounts {
 // sorted first `keep` entries and its smallest error are exactly those of
 // scoring everything. Which candidates are stopped early depends only on the
 // candidates and the data, never on the worker count or timing. Returns false
-// when cancelled.
+// when cancelled. The working arrays, like out, are charged to the budget of
+// out's allocator.
 [[nodiscard]] bool score_level_pruned(std::span<const Combination> candidates,
                                       const SearchPool& pool, std::span<const double> y,
                                       double complexity_penalty, std::size_t keep,
                                       ThreadPool& workers, const BatchControl* control,
-                                      std::vector<LevelScore>& out, LevelCounts& counts);
+                                      BudgetVector<LevelScore>& out, LevelCounts& counts);
 
 // Runs body(task) for tasks [0, n): on the calling thread when the work is too
 // small to be worth waking the workers, else on the pool. False when cancelled.

@@ -6,6 +6,12 @@
 // one operator on their stored row values, and its program and text are built
 // only for pool entries and the best result. Generation order, the duplicate
 // test, the errors and every tie-break are those of search_reference.
+//
+// Everything that grows with the pool and the levels (the fingerprint set,
+// the pool, a level's candidates and scoring state) is charged to a memory
+// budget before it is allocated, so a search too large for the machine ends
+// with MemoryLimitExceeded instead of being killed; a level's candidate list
+// is sized for every candidate it can generate before generating any.
 #include "discover/search.hpp"
 
 #include <algorithm>
@@ -17,6 +23,7 @@
 #include "discover/fingerprint.hpp"
 #include "discover/combination.hpp"
 #include "discover/level_scoring.hpp"
+#include "discover/memory_budget.hpp"
 #include "discover/search_pool.hpp"
 #include "discover/search_steering.hpp"
 
@@ -34,8 +41,21 @@ constexpr std::size_t kInsertWork = 8;
 // Seen-set slots are requested this many inserts ahead of their use.
 constexpr std::size_t kPrefetchAhead = 8;
 
+// Unused room in the candidate list that is kept from one level to the next.
+constexpr std::size_t kKeptRoomBytes = std::size_t{64} << 20;
+
 bool builds_swapped(OpCode op) {
     return op == OpCode::Sub || op == OpCode::Div || op == OpCode::Vok;
+}
+
+std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
+    std::uint64_t sum = 0;
+    return __builtin_add_overflow(a, b, &sum) ? UINT64_MAX : sum;
+}
+
+std::uint64_t saturating_mul(std::uint64_t a, std::uint64_t b) {
+    std::uint64_t product = 0;
+    return __builtin_mul_overflow(a, b, &product) ? UINT64_MAX : product;
 }
 
 class Driver {
@@ -44,7 +64,10 @@ public:
            const SearchConfig& config, SearchControl* control)
         : x_cols_(x_cols), y_(y), n_vars_(n_vars), config_(config), steering_(control),
           workers_(steering_.workers()), ops_(operator_lists(config)),
-          pool_(x_cols, control != nullptr ? control->row_store_bytes : kRowStoreBytes) {}
+          budget_(control != nullptr ? control->memory_limit : default_memory_budget()),
+          seen_(&budget_),
+          pool_(x_cols, control != nullptr ? control->row_store_bytes : kRowStoreBytes, budget_),
+          next_(BudgetAllocator<Combination>(&budget_)) {}
 
     std::optional<SearchResult> run();
 
@@ -63,6 +86,10 @@ private:
     void score_leaves();
     void generate(std::uint32_t a, std::uint32_t b, OpCode op, std::uint32_t size);
     [[gnu::noinline]] void flush_generated();
+    template <class T>
+    BudgetVector<T> budget_vector(std::size_t n = 0) {
+        return BudgetVector<T>(n, BudgetAllocator<T>(&budget_));
+    }
     void expand_level();
     void update_best(std::span<const LevelScore> results);
     void extend_pool(std::span<const LevelScore> sorted, std::size_t keep);
@@ -76,6 +103,7 @@ private:
     SearchSteering steering_;
     ThreadPool& workers_;
     OperatorLists ops_;
+    MemoryBudget budget_;  // before everything charged to it
     SeenSet seen_;
     SearchPool pool_;
     std::unique_ptr<Pending[]> pending_;  // kFingerprintBatch entries, reused
@@ -86,7 +114,7 @@ private:
     std::size_t expanded_ = 0;
     std::uint64_t known_generated_ = 0;
     std::uint64_t known_no_fingerprint_ = 0;
-    std::vector<Combination> next_;
+    BudgetVector<Combination> next_;
     std::optional<SearchResult> best_;  // a level's best gets its text at the end
     bool best_rendered_ = false;
 };
@@ -207,22 +235,41 @@ void Driver::expand_level() {
 
     const std::size_t n = pool_.size();
     const std::uint32_t first_new = static_cast<std::uint32_t>(expanded_);
-    std::vector<std::uint32_t> size(n);
+    BudgetVector<std::uint32_t> size = budget_vector<std::uint32_t>(n);
     std::uint32_t max_size = 0;
     for (std::size_t i = 0; i < n; ++i) {
         size[i] = static_cast<std::uint32_t>(pool_[i].expr.tokens.size());
         max_size = std::max(max_size, size[i]);
     }
+    // smaller[s]: the entries with fewer than s tokens, in pool order. The pair
+    // loop walks only partners that fit, in the order a full scan meets them.
+    std::vector<BudgetVector<std::uint32_t>> smaller(max_size + 1, budget_vector<std::uint32_t>());
+    for (std::uint32_t s = 2; s <= max_size; ++s)
+        for (std::size_t j = 0; j < n; ++j)
+            if (size[j] < s) smaller[s].push_back(static_cast<std::uint32_t>(j));
+
+    // Every candidate this level generates, counted first (the partners are
+    // those the pair loop below takes): the list that holds the new ones is
+    // sized, and charged, for all of them before any is generated.
+    auto partner_count = [&](std::uint32_t i) -> std::uint64_t {
+        if (config_.max_complexity <= size[i]) return 0;
+        const std::uint64_t room = config_.max_complexity - size[i];
+        if (room > max_size) return std::uint64_t{i} + 1;
+        const auto& list = smaller[room];
+        return static_cast<std::uint64_t>(std::upper_bound(list.begin(), list.end(), i) -
+                                          list.begin());
+    };
+    std::uint64_t per_pair = 0;
+    for (const OpCode op : ops_.binary) per_pair += builds_swapped(op) ? 2 : 1;
+    std::uint64_t to_generate = saturating_mul(n - first_new, ops_.unary.size());
+    for (std::uint32_t i = first_new; i < n; ++i)
+        to_generate = saturating_add(to_generate, saturating_mul(partner_count(i), per_pair));
+    reserve_or_throw(next_, static_cast<std::size_t>(to_generate), budget_.limit());
+
     for (std::size_t i = first_new; i < n; ++i)
         for (const OpCode op : ops_.unary)
             generate(static_cast<std::uint32_t>(i), 0, op, size[i] + 1);
 
-    // smaller[s]: the entries with fewer than s tokens, in pool order. The pair
-    // loop walks only partners that fit, in the order a full scan meets them.
-    std::vector<std::vector<std::uint32_t>> smaller(max_size + 1);
-    for (std::uint32_t s = 2; s <= max_size; ++s)
-        for (std::size_t j = 0; j < n; ++j)
-            if (size[j] < s) smaller[s].push_back(static_cast<std::uint32_t>(j));
     auto pair = [&](std::uint32_t i, std::uint32_t j) {
         for (const OpCode op : ops_.binary) {
             generate(i, j, op, size[i] + size[j] + 1);
@@ -242,6 +289,10 @@ void Driver::expand_level() {
         }
     }
     flush_generated();
+    // Many candidates are duplicates: a large unused room goes back to the
+    // budget before the level is scored; a small one is kept for the next level.
+    if ((next_.capacity() - next_.size()) * sizeof(Combination) > kKeptRoomBytes)
+        next_.shrink_to_fit();
     known_generated_ += s.generated - generated_before;
     known_no_fingerprint_ += s.no_fingerprint - no_fingerprint_before;
     expanded_ = n;
@@ -266,8 +317,10 @@ void Driver::update_best(std::span<const LevelScore> results) {
     best_rendered_ = false;
 }
 
-// Ascending by error, stable; NaN errors go last in generation order.
-void sort_scores(std::vector<LevelScore>& results) {
+// Ascending by error, stable; NaN errors go last in generation order. The
+// standard algorithms borrow a buffer of up to one element per result.
+void sort_scores(BudgetVector<LevelScore>& results, MemoryBudget& budget) {
+    const ScopedCharge buffer(budget, bytes_for(results.size(), sizeof(LevelScore)));
     const auto numbered = std::stable_partition(
         results.begin(), results.end(), [](const LevelScore& r) { return !std::isnan(r.error); });
     std::stable_sort(results.begin(), numbered,
@@ -275,8 +328,11 @@ void sort_scores(std::vector<LevelScore>& results) {
 }
 
 void Driver::extend_pool(std::span<const LevelScore> sorted, std::size_t keep) {
-    std::vector<PoolEntry> added(keep);
-    std::vector<double*> storage(keep);
+    std::size_t tokens = 0;
+    for (std::size_t k = 0; k < keep; ++k) tokens += next_[sorted[k].index].size;
+    pool_.charge_programs(tokens, keep);
+    BudgetVector<PoolEntry> added = budget_vector<PoolEntry>(keep);
+    BudgetVector<double*> storage = budget_vector<double*>(keep);
     for (std::size_t k = 0; k < keep; ++k) storage[k] = pool_.take_row_storage();
     run_or_cancel(keep, keep * pool_.row_count(), [&](std::size_t k) {
         const Combination& c = next_[sorted[k].index];
@@ -298,7 +354,7 @@ std::optional<SearchResult> Driver::run() {
     score_leaves();
     if (reached_goal() || config_.max_complexity < 2) return std::move(best_);
 
-    std::vector<LevelScore> results;
+    BudgetVector<LevelScore> results = budget_vector<LevelScore>();
     // Only the kept quarter-beam and the best can matter after a level.
     const std::size_t keep =
         static_cast<std::size_t>(std::clamp<std::uint64_t>(config_.beam_width / 4, 1, SIZE_MAX));
@@ -318,7 +374,7 @@ std::optional<SearchResult> Driver::run() {
         s.pruned += counts.pruned;
         update_best(results);
         if (reached_goal()) break;
-        sort_scores(results);
+        sort_scores(results, budget_);
         const std::size_t joins = std::min<std::uint64_t>(
             std::min<std::uint64_t>(config_.beam_width, results.size()), config_.beam_width / 4);
         extend_pool(results, joins);

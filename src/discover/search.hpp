@@ -8,6 +8,7 @@
 #include <span>
 
 #include "discover/expr.hpp"
+#include "discover/memory_budget.hpp"
 #include "discover/score.hpp"
 #include "discover/thread_pool.hpp"
 
@@ -51,6 +52,13 @@ struct SearchControl {
     // Bound on the stored row values of the search's pool entries; past it
     // entries are computed from those they were built from. Speed only.
     std::size_t row_store_bytes = kRowStoreBytes;
+    // Bound on what the search holds (its fingerprint set, pool and a level's
+    // candidates and scoring state), checked before each allocation: past it
+    // the search throws MemoryLimitExceeded, a std::bad_alloc. The budget
+    // counts the large structures only: the caller's data, the interpreter,
+    // allocator overhead and a sanitizer's shadow come on top. The fast search
+    // only; the reference search takes what it needs.
+    std::size_t memory_limit = default_memory_budget();
     SearchStats stats;           // filled in by the search
 };
 

@@ -2,20 +2,46 @@
 #include "discover/search_pool.hpp"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace vok {
 
-SearchPool::SearchPool(std::span<const Column> x_cols, std::size_t budget_bytes)
-    : x_cols_(x_cols), rows_(x_cols.front().size()), budget_rows_(budget_bytes / sizeof(double)) {}
+namespace {
 
+// What the allocator holds for a block of `bytes`: its header, rounded up.
+constexpr std::size_t kBlockOverhead = 16;
+
+}  // namespace
+
+SearchPool::SearchPool(std::span<const Column> x_cols, std::size_t row_store_bytes,
+                       MemoryBudget& budget)
+    : x_cols_(x_cols), rows_(x_cols.front().size()), budget_rows_(row_store_bytes / sizeof(double)),
+      budget_(budget), entries_(BudgetAllocator<PoolEntry>(&budget)),
+      storage_(BudgetAllocator<std::unique_ptr<double[]>>(&budget)) {}
+
+SearchPool::~SearchPool() { budget_.give_back(charged_); }
+
+// Stored rows only save time: past the budget, entries are computed instead.
 double* SearchPool::take_row_storage() {
     if (rows_ == 0 || rows_ > budget_rows_) return nullptr;
+    const std::size_t bytes = rows_ * sizeof(double) + kBlockOverhead;
+    if (!budget_.try_take(bytes)) return nullptr;
+    charged_ += bytes;
     budget_rows_ -= rows_;
     storage_.push_back(std::make_unique_for_overwrite<double[]>(rows_));
     return storage_.back().get();
 }
 
+void SearchPool::charge_programs(std::size_t tokens, std::size_t programs) {
+    const std::size_t token_bytes = bytes_for(tokens, sizeof(Token));
+    const std::size_t overhead = bytes_for(programs, kBlockOverhead);
+    if (token_bytes > SIZE_MAX - overhead) throw MemoryLimitExceeded();
+    budget_.take(token_bytes + overhead);
+    charged_ += token_bytes + overhead;
+}
+
 void SearchPool::add_leaf(const Expr& leaf, const ProbeValues& probes) {
+    charge_programs(leaf.tokens.size(), 1);
     PoolEntry entry{leaf, probes};
     const Token& t = leaf.tokens.front();
     if (t.kind == TokenKind::Var) {

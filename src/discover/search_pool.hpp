@@ -14,6 +14,7 @@
 #include "discover/column_ops.hpp"
 #include "discover/expr.hpp"
 #include "discover/fingerprint.hpp"
+#include "discover/memory_budget.hpp"
 
 namespace vok {
 
@@ -43,9 +44,13 @@ private:
 
 class SearchPool {
 public:
-    // Row values are stored while they fit in budget_bytes; later entries are
-    // computed from the entries they were built from when needed.
-    SearchPool(std::span<const Column> x_cols, std::size_t budget_bytes);
+    // Row values are stored while they fit in row_store_bytes and in budget;
+    // later entries are computed from the entries they were built from when
+    // needed. The entries, their programs and stored rows are charged to budget.
+    SearchPool(std::span<const Column> x_cols, std::size_t row_store_bytes, MemoryBudget& budget);
+    ~SearchPool();
+    SearchPool(const SearchPool&) = delete;
+    SearchPool& operator=(const SearchPool&) = delete;
 
     [[nodiscard]] std::size_t size() const noexcept { return entries_.size(); }
     [[nodiscard]] const PoolEntry& operator[](std::size_t i) const noexcept { return entries_[i]; }
@@ -55,10 +60,15 @@ public:
     // A level-one expression: a variable reads its column in place.
     void add_leaf(const Expr& leaf, const ProbeValues& probes);
 
-    // Storage for one more entry's rows, or null past the budget.
+    // Storage for one more entry's rows, or null past either bound.
     [[nodiscard]] double* take_row_storage();
 
-    // Appends an entry whose rows (if any) live in storage from take_row_storage.
+    // Charges the programs of entries about to be built, `tokens` tokens in
+    // `programs` separate arrays; held until the pool goes.
+    void charge_programs(std::size_t tokens, std::size_t programs);
+
+    // Appends an entry whose rows (if any) live in storage from take_row_storage
+    // and whose program was charged by charge_programs.
     void add(PoolEntry entry) { entries_.push_back(std::move(entry)); }
 
     // Entry i's values on rows [begin, begin + n), n <= kRowChunk: the stored
@@ -72,8 +82,10 @@ private:
     std::span<const Column> x_cols_;
     std::size_t rows_;
     std::size_t budget_rows_;  // row values that may still be stored
-    std::vector<PoolEntry> entries_;
-    std::vector<std::unique_ptr<double[]>> storage_;
+    MemoryBudget& budget_;
+    std::size_t charged_ = 0;  // stored rows and programs
+    BudgetVector<PoolEntry> entries_;
+    BudgetVector<std::unique_ptr<double[]>> storage_;
 };
 
 }  // namespace vok

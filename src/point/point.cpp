@@ -1,15 +1,13 @@
 // Point maths: the pulse map and its guards, exactly in the stated order.
 #include "point/point.hpp"
 
-#include <unistd.h>
-
 #include <cmath>
-#include <limits>
 #include <new>
 #include <stdexcept>
 
 #include "discover/guarded_math.hpp"
 #include "discover/number_text.hpp"
+#include "discover/system_memory.hpp"
 
 namespace vok {
 
@@ -50,25 +48,12 @@ std::string debug_form(const Point& p) {
     return "VOKPoint { x: " + debug_text(p.x) + ", y: " + debug_text(p.y) + " }";
 }
 
-namespace {
-
-std::uint64_t physical_memory_bytes() noexcept {
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long page_size = sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || page_size <= 0) return std::numeric_limits<std::uint64_t>::max();
-    const auto p = static_cast<std::uint64_t>(pages);
-    const auto s = static_cast<std::uint64_t>(page_size);
-    return p > std::numeric_limits<std::uint64_t>::max() / s ? std::numeric_limits<std::uint64_t>::max()
-                                                              : p * s;
-}
-
-}  // namespace
-
 std::uint64_t pulse_record_count(std::uint64_t n_pulses, std::size_t bytes_per_record) {
     if (n_pulses >= kMaxPulseRecords) throw std::length_error("capacity overflow");
     const std::uint64_t records = n_pulses + 1;
     // Under a sanitizer a huge operator new aborts instead of throwing: refuse first.
-    if (bytes_per_record != 0 && records > physical_memory_bytes() / bytes_per_record)
+    const std::size_t physical = physical_memory_bytes();  // 0: unknown, no ceiling
+    if (bytes_per_record != 0 && physical != 0 && records > physical / bytes_per_record)
         throw std::bad_alloc();
     return records;
 }

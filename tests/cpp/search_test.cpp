@@ -183,6 +183,35 @@ TEST(Search, RejectsMalformedColumnsBeforeWork) {
     EXPECT_THROW((void)search(ragged, y, 2, SearchConfig{}), std::invalid_argument);
 }
 
+// Each limit leaves the outcome as it is or refuses the search, wherever the
+// refusal lands: the candidate list, the fingerprint set (grown inside worker
+// tasks), the scoring state or the pool. Nothing the Python surface can set.
+TEST(Search, MemoryLimitRefusesOrLeavesTheOutcomeAlone) {
+    ThreadPool pool(2);
+    const Outcome unlimited = run(kTwoVars, kHard, with(6), &pool);
+    ASSERT_TRUE(unlimited.best);
+    int refused = 0;
+    bool last_found = false;
+    for (std::size_t limit = 1 << 12; limit <= std::size_t{1} << 26; limit += limit / 4) {
+        SearchControl control;
+        control.pool = &pool;
+        control.memory_limit = limit;
+        last_found = false;
+        try {
+            const auto best = search(kTwoVars, kHard, 2, with(6), &control);
+            ASSERT_TRUE(best);
+            EXPECT_EQ(best->formula, unlimited.best->formula);
+            EXPECT_EQ(bits(best->error), bits(unlimited.best->error));
+            EXPECT_EQ(control.stats.results, unlimited.stats.results);
+            last_found = true;
+        } catch (const MemoryLimitExceeded&) {
+            ++refused;
+        }
+    }
+    EXPECT_GT(refused, 5);
+    EXPECT_TRUE(last_found);
+}
+
 class SearchCancel : public testing::TestWithParam<int> {};
 
 // The callback says stop after some number of polls: between levels, during

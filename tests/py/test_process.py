@@ -1,4 +1,4 @@
-"""The module inside a process's life: sub-interpreters, exit, fork and signals."""
+"""The module inside a process's life: sub-interpreters, exit, fork, signals and memory."""
 import signal
 import subprocess
 import sys
@@ -128,6 +128,24 @@ def test_ctrl_c_interrupts_long_searches_and_leaves_the_engine_usable():
             assert proc.wait(timeout=60) == 0, proc.stderr.read()
         finally:
             proc.kill()
+
+
+def test_search_beyond_memory_raises_memory_error_and_leaves_the_engine_usable():
+    # 300 variables on 200 rows with no beam to speak of: the second level alone would
+    # generate about 1e11 candidates. The search must refuse before allocating them (under
+    # ASan a huge allocation aborts the process instead of raising), and twice in a row.
+    words = run("""
+        want = small()
+        xs = [[0.05 * i + 0.01 * j for i in range(1, 201)] for j in range(300)]
+        ys = [x ** 1.37 for x in xs[0]]
+        for _ in range(2):
+            try:
+                vc.find_formula(xs, ys, beam_width=10**12)
+                print("found")
+            except MemoryError:
+                print("MemoryError", small() == want)
+    """, timeout=120 * SLOW)
+    assert words == ["MemoryError", "True", "MemoryError", "True"]
 
 
 def test_signal_handler_may_search_while_a_search_waits():
