@@ -8,6 +8,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "discover/approx_ops.hpp"
 #include "discover/column_ops.hpp"
 #include "discover/lookahead.hpp"
 #include "discover/system_memory.hpp"
@@ -524,6 +525,17 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
                 b_cached = b;
             }
             if (a_rows == nullptr || (!unary && b_rows == nullptr)) return;
+            // A stand-in for a library-call operator rules most candidates
+            // out at a tenth of the exact values' cost.
+            if (cut < kInf && has_approx(op)) {
+                double value_error = 0.0;
+                if (approx_rows(op, a_rows, b_rows, f.data(), rows_, value_error) &&
+                    (scaled ? scaled_estimate(f.data(), target_).exceeds_near(cut, value_error)
+                            : plain_exceeds_near(f.data(), target_, value_error, cut))) {
+                    ++c.pruned;
+                    return;
+                }
+            }
             Fit fit;
             if (!scaled) {
                 // Row order, a run at a time: the running error only grows.
