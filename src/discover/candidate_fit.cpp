@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace vok {
@@ -112,20 +113,23 @@ bool fit_scaled(const double* f, const FitTarget& t, Fit& out) noexcept {
 // Compiled twice: for processors with 256-bit vectors, and for any other.
 [[gnu::target_clones("avx2", "default")]] ScaledEstimate scaled_estimate(const double* f,
                                                                          const FitTarget& t) noexcept {
-    constexpr std::size_t kLanes = 4;
-    double sf[kLanes] = {};
-    double s2[kLanes] = {};
-    double sy[kLanes] = {};
+    // Four lanes: lane l sums rows l, l + 4, ... (written as vectors so the
+    // compiler keeps them as such, whatever the register width).
+    using Lanes = double __attribute__((vector_size(32)));
+    Lanes sf = {0.0, 0.0, 0.0, 0.0};
+    Lanes s2 = sf;
+    Lanes sy = sf;
     const std::size_t n = t.n;
-    const std::size_t whole = n - n % kLanes;
+    const std::size_t whole = n - n % 4;
     const double* yc = t.centered.data();
-    for (std::size_t i = 0; i < whole; i += kLanes) {
-        for (std::size_t l = 0; l < kLanes; ++l) {
-            const double v = f[i + l];
-            sf[l] += v;
-            s2[l] += v * v;
-            sy[l] += v * yc[i + l];
-        }
+    for (std::size_t i = 0; i < whole; i += 4) {
+        Lanes v;
+        Lanes c;
+        std::memcpy(&v, f + i, sizeof v);
+        std::memcpy(&c, yc + i, sizeof c);
+        sf += v;
+        s2 += v * v;
+        sy += v * c;
     }
     for (std::size_t i = whole; i < n; ++i) {
         sf[0] += f[i];

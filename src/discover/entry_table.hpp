@@ -62,6 +62,11 @@ public:
     // row has no value.
     [[nodiscard]] bool compute_into(std::uint32_t id, double* out, RowBuffers& buffers) const;
 
+    // The rows of an entry's operands (b null for a unary operator): stored,
+    // or computed into buffers past `depth`. False when one has no value.
+    [[nodiscard]] bool operand_rows(std::uint32_t id, RowBuffers& buffers, const double*& a,
+                                    const double*& b, std::size_t depth = 0) const;
+
     // The entry's values on every row: stored, or computed into buffers from
     // the entries it was built from. Null when some row has no value.
     [[nodiscard]] const double* rows_of(std::uint32_t id, RowBuffers& buffers,

@@ -247,17 +247,46 @@ void Enumerator::score_entries(std::uint32_t size, std::uint32_t first, std::uin
     std::atomic<double> bound{kInf};
     auto body = [&](std::size_t task) {
         RowBuffers buffers(rows_);
+        std::vector<double> approx(size > 1 ? rows_ : 0);
         const std::size_t lo = task * per_task;
         const std::size_t hi = std::min<std::size_t>(count, lo + per_task);
         std::vector<Ranked>& top = tops[task];
         for (std::size_t i = lo; i < hi; ++i) {
             const auto id = static_cast<std::uint32_t>(first + i);
             const double* f = nullptr;
+            bool ranked = false;
             if (size == 1) {
                 f = table_.rows_of(id, buffers);
             } else {
+                const OpCode op = table_.node(id).op;
+                const double* a = nullptr;
+                const double* b = nullptr;
+                if (!table_.operand_rows(id, buffers, a, b)) continue;
+                // With a stand-in that covers the rows, the rank comes from
+                // it, so an entry needs exact values only to be stored or
+                // fitted (and it has a value on every row).
+                double value_error = 0.0;
+                if (has_approx(op) && approx_rows(op, a, b, approx.data(), rows_, value_error)) {
+                    ranked = true;
+                    const double cut = bound.load(std::memory_order_relaxed);
+                    bool out_of_reach = false;
+                    if (!scaled) {
+                        entry_rank_[id] = plain_sse_rows(approx.data(), target_, 0, rows_, 0.0);
+                        out_of_reach = plain_exceeds_near(approx.data(), target_, value_error, cut);
+                    } else {
+                        const ScaledEstimate estimate = scaled_estimate(approx.data(), target_);
+                        entry_rank_[id] = estimate.value;
+                        out_of_reach = estimate.exceeds_near(cut, value_error);
+                    }
+                    if (!std::isfinite(entry_rank_[id])) entry_rank_[id] = kInf;
+                    if (out_of_reach && places[i] == nullptr) continue;
+                }
                 double* out = places[i] != nullptr ? places[i] : buffers.at(0);
-                if (table_.compute_into(id, out, buffers)) f = out;
+                if (b == nullptr ? apply_unary_rows(op, a, out, rows_) : apply_binary_rows(op, a, b, out, rows_)) {
+                    f = out;
+                } else {
+                    entry_rank_[id] = kNaN;  // (never after a stand-in: its range has values)
+                }
             }
             if (f == nullptr) continue;
             // The rank of an operand for a beam comes from the same sums for
@@ -265,12 +294,14 @@ void Enumerator::score_entries(std::uint32_t size, std::uint32_t first, std::uin
             Fit fit;
             if (!scaled) {
                 const bool fitted = fit_plain(f, target_, fit);
-                entry_rank_[id] = fitted ? fit.sse : kInf;
+                if (!ranked) entry_rank_[id] = fitted ? fit.sse : kInf;
                 if (!fitted) continue;
             } else {
-                const ScaledEstimate estimate = scaled_estimate(f, target_);
-                entry_rank_[id] = std::isnan(estimate.value) ? kInf : estimate.value;
-                if (estimate.exceeds(bound.load(std::memory_order_relaxed))) continue;
+                if (!ranked) {
+                    const ScaledEstimate estimate = scaled_estimate(f, target_);
+                    entry_rank_[id] = std::isnan(estimate.value) ? kInf : estimate.value;
+                    if (estimate.exceeds(bound.load(std::memory_order_relaxed))) continue;
+                }
                 if (!fit_scaled(f, target_, fit)) continue;
             }
             offer(top, keep, Ranked{fit.sse, table_.order(id), fit.scale, fit.offset,
