@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "discover/expr.hpp"
+#include "discover/large_array.hpp"
 #include "discover/probe_points.hpp"
 
 namespace vok {
@@ -41,8 +42,13 @@ public:
                std::size_t rows, std::size_t row_budget_bytes);
 
     // Appends an entry (ids are dense, from 0). Leaves get their rows at once.
+    // Without probes, the caller fills them through probes_to_fill before
+    // anything reads them.
     std::uint32_t add(const Node& node, const double* probes, std::uint32_t size,
                       std::uint64_t order);
+    [[nodiscard]] double* probes_to_fill(std::uint32_t id) noexcept {
+        return probes_.data() + std::size_t{id} * kProbePoints;
+    }
     void reserve(std::size_t n);
 
     [[nodiscard]] std::size_t size() const noexcept { return nodes_.size(); }
@@ -95,12 +101,16 @@ private:
     std::vector<double> constants_;
     std::size_t rows_;
     std::size_t budget_rows_;  // row values that may still be stored
-    std::vector<Node> nodes_;
-    std::vector<double> probes_;
-    std::vector<std::uint32_t> sizes_;
-    std::vector<std::uint64_t> orders_;
-    std::vector<const double*> stored_;
-    std::vector<std::unique_ptr<double[]>> blocks_;
+    LargeVector<Node> nodes_;
+    LargeVector<double> probes_;
+    LargeVector<std::uint32_t> sizes_;
+    LargeVector<std::uint64_t> orders_;
+    LargeVector<const double*> stored_;
+    struct FreeLarge {
+        void operator()(double* p) const noexcept { free_large(p); }
+    };
+    std::vector<std::unique_ptr<double[]>> leaf_rows_;
+    std::vector<std::unique_ptr<double[], FreeLarge>> blocks_;
     double* block_next_ = nullptr;  // free places of the newest block
     double* block_end_ = nullptr;
     std::size_t stored_bytes_ = 0;

@@ -48,17 +48,9 @@ constexpr std::size_t kWaveSegmentsPerWorker = 8;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-// A candidate of a grown size that passed its segment's dedup.
-struct Survivor {
-    Key128 key;
-    std::uint64_t slot = 0;
-    std::uint32_t a = 0;
-    std::uint32_t b = 0;
-    OpCode op = OpCode::Neg;
-    ProbeArray probes{};
-};
-
-// A candidate of the largest size between its fingerprint and its dedup.
+// A candidate between its fingerprint and its dedup; for a grown size, also
+// one that passed its segment's dedup, waiting to join (its probe values are
+// computed again then: keeping them would double the waiting memory).
 struct Pending {
     Key128 key;
     std::uint64_t slot = 0;
@@ -358,7 +350,7 @@ void Enumerator::plan(std::uint32_t size) {
     if (!largest) {
         // Stored rows have their own bound, already counted in the table's bytes.
         const double share = std::min(1.0, 1.5 * last_distinct_share_);
-        const double per_entry = static_cast<double>(EntryTable::kEntryBytes + sizeof(Survivor) +
+        const double per_entry = static_cast<double>(EntryTable::kEntryBytes + sizeof(Pending) +
                                                      2 * sizeof(Key128));
         const double need = static_cast<double>(table_.bytes() + seen_.bytes()) + slots * share * per_entry;
         too_big = need > static_cast<double>(memory_budget_);
@@ -380,7 +372,7 @@ bool Enumerator::grow(std::uint32_t size) {
 
     // Fingerprints, deduplicated within each segment and against smaller sizes.
     const std::size_t n_segments = static_cast<std::size_t>((slots + kSegmentSlots - 1) / kSegmentSlots);
-    std::vector<std::vector<Survivor>> found(n_segments);
+    std::vector<std::vector<Pending>> found(n_segments);
     std::vector<SegmentCounts> counts(n_segments);
     std::atomic<std::size_t> found_bytes{0};
     const std::size_t used = table_.bytes() + seen_.bytes();
@@ -389,37 +381,33 @@ bool Enumerator::grow(std::uint32_t size) {
         thread_local KeySet local;
         local.clear();
         local.reserve(kSegmentSlots);
-        std::vector<Survivor>& out = found[segment];
+        std::vector<Pending>& out = found[segment];
         SegmentCounts& c = counts[segment];
         const std::uint64_t lo = segment * kSegmentSlots;
         const std::uint64_t hi = std::min(slots, lo + kSegmentSlots);
-        Lookahead<Survivor> queue;
-        auto consume = [&](const Survivor& s) {
-            if (seen_.contains(s.key) || !local.insert(s.key)) {
+        Lookahead<Pending> queue;
+        auto consume = [&](const Pending& p) {
+            if (seen_.contains(p.key) || !local.insert(p.key)) {
                 ++c.duplicates;
                 return;
             }
-            out.push_back(s);
+            out.push_back(p);
         };
-        Survivor s;
+        ProbeArray probes{};
         layout.visit(lo, hi, [&](std::uint64_t slot, OpCode op, std::uint32_t a, std::uint32_t b) {
             ++c.candidates;
             if (!apply_probe(op, table_.probes(a), b == kNoOperand ? nullptr : table_.probes(b),
-                             s.probes.data())) {
+                             probes.data())) {
                 ++c.no_value;
                 return;
             }
-            s.key = probe_key(s.probes.data(), drop_bits_);
-            seen_.prefetch(s.key);
-            local.prefetch(s.key);
-            s.slot = slot;
-            s.a = a;
-            s.b = b;
-            s.op = op;
-            queue.push(s, consume);
+            const Key128 key = probe_key(probes.data(), drop_bits_);
+            seen_.prefetch(key);
+            local.prefetch(key);
+            queue.push(Pending{key, slot, a, b, op}, consume);
         });
         queue.drain(consume);
-        if (found_bytes.fetch_add(out.capacity() * sizeof(Survivor)) > room) stop(StopReason::Memory);
+        if (found_bytes.fetch_add(out.capacity() * sizeof(Pending)) > room) stop(StopReason::Memory);
         done_.fetch_add(hi - lo, std::memory_order_relaxed);
     };
     if (!run_tasks(n_segments, fingerprint_segment)) return false;
@@ -441,16 +429,29 @@ bool Enumerator::grow(std::uint32_t size) {
     table_.reserve(table_.size() + total);
     seen_.reserve(seen_.size() + total);
     for (auto& segment : found) {
-        for (const Survivor& s : segment) {
-            if (seen_.insert(s.key)) {
-                table_.add(Node{NodeKind::Op, s.op, s.a, s.b}, s.probes.data(), size, s.slot);
+        for (const Pending& p : segment) {
+            if (seen_.insert(p.key)) {
+                table_.add(Node{NodeKind::Op, p.op, p.a, p.b}, nullptr, size, p.slot);
             } else {
                 ++report.duplicates;
             }
         }
-        std::vector<Survivor>().swap(segment);
+        std::vector<Pending>().swap(segment);
     }
     const auto count = static_cast<std::uint32_t>(table_.size() - first);
+    // The new entries' probe values, from their operands' (all of smaller sizes).
+    constexpr std::size_t kProbeTask = std::size_t{1} << 14;
+    if (!run_tasks((count + kProbeTask - 1) / kProbeTask, [&](std::size_t task) {
+            const std::size_t hi = std::min<std::size_t>(count, (task + 1) * kProbeTask);
+            for (std::size_t i = task * kProbeTask; i < hi; ++i) {
+                const auto id = static_cast<std::uint32_t>(first + i);
+                const Node& node = table_.node(id);
+                const bool binary = arity(node.op) == 2;
+                (void)apply_probe(node.op, table_.probes(node.left),
+                                  binary ? table_.probes(node.right) : nullptr, table_.probes_to_fill(id));
+            }
+        }))
+        return false;
     report.distinct = count;
     entry_rank_.resize(table_.size(), kNaN);
     size_begin_.push_back(static_cast<std::uint32_t>(table_.size()));
