@@ -10,7 +10,7 @@ namespace vok {
 namespace {
 
 // Stored rows are carved out of blocks of about this size.
-constexpr std::size_t kBlockBytes = std::size_t{32} << 20;
+constexpr std::size_t kBlockBytes = std::size_t{4} << 20;
 
 }  // namespace
 
@@ -54,7 +54,7 @@ std::uint32_t EntryTable::add(const Node& node, const double* probes, std::uint3
         auto values = std::make_unique_for_overwrite<double[]>(std::max<std::size_t>(rows_, 1));
         std::fill(values.get(), values.get() + rows_, constants_[node.left]);
         stored_.back() = values.get();
-        leaf_rows_.push_back(std::move(values));
+        blocks_.push_back(std::move(values));
         stored_bytes_ += rows_ * sizeof(double);
     }
     return id;
@@ -65,7 +65,7 @@ double* EntryTable::take_place(std::uint32_t id) {
     if (block_next_ == block_end_) {
         const std::size_t per_block = std::max<std::size_t>(1, kBlockBytes / (rows_ * sizeof(double)));
         const std::size_t places = std::min(per_block, budget_rows_ / rows_);
-        blocks_.emplace_back(static_cast<double*>(allocate_large(places * rows_ * sizeof(double))));
+        blocks_.push_back(std::make_unique_for_overwrite<double[]>(places * rows_));
         stored_bytes_ += places * rows_ * sizeof(double);
         block_next_ = blocks_.back().get();
         block_end_ = block_next_ + places * rows_;

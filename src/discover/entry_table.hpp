@@ -106,11 +106,7 @@ private:
     LargeVector<std::uint32_t> sizes_;
     LargeVector<std::uint64_t> orders_;
     LargeVector<const double*> stored_;
-    struct FreeLarge {
-        void operator()(double* p) const noexcept { free_large(p); }
-    };
-    std::vector<std::unique_ptr<double[]>> leaf_rows_;
-    std::vector<std::unique_ptr<double[], FreeLarge>> blocks_;
+    std::vector<std::unique_ptr<double[]>> blocks_;
     double* block_next_ = nullptr;  // free places of the newest block
     double* block_end_ = nullptr;
     std::size_t stored_bytes_ = 0;

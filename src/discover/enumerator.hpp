@@ -88,7 +88,7 @@ private:
     KeySet seen_;
     // Per entry: its rank as an operand of a beam (the error, or its estimate
     // when scaled); NaN when it has no value on some row.
-    LargeVector<double> entry_rank_;
+    std::vector<double> entry_rank_;
     std::vector<std::uint32_t> size_begin_;  // first entry id of each size (and one past the last)
     OperandLists operands_;
     bool beam_ = false;

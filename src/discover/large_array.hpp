@@ -1,7 +1,9 @@
-// Arrays of hundreds of megabytes (the seen set, the entries, their stored
-// rows) on transparent huge pages where the system offers them: one fault
-// fills two megabytes instead of four kilobytes, and the random reads of the
-// seen set miss the address translation cache far less often.
+// Arrays of hundreds of megabytes read a few bytes at a time at random (the
+// seen set, the entries' operators and probe values) on transparent huge
+// pages where the system offers them: such reads then miss the address
+// translation cache far less often. Arrays read in long runs (stored rows)
+// are better off without: on these machines a huge page costs more to fault
+// in than the small pages it replaces.
 #pragma once
 
 #include <cstddef>
