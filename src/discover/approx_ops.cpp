@@ -171,20 +171,16 @@ template <class In, class F>
     return outside == 0;
 }
 
-// vok's magnitude is that of its two terms, kept a run of rows at a time.
-[[gnu::always_inline]] inline bool vok_rows(const double* a, const double* b, double* out, std::size_t n,
-              double& magnitude_squares) noexcept {
+// vok's second term against its first term's stand-in (grown, which may be
+// out); its magnitude is that of both terms, kept a run of rows at a time.
+[[gnu::always_inline]] inline bool vok_finish(const double* grown, const double* b, double* out,
+                                              std::size_t n, double& magnitude_squares) noexcept {
     constexpr std::size_t kRun = 64;
     double magnitude[kRun];
     Bits outside = 0;
     double squares = 0.0;
     for (std::size_t lo = 0; lo < n; lo += kRun) {
         const std::size_t len = std::min(kRun, n - lo);
-        // Two passes: the vectoriser takes each term's loop on its own.
-        for (std::size_t i = 0; i < len; ++i) {
-            outside |= std::fabs(a[lo + i]) <= kExpReach ? 0 : 1;
-            out[lo + i] = exp_approx(a[lo + i]);
-        }
         for (std::size_t i = 0; i < len; ++i) {
             // pulse_clamp, written as selects.
             const double y = b[lo + i];
@@ -192,9 +188,9 @@ template <class In, class F>
             const double clamped = y <= 0.0 ? floored : y;
             outside |= clamped >= kSmallestNormal ? 0 : 1;
             const double logged = log_approx(clamped);
-            const double grown = out[lo + i];
-            out[lo + i] = grown - logged;
-            magnitude[i] = std::fabs(grown) + std::fabs(logged);
+            const double first = grown[lo + i];
+            out[lo + i] = first - logged;
+            magnitude[i] = std::fabs(first) + std::fabs(logged);
         }
         squares += sum_squares(magnitude, len);
     }
@@ -245,10 +241,26 @@ bool has_approx(OpCode op) noexcept {
         case OpCode::Cos:
             covered = map_rows(a, out, n, in_trig_reach, [](double v) { return sin_approx(v, 1); });
             break;
-        case OpCode::Vok: return vok_rows(a, b, out, n, squares) && bound_error(squares, n, error_norm);
+        case OpCode::Vok:
+            // The two terms in two passes: the vectoriser takes each loop on its own.
+            return map_rows(a, out, n, in_exp_reach, [](double v) { return exp_approx(v); }) &&
+                   vok_finish(out, b, out, n, squares) && bound_error(squares, n, error_norm);
         default: return false;
     }
     return covered && bound_error(sum_squares(out, n), n, error_norm);
+}
+
+[[gnu::target_clones("avx2", "default")]] bool approx_vok_first(const double* a, double* grown,
+                                                                std::size_t n) noexcept {
+    return map_rows(a, grown, n, [](double v) { return std::fabs(v) <= kExpReach; },
+                    [](double v) { return exp_approx(v); });
+}
+
+[[gnu::target_clones("avx2", "default")]] bool approx_vok_rest(const double* grown, const double* b,
+                                                               double* out, std::size_t n,
+                                                               double& error_norm) noexcept {
+    double squares = 0.0;
+    return vok_finish(grown, b, out, n, squares) && bound_error(squares, n, error_norm);
 }
 
 }  // namespace vok

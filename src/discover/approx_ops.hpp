@@ -31,4 +31,11 @@ inline constexpr double kApproxAbsolute = 1e-17;
 [[nodiscard]] bool approx_rows(OpCode op, const double* a, const double* b, double* out,
                                std::size_t n, double& error_norm) noexcept;
 
+// vok in two steps, for a caller that keeps the first while a stays the same:
+// the stand-in of its first term (exp of a), false when a row is outside
+// exp's range; then vok from that and b, as approx_rows gives it.
+[[nodiscard]] bool approx_vok_first(const double* a, double* grown, std::size_t n) noexcept;
+[[nodiscard]] bool approx_vok_rest(const double* grown, const double* b, double* out, std::size_t n,
+                                   double& error_norm) noexcept;
+
 }  // namespace vok

@@ -18,7 +18,7 @@ namespace {
 
 // Rows of stored operand values: a share of the memory budget, capped so a
 // default search stays well inside a few GiB.
-constexpr std::size_t kRowStoreCap = std::size_t{2} << 30;
+constexpr std::size_t kRowStoreCap = std::size_t{3} << 29;
 
 // Row evaluations per scoring task: enough to amortise a task, few enough
 // that a stop is seen quickly on long data.
@@ -503,6 +503,9 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
         RowBuffers b_few(m);
         std::vector<double> f(std::max<std::size_t>(rows_, 1));
         std::vector<double> f_screen(std::max<std::size_t>(m, 1));
+        std::vector<double> vok_first(std::max<std::size_t>(rows_, 1));
+        std::uint32_t vok_first_of = kNoOperand;
+        bool vok_first_covered = false;
         const double* a_screen = nullptr;
         std::uint32_t screen_cached = kNoOperand;
         const double* b_rows = nullptr;
@@ -561,7 +564,19 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
             // out at a tenth of the exact values' cost.
             if (cut < kInf && has_approx(op)) {
                 double value_error = 0.0;
-                if (approx_rows(op, a_rows, b_rows, f.data(), rows_, value_error) &&
+                bool covered = false;
+                if (op == OpCode::Vok) {
+                    // b runs fastest: vok's first term is kept while a stays.
+                    if (a != vok_first_of) {
+                        vok_first_covered = approx_vok_first(a_rows, vok_first.data(), rows_);
+                        vok_first_of = a;
+                    }
+                    covered = vok_first_covered &&
+                              approx_vok_rest(vok_first.data(), b_rows, f.data(), rows_, value_error);
+                } else {
+                    covered = approx_rows(op, a_rows, b_rows, f.data(), rows_, value_error);
+                }
+                if (covered &&
                     (scaled ? scaled_estimate(f.data(), target_).exceeds_near(cut, value_error)
                             : plain_exceeds_near(f.data(), target_, value_error, cut))) {
                     ++c.pruned;
