@@ -1,11 +1,12 @@
 // The enumeration's inner steps one at a time: a candidate's fingerprint and
-// dedup (operator over stored probe values, key, set lookups), and scoring a
-// candidate on 200 rows in full, plain and scaled.
+// dedup (operator over stored probe values, key, set lookups), scoring a
+// candidate on 200 rows in full, plain and scaled, and the stand-in screen.
 #include <benchmark/benchmark.h>
 
 #include <random>
 #include <vector>
 
+#include "discover/approx_ops.hpp"
 #include "discover/candidate_fit.hpp"
 #include "discover/enumerate.hpp"
 #include "discover/column_ops.hpp"
@@ -105,6 +106,31 @@ void BM_ScaledEstimate(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kRows));
 }
 BENCHMARK(BM_ScaledEstimate);
+
+// The stand-in screen that rules out a candidate with a library-call
+// operator: the stand-in over every row, then the estimate against a bound
+// it cannot reach. Items are row evaluations.
+void BM_ApproxScreen(benchmark::State& state) {
+    const auto op = static_cast<OpCode>(state.range(0));
+    const std::vector<double> a = random_values(kRows, 3);
+    const std::vector<double> b = random_values(kRows, 4);
+    const std::vector<double> y = random_values(kRows, 5);
+    const vok::FitTarget target(y);
+    std::vector<double> f(kRows);
+    for (auto _ : state) {
+        double error = 0.0;
+        const bool covered = vok::approx_rows(op, a.data(), b.data(), f.data(), kRows, error);
+        const bool rejected = covered && vok::scaled_estimate(f.data(), target).exceeds_near(1e-3, error);
+        benchmark::DoNotOptimize(rejected);
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kRows));
+}
+BENCHMARK(BM_ApproxScreen)
+    ->Arg(static_cast<int>(OpCode::Exp))
+    ->Arg(static_cast<int>(OpCode::Ln))
+    ->Arg(static_cast<int>(OpCode::Sin))
+    ->Arg(static_cast<int>(OpCode::Cos))
+    ->Arg(static_cast<int>(OpCode::Vok));
 
 }  // namespace
 

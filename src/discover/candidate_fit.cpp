@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace vok {
@@ -25,6 +26,11 @@ constexpr double kBoundGrowth = 1.0 + 1e-6;
 constexpr double kEstimateSlack = 1e-7;
 constexpr double kEpsilon = std::numeric_limits<double>::epsilon();
 constexpr double kRoundingSafety = 16.0;
+
+// Values near those estimated: past this shift of direction the bound is too
+// loose to be worth it, and the shift's allowance is taken with room to spare.
+constexpr double kMaxDirectionShift = 1e-3;
+constexpr double kShiftSafety = 1.5;
 
 bool finite(double v) noexcept { return std::fabs(v) <= std::numeric_limits<double>::max(); }
 
@@ -104,21 +110,26 @@ bool fit_scaled(const double* f, const FitTarget& t, Fit& out) noexcept {
     return true;
 }
 
-ScaledEstimate scaled_estimate(const double* f, const FitTarget& t) noexcept {
-    constexpr std::size_t kLanes = 4;
-    double sf[kLanes] = {};
-    double s2[kLanes] = {};
-    double sy[kLanes] = {};
+// Compiled twice: for processors with 256-bit vectors, and for any other.
+[[gnu::target_clones("avx2", "default")]] ScaledEstimate scaled_estimate(const double* f,
+                                                                         const FitTarget& t) noexcept {
+    // Four lanes: lane l sums rows l, l + 4, ... (written as vectors so the
+    // compiler keeps them as such, whatever the register width).
+    using Lanes = double __attribute__((vector_size(32)));
+    Lanes sf = {0.0, 0.0, 0.0, 0.0};
+    Lanes s2 = sf;
+    Lanes sy = sf;
     const std::size_t n = t.n;
-    const std::size_t whole = n - n % kLanes;
+    const std::size_t whole = n - n % 4;
     const double* yc = t.centered.data();
-    for (std::size_t i = 0; i < whole; i += kLanes) {
-        for (std::size_t l = 0; l < kLanes; ++l) {
-            const double v = f[i + l];
-            sf[l] += v;
-            s2[l] += v * v;
-            sy[l] += v * yc[i + l];
-        }
+    for (std::size_t i = 0; i < whole; i += 4) {
+        Lanes v;
+        Lanes c;
+        std::memcpy(&v, f + i, sizeof v);
+        std::memcpy(&c, yc + i, sizeof c);
+        sf += v;
+        s2 += v * v;
+        sy += v * c;
     }
     for (std::size_t i = whole; i < n; ++i) {
         sf[0] += f[i];
@@ -132,6 +143,8 @@ ScaledEstimate scaled_estimate(const double* f, const FitTarget& t) noexcept {
     const double spread = squares - sum * (sum / rows);
     ScaledEstimate e;
     e.rows = rows;
+    e.syy = t.syy;
+    e.spread = spread;
     if (!(spread > 0.0) || !finite(squares)) {
         // The spread is lost in rounding here, not in the exact fit: no estimate.
         e.value = t.syy;
@@ -143,6 +156,8 @@ ScaledEstimate scaled_estimate(const double* f, const FitTarget& t) noexcept {
     // Cancellation in the spread and the cross sum grows with squares / spread:
     // the slack does too.
     const double conditioning = squares / spread;
+    e.explained = explained;
+    e.conditioning = conditioning;
     e.slack = kEstimateSlack * (t.syy * std::sqrt(conditioning) + explained * conditioning);
     const double scale = cross / spread;
     e.magnitude = t.max_abs_y + std::fabs(scale) * std::sqrt(squares) +
@@ -155,6 +170,31 @@ bool ScaledEstimate::exceeds(double bound) const noexcept {
     const double rounding =
         kEpsilon * magnitude * (std::sqrt(rows * std::max(bound, 0.0)) + rows * kEpsilon * magnitude);
     return value - slack - kRoundingSafety * rounding > bound * kBoundGrowth;
+}
+
+bool ScaledEstimate::exceeds_near(double bound, double value_error) const noexcept {
+    if (!(value_error >= 0.0) || !finite(value_error)) return false;
+    // The centred values move by at most value_error, so their direction, and
+    // with it the correlation with y, moves by at most delta: the explained
+    // share is at most (r + delta)^2 of syy.
+    const double spread_low = spread * (1.0 - kEstimateSlack * conditioning);
+    if (!(spread_low > 0.0) || !(syy > 0.0)) return false;
+    const double delta = 2.0 * value_error / std::sqrt(spread_low);
+    if (!(delta < kMaxDirectionShift)) return false;
+    const double r = std::min(1.0, std::sqrt(std::max(0.0, (explained + slack) / syy)));
+    ScaledEstimate widened = *this;
+    widened.slack += kShiftSafety * syy * (2.0 * r * delta + delta * delta);
+    return widened.exceeds(bound);
+}
+
+bool plain_exceeds_near(const double* f, const FitTarget& t, double value_error,
+                        double bound) noexcept {
+    if (!finite(bound) || !finite(value_error)) return false;
+    const double sse = plain_sse_rows(f, t, 0, t.n, 0.0);
+    // |f - y| shrinks by at most value_error; the sum's own rounding is far
+    // inside the shrink factor.
+    const double distance = std::sqrt(sse * kPlainShrink) - value_error;
+    return finite(sse) && distance > 0.0 && distance * distance * kPlainShrink > bound;
 }
 
 bool screen_rejects(const double* f_screen, const FitTarget& t, bool scaled,

@@ -54,13 +54,26 @@ struct ScaledEstimate {
     double slack = 0.0;      // cancellation allowance
     double magnitude = 0.0;  // size of the terms the full fit's residuals are made of
     double rows = 0.0;
+    double syy = 0.0;        // the target's spread, and the parts of the estimate
+    double explained = 0.0;
+    double spread = 0.0;     // sum of (f - mean f)^2, with its cancellation
+    double conditioning = 0.0;
 
     // True when fit_scaled's error is sure to exceed bound.
     [[nodiscard]] bool exceeds(double bound) const noexcept;
+
+    // The same for values within value_error (in Euclidean norm) of those the
+    // estimate was taken on, such as a stand-in's (approx_ops.hpp).
+    [[nodiscard]] bool exceeds_near(double bound, double value_error) const noexcept;
 };
 
 // Deterministic: the lanes are summed in a fixed order.
 [[nodiscard]] ScaledEstimate scaled_estimate(const double* f, const FitTarget& t) noexcept;
+
+// True when values within value_error (in Euclidean norm) of f are sure to
+// have a plain sse above bound.
+[[nodiscard]] bool plain_exceeds_near(const double* f, const FitTarget& t, double value_error,
+                                      double bound) noexcept;
 
 // True when f's values on the screening rows (in t.screen's order) already
 // prove that its sse exceeds bound, with room for rounding: such a candidate

@@ -4,6 +4,7 @@
 #include "discover/column_ops.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "discover/op_apply.hpp"
@@ -11,26 +12,39 @@
 namespace vok {
 namespace {
 
+// Failures are collected in 64-bit lanes, the width of the values, so these
+// loops run in vector registers (the same operations, row by row, in any
+// register width: the same bits).
+using Flags = std::uint64_t;
+
 template <class F>
 inline bool map_all(const double* a, double* out, std::size_t n, F f) noexcept {
-    bool ok = true;
+    Flags failed = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const double r = f(a[i]);
-        ok &= is_finite_value(r);
+        failed |= is_finite_value(r) ? 0 : 1;
         out[i] = r;
     }
-    return ok;
+    return failed == 0;
 }
 
 template <class F>
 inline bool zip_all(const double* a, const double* b, double* out, std::size_t n, F f) noexcept {
-    bool ok = true;
+    Flags failed = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const double r = f(a[i], b[i]);
-        ok &= is_finite_value(r);
+        failed |= is_finite_value(r) ? 0 : 1;
         out[i] = r;
     }
-    return ok;
+    return failed == 0;
+}
+
+// True when some value is below LN_FLOOR in magnitude (or the guard's test
+// fails for NaN like the row evaluator's).
+inline bool any_below_floor(const double* v, std::size_t n) noexcept {
+    Flags below = 0;
+    for (std::size_t i = 0; i < n; ++i) below |= std::fabs(v[i]) < LN_FLOOR ? 1 : 0;
+    return below != 0;
 }
 
 // Library calls cost more than a branch: stop at the first failing row.
@@ -46,19 +60,18 @@ inline bool map_until(const double* a, double* out, std::size_t n, F f) noexcept
 
 }  // namespace
 
-bool apply_unary_rows(OpCode op, const double* a, double* out, std::size_t n) noexcept {
+// Compiled twice: for processors with 256-bit vectors, and for any other.
+[[gnu::target_clones("avx2", "default")]] bool apply_unary_rows(OpCode op, const double* a,
+                                                                double* out, std::size_t n) noexcept {
     switch (op) {
         case OpCode::Neg: return map_all(a, out, n, [](double v) { return -v; });
         case OpCode::Abs: return map_all(a, out, n, [](double v) { return std::fabs(v); });
-        case OpCode::Inv: {
-            bool guard = true;
-            for (std::size_t i = 0; i < n; ++i) guard &= !(std::fabs(a[i]) < LN_FLOOR);
-            return guard && map_all(a, out, n, [](double v) { return 1.0 / v; });
-        }
+        case OpCode::Inv:
+            return !any_below_floor(a, n) && map_all(a, out, n, [](double v) { return 1.0 / v; });
         case OpCode::Sqrt: {
-            bool guard = true;
-            for (std::size_t i = 0; i < n; ++i) guard &= !(a[i] < 0.0);
-            return guard && map_all(a, out, n, [](double v) { return std::sqrt(v); });
+            Flags negative = 0;
+            for (std::size_t i = 0; i < n; ++i) negative |= a[i] < 0.0 ? 1 : 0;
+            return negative == 0 && map_all(a, out, n, [](double v) { return std::sqrt(v); });
         }
         case OpCode::Exp:
             return map_until(a, out, n, [](double v, double& r) { r = std::exp(v); return true; });
@@ -76,17 +89,15 @@ bool apply_unary_rows(OpCode op, const double* a, double* out, std::size_t n) no
     }
 }
 
-bool apply_binary_rows(OpCode op, const double* a, const double* b, double* out,
-                       std::size_t n) noexcept {
+[[gnu::target_clones("avx2", "default")]] bool apply_binary_rows(OpCode op, const double* a,
+                                                                 const double* b, double* out,
+                                                                 std::size_t n) noexcept {
     switch (op) {
         case OpCode::Add: return zip_all(a, b, out, n, [](double x, double y) { return x + y; });
         case OpCode::Sub: return zip_all(a, b, out, n, [](double x, double y) { return x - y; });
         case OpCode::Mul: return zip_all(a, b, out, n, [](double x, double y) { return x * y; });
-        case OpCode::Div: {
-            bool guard = true;
-            for (std::size_t i = 0; i < n; ++i) guard &= !(std::fabs(b[i]) < LN_FLOOR);
-            return guard && zip_all(a, b, out, n, [](double x, double y) { return x / y; });
-        }
+        case OpCode::Div:
+            return !any_below_floor(b, n) && zip_all(a, b, out, n, [](double x, double y) { return x / y; });
         case OpCode::Vok:
             for (std::size_t i = 0; i < n; ++i) {
                 const double r = guarded_exp(a[i]) - guarded_ln(b[i]);

@@ -39,7 +39,11 @@ std::uint32_t EntryTable::add(const Node& node, const double* probes, std::uint3
                               std::uint64_t order) {
     const auto id = static_cast<std::uint32_t>(nodes_.size());
     nodes_.push_back(node);
-    probes_.insert(probes_.end(), probes, probes + kProbePoints);
+    if (probes != nullptr) {
+        probes_.insert(probes_.end(), probes, probes + kProbePoints);
+    } else {
+        probes_.resize(probes_.size() + kProbePoints);
+    }
     sizes_.push_back(size);
     orders_.push_back(order);
     stored_.push_back(nullptr);
@@ -73,16 +77,26 @@ double* EntryTable::take_place(std::uint32_t id) {
     return place;
 }
 
-bool EntryTable::apply_node(std::uint32_t id, double* out, RowBuffers& buffers,
-                            std::size_t depth) const {
+bool EntryTable::operand_rows(std::uint32_t id, RowBuffers& buffers, const double*& a,
+                              const double*& b, std::size_t depth) const {
     const Node& n = nodes_[id];
     // The left operand's temporaries are dead once it is computed, so the
     // right one may reuse every depth past the left's own.
-    const double* a = rows_of(n.left, buffers, depth + 1);
+    a = rows_of(n.left, buffers, depth + 1);
+    b = nullptr;
     if (a == nullptr) return false;
-    if (arity(n.op) == 1) return apply_unary_rows(n.op, a, out, rows_);
-    const double* b = rows_of(n.right, buffers, depth + 2);
-    return b != nullptr && apply_binary_rows(n.op, a, b, out, rows_);
+    if (arity(n.op) == 1) return true;
+    b = rows_of(n.right, buffers, depth + 2);
+    return b != nullptr;
+}
+
+bool EntryTable::apply_node(std::uint32_t id, double* out, RowBuffers& buffers,
+                            std::size_t depth) const {
+    const double* a = nullptr;
+    const double* b = nullptr;
+    if (!operand_rows(id, buffers, a, b, depth)) return false;
+    const OpCode op = nodes_[id].op;
+    return b == nullptr ? apply_unary_rows(op, a, out, rows_) : apply_binary_rows(op, a, b, out, rows_);
 }
 
 bool EntryTable::compute_into(std::uint32_t id, double* out, RowBuffers& buffers) const {

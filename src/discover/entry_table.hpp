@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "discover/expr.hpp"
+#include "discover/large_array.hpp"
 #include "discover/probe_points.hpp"
 
 namespace vok {
@@ -41,8 +42,13 @@ public:
                std::size_t rows, std::size_t row_budget_bytes);
 
     // Appends an entry (ids are dense, from 0). Leaves get their rows at once.
+    // Without probes, the caller fills them through probes_to_fill before
+    // anything reads them.
     std::uint32_t add(const Node& node, const double* probes, std::uint32_t size,
                       std::uint64_t order);
+    [[nodiscard]] double* probes_to_fill(std::uint32_t id) noexcept {
+        return probes_.data() + std::size_t{id} * kProbePoints;
+    }
     void reserve(std::size_t n);
 
     [[nodiscard]] std::size_t size() const noexcept { return nodes_.size(); }
@@ -61,6 +67,11 @@ public:
     // The entry's operator over its operands' rows, into out. False when some
     // row has no value.
     [[nodiscard]] bool compute_into(std::uint32_t id, double* out, RowBuffers& buffers) const;
+
+    // The rows of an entry's operands (b null for a unary operator): stored,
+    // or computed into buffers past `depth`. False when one has no value.
+    [[nodiscard]] bool operand_rows(std::uint32_t id, RowBuffers& buffers, const double*& a,
+                                    const double*& b, std::size_t depth = 0) const;
 
     // The entry's values on every row: stored, or computed into buffers from
     // the entries it was built from. Null when some row has no value.
@@ -90,11 +101,11 @@ private:
     std::vector<double> constants_;
     std::size_t rows_;
     std::size_t budget_rows_;  // row values that may still be stored
-    std::vector<Node> nodes_;
-    std::vector<double> probes_;
-    std::vector<std::uint32_t> sizes_;
-    std::vector<std::uint64_t> orders_;
-    std::vector<const double*> stored_;
+    LargeVector<Node> nodes_;
+    LargeVector<double> probes_;
+    LargeVector<std::uint32_t> sizes_;
+    LargeVector<std::uint64_t> orders_;
+    LargeVector<const double*> stored_;
     std::vector<std::unique_ptr<double[]>> blocks_;
     double* block_next_ = nullptr;  // free places of the newest block
     double* block_end_ = nullptr;

@@ -21,7 +21,13 @@
 // An entry is kept as an operand of larger sizes when it has a value on every
 // sample row; once complete enumeration no longer fits the budgets, only the
 // `beam_width` best entries of each size are (a beam), and the sizes generated
-// that way are reported incomplete.
+// that way are reported incomplete. "Best" is by a one-pass estimate of the
+// entry's error, taken on the stand-in values of approx_ops.hpp for exp, ln,
+// sin, cos and vok when they cover the rows, on the exact values otherwise.
+//
+// Scoring stops a candidate early, or rules it out on those stand-in values,
+// only when it provably cannot enter the front: the front is the one every
+// candidate scored in full would give.
 #pragma once
 
 #include <chrono>

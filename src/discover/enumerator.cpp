@@ -8,6 +8,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "discover/approx_ops.hpp"
 #include "discover/column_ops.hpp"
 #include "discover/lookahead.hpp"
 #include "discover/system_memory.hpp"
@@ -17,7 +18,7 @@ namespace {
 
 // Rows of stored operand values: a share of the memory budget, capped so a
 // default search stays well inside a few GiB.
-constexpr std::size_t kRowStoreCap = std::size_t{2} << 30;
+constexpr std::size_t kRowStoreCap = std::size_t{3} << 29;
 
 // Row evaluations per scoring task: enough to amortise a task, few enough
 // that a stop is seen quickly on long data.
@@ -47,17 +48,9 @@ constexpr std::size_t kWaveSegmentsPerWorker = 8;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-// A candidate of a grown size that passed its segment's dedup.
-struct Survivor {
-    Key128 key;
-    std::uint64_t slot = 0;
-    std::uint32_t a = 0;
-    std::uint32_t b = 0;
-    OpCode op = OpCode::Neg;
-    ProbeArray probes{};
-};
-
-// A candidate of the largest size between its fingerprint and its dedup.
+// A candidate between its fingerprint and its dedup; for a grown size, also
+// one that passed its segment's dedup, waiting to join (its probe values are
+// computed again then: keeping them would double the waiting memory).
 struct Pending {
     Key128 key;
     std::uint64_t slot = 0;
@@ -246,17 +239,46 @@ void Enumerator::score_entries(std::uint32_t size, std::uint32_t first, std::uin
     std::atomic<double> bound{kInf};
     auto body = [&](std::size_t task) {
         RowBuffers buffers(rows_);
+        std::vector<double> approx(size > 1 ? rows_ : 0);
         const std::size_t lo = task * per_task;
         const std::size_t hi = std::min<std::size_t>(count, lo + per_task);
         std::vector<Ranked>& top = tops[task];
         for (std::size_t i = lo; i < hi; ++i) {
             const auto id = static_cast<std::uint32_t>(first + i);
             const double* f = nullptr;
+            bool ranked = false;
             if (size == 1) {
                 f = table_.rows_of(id, buffers);
             } else {
+                const OpCode op = table_.node(id).op;
+                const double* a = nullptr;
+                const double* b = nullptr;
+                if (!table_.operand_rows(id, buffers, a, b)) continue;
+                // With a stand-in that covers the rows, the rank comes from
+                // it, so an entry needs exact values only to be stored or
+                // fitted (and it has a value on every row).
+                double value_error = 0.0;
+                if (has_approx(op) && approx_rows(op, a, b, approx.data(), rows_, value_error)) {
+                    ranked = true;
+                    const double cut = bound.load(std::memory_order_relaxed);
+                    bool out_of_reach = false;
+                    if (!scaled) {
+                        entry_rank_[id] = plain_sse_rows(approx.data(), target_, 0, rows_, 0.0);
+                        out_of_reach = plain_exceeds_near(approx.data(), target_, value_error, cut);
+                    } else {
+                        const ScaledEstimate estimate = scaled_estimate(approx.data(), target_);
+                        entry_rank_[id] = estimate.value;
+                        out_of_reach = estimate.exceeds_near(cut, value_error);
+                    }
+                    if (!std::isfinite(entry_rank_[id])) entry_rank_[id] = kInf;
+                    if (out_of_reach && places[i] == nullptr) continue;
+                }
                 double* out = places[i] != nullptr ? places[i] : buffers.at(0);
-                if (table_.compute_into(id, out, buffers)) f = out;
+                if (b == nullptr ? apply_unary_rows(op, a, out, rows_) : apply_binary_rows(op, a, b, out, rows_)) {
+                    f = out;
+                } else {
+                    entry_rank_[id] = kNaN;  // (never after a stand-in: its range has values)
+                }
             }
             if (f == nullptr) continue;
             // The rank of an operand for a beam comes from the same sums for
@@ -264,12 +286,14 @@ void Enumerator::score_entries(std::uint32_t size, std::uint32_t first, std::uin
             Fit fit;
             if (!scaled) {
                 const bool fitted = fit_plain(f, target_, fit);
-                entry_rank_[id] = fitted ? fit.sse : kInf;
+                if (!ranked) entry_rank_[id] = fitted ? fit.sse : kInf;
                 if (!fitted) continue;
             } else {
-                const ScaledEstimate estimate = scaled_estimate(f, target_);
-                entry_rank_[id] = std::isnan(estimate.value) ? kInf : estimate.value;
-                if (estimate.exceeds(bound.load(std::memory_order_relaxed))) continue;
+                if (!ranked) {
+                    const ScaledEstimate estimate = scaled_estimate(f, target_);
+                    entry_rank_[id] = std::isnan(estimate.value) ? kInf : estimate.value;
+                    if (estimate.exceeds(bound.load(std::memory_order_relaxed))) continue;
+                }
                 if (!fit_scaled(f, target_, fit)) continue;
             }
             offer(top, keep, Ranked{fit.sse, table_.order(id), fit.scale, fit.offset,
@@ -326,7 +350,7 @@ void Enumerator::plan(std::uint32_t size) {
     if (!largest) {
         // Stored rows have their own bound, already counted in the table's bytes.
         const double share = std::min(1.0, 1.5 * last_distinct_share_);
-        const double per_entry = static_cast<double>(EntryTable::kEntryBytes + sizeof(Survivor) +
+        const double per_entry = static_cast<double>(EntryTable::kEntryBytes + sizeof(Pending) +
                                                      2 * sizeof(Key128));
         const double need = static_cast<double>(table_.bytes() + seen_.bytes()) + slots * share * per_entry;
         too_big = need > static_cast<double>(memory_budget_);
@@ -348,7 +372,7 @@ bool Enumerator::grow(std::uint32_t size) {
 
     // Fingerprints, deduplicated within each segment and against smaller sizes.
     const std::size_t n_segments = static_cast<std::size_t>((slots + kSegmentSlots - 1) / kSegmentSlots);
-    std::vector<std::vector<Survivor>> found(n_segments);
+    std::vector<std::vector<Pending>> found(n_segments);
     std::vector<SegmentCounts> counts(n_segments);
     std::atomic<std::size_t> found_bytes{0};
     const std::size_t used = table_.bytes() + seen_.bytes();
@@ -357,37 +381,33 @@ bool Enumerator::grow(std::uint32_t size) {
         thread_local KeySet local;
         local.clear();
         local.reserve(kSegmentSlots);
-        std::vector<Survivor>& out = found[segment];
+        std::vector<Pending>& out = found[segment];
         SegmentCounts& c = counts[segment];
         const std::uint64_t lo = segment * kSegmentSlots;
         const std::uint64_t hi = std::min(slots, lo + kSegmentSlots);
-        Lookahead<Survivor> queue;
-        auto consume = [&](const Survivor& s) {
-            if (seen_.contains(s.key) || !local.insert(s.key)) {
+        Lookahead<Pending> queue;
+        auto consume = [&](const Pending& p) {
+            if (seen_.contains(p.key) || !local.insert(p.key)) {
                 ++c.duplicates;
                 return;
             }
-            out.push_back(s);
+            out.push_back(p);
         };
-        Survivor s;
+        ProbeArray probes{};
         layout.visit(lo, hi, [&](std::uint64_t slot, OpCode op, std::uint32_t a, std::uint32_t b) {
             ++c.candidates;
             if (!apply_probe(op, table_.probes(a), b == kNoOperand ? nullptr : table_.probes(b),
-                             s.probes.data())) {
+                             probes.data())) {
                 ++c.no_value;
                 return;
             }
-            s.key = probe_key(s.probes.data(), drop_bits_);
-            seen_.prefetch(s.key);
-            local.prefetch(s.key);
-            s.slot = slot;
-            s.a = a;
-            s.b = b;
-            s.op = op;
-            queue.push(s, consume);
+            const Key128 key = probe_key(probes.data(), drop_bits_);
+            seen_.prefetch(key);
+            local.prefetch(key);
+            queue.push(Pending{key, slot, a, b, op}, consume);
         });
         queue.drain(consume);
-        if (found_bytes.fetch_add(out.capacity() * sizeof(Survivor)) > room) stop(StopReason::Memory);
+        if (found_bytes.fetch_add(out.capacity() * sizeof(Pending)) > room) stop(StopReason::Memory);
         done_.fetch_add(hi - lo, std::memory_order_relaxed);
     };
     if (!run_tasks(n_segments, fingerprint_segment)) return false;
@@ -409,16 +429,29 @@ bool Enumerator::grow(std::uint32_t size) {
     table_.reserve(table_.size() + total);
     seen_.reserve(seen_.size() + total);
     for (auto& segment : found) {
-        for (const Survivor& s : segment) {
-            if (seen_.insert(s.key)) {
-                table_.add(Node{NodeKind::Op, s.op, s.a, s.b}, s.probes.data(), size, s.slot);
+        for (const Pending& p : segment) {
+            if (seen_.insert(p.key)) {
+                table_.add(Node{NodeKind::Op, p.op, p.a, p.b}, nullptr, size, p.slot);
             } else {
                 ++report.duplicates;
             }
         }
-        std::vector<Survivor>().swap(segment);
+        std::vector<Pending>().swap(segment);
     }
     const auto count = static_cast<std::uint32_t>(table_.size() - first);
+    // The new entries' probe values, from their operands' (all of smaller sizes).
+    constexpr std::size_t kProbeTask = std::size_t{1} << 14;
+    if (!run_tasks((count + kProbeTask - 1) / kProbeTask, [&](std::size_t task) {
+            const std::size_t hi = std::min<std::size_t>(count, (task + 1) * kProbeTask);
+            for (std::size_t i = task * kProbeTask; i < hi; ++i) {
+                const auto id = static_cast<std::uint32_t>(first + i);
+                const Node& node = table_.node(id);
+                const bool binary = arity(node.op) == 2;
+                (void)apply_probe(node.op, table_.probes(node.left),
+                                  binary ? table_.probes(node.right) : nullptr, table_.probes_to_fill(id));
+            }
+        }))
+        return false;
     report.distinct = count;
     entry_rank_.resize(table_.size(), kNaN);
     size_begin_.push_back(static_cast<std::uint32_t>(table_.size()));
@@ -470,6 +503,9 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
         RowBuffers b_few(m);
         std::vector<double> f(std::max<std::size_t>(rows_, 1));
         std::vector<double> f_screen(std::max<std::size_t>(m, 1));
+        std::vector<double> vok_first(std::max<std::size_t>(rows_, 1));
+        std::uint32_t vok_first_of = kNoOperand;
+        bool vok_first_covered = false;
         const double* a_screen = nullptr;
         std::uint32_t screen_cached = kNoOperand;
         const double* b_rows = nullptr;
@@ -524,6 +560,29 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
                 b_cached = b;
             }
             if (a_rows == nullptr || (!unary && b_rows == nullptr)) return;
+            // A stand-in for a library-call operator rules most candidates
+            // out at a tenth of the exact values' cost.
+            if (cut < kInf && has_approx(op)) {
+                double value_error = 0.0;
+                bool covered = false;
+                if (op == OpCode::Vok) {
+                    // b runs fastest: vok's first term is kept while a stays.
+                    if (a != vok_first_of) {
+                        vok_first_covered = approx_vok_first(a_rows, vok_first.data(), rows_);
+                        vok_first_of = a;
+                    }
+                    covered = vok_first_covered &&
+                              approx_vok_rest(vok_first.data(), b_rows, f.data(), rows_, value_error);
+                } else {
+                    covered = approx_rows(op, a_rows, b_rows, f.data(), rows_, value_error);
+                }
+                if (covered &&
+                    (scaled ? scaled_estimate(f.data(), target_).exceeds_near(cut, value_error)
+                            : plain_exceeds_near(f.data(), target_, value_error, cut))) {
+                    ++c.pruned;
+                    return;
+                }
+            }
             Fit fit;
             if (!scaled) {
                 // Row order, a run at a time: the running error only grows.

@@ -36,7 +36,7 @@ bool KeySet::insert(const Key128& key) {
 void KeySet::reserve(std::size_t expected) {
     const std::size_t capacity = capacity_for(expected);
     if (capacity <= slots_.size()) return;
-    std::vector<Key128> old(capacity);
+    LargeVector<Key128> old(capacity);
     old.swap(slots_);
     mask_ = capacity - 1;
     for (const Key128& key : old) {

@@ -2,8 +2,8 @@
 #pragma once
 
 #include <cstddef>
-#include <vector>
 
+#include "discover/large_array.hpp"
 #include "discover/probe_points.hpp"
 
 namespace vok {
@@ -31,7 +31,7 @@ public:
     [[nodiscard]] static std::size_t bytes_for(std::size_t n) noexcept;
 
 private:
-    std::vector<Key128> slots_;  // hi == 0: empty
+    LargeVector<Key128> slots_;  // hi == 0: empty
     std::size_t mask_ = 0;
     std::size_t size_ = 0;
 };

@@ -1,0 +1,266 @@
+// Stand-ins for exp, ln, sin and cos: a reduction of the argument followed by
+// a Taylor polynomial long enough to be exact to a few units in the last
+// place, written without branches so the row loops run in vector registers.
+#include "discover/approx_ops.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "discover/guarded_math.hpp"
+
+namespace vok {
+namespace {
+
+using Bits = std::uint64_t;
+
+// Adding 1.5 * 2^52 rounds a double of magnitude below 2^51 to an integer,
+// which the low bits of the sum then hold (two's complement).
+constexpr double kRoundShift = 0x1.8p52;
+
+// The ranges covered: exp's result stays normal and its square finite (the
+// error bound sums squares), the sine's reduction keeps k * pi/2 exact, and
+// ln needs a normal argument.
+constexpr double kExpReach = 300.0;
+constexpr double kTrigReach = 0x1p19;
+constexpr double kSmallestNormal = 0x1p-1022;
+
+// ln 2 and pi/2 in two parts; the first has few enough bits that k times it
+// is exact for every k the ranges allow.
+constexpr double kLog2e = 1.4426950408889634;
+constexpr double kLn2Hi = 6.93147180369123816490e-01;
+constexpr double kLn2Lo = 1.90821492927058770002e-10;
+constexpr double kTwoOverPi = 6.36619772367581382433e-01;
+constexpr double kHalfPiHi = 1.57079632673412561417e+00;
+constexpr double kHalfPiLo = 6.07710050650619224932e-11;
+
+constexpr double inverse_factorial(int n) {
+    double f = 1.0;
+    for (int i = 2; i <= n; ++i) f *= i;  // exact up to 18!
+    return 1.0 / f;
+}
+
+template <int N>
+inline constexpr double kInverseFactorial = inverse_factorial(N);
+
+// e^r for |r| <= ln2 / 2: the remainder after r^13 / 13! is below 1e-17.
+[[gnu::always_inline]] inline double exp_reduced(double r) noexcept {
+    double p = kInverseFactorial<13>;
+    p = p * r + kInverseFactorial<12>;
+    p = p * r + kInverseFactorial<11>;
+    p = p * r + kInverseFactorial<10>;
+    p = p * r + kInverseFactorial<9>;
+    p = p * r + kInverseFactorial<8>;
+    p = p * r + kInverseFactorial<7>;
+    p = p * r + kInverseFactorial<6>;
+    p = p * r + kInverseFactorial<5>;
+    p = p * r + kInverseFactorial<4>;
+    p = p * r + kInverseFactorial<3>;
+    p = p * r + 0.5;
+    p = p * r + 1.0;
+    return p * r + 1.0;
+}
+
+// e^x = 2^k e^r with r = x - k ln2; |x| <= kExpReach.
+[[gnu::always_inline]] inline double exp_approx(double x) noexcept {
+    const double shifted = x * kLog2e + kRoundShift;
+    const Bits k_bits = std::bit_cast<Bits>(shifted);
+    const double k = shifted - kRoundShift;
+    const double r = (x - k * kLn2Hi) - k * kLn2Lo;
+    // The low bits of k_bits hold k + 2^51, whose low twelve bits are k's.
+    const double two_k = std::bit_cast<double>((k_bits + 1023) << 52);
+    return exp_reduced(r) * two_k;
+}
+
+// ln x = k ln2 + ln z with z in [sqrt(1/2), sqrt(2)); ln z = 2 atanh(s) with
+// s = (z - 1) / (z + 1), |s| <= 0.172: the series' remainder after s^19 is
+// below 1e-16. x is normal and positive.
+[[gnu::always_inline]] inline double log_approx(double x) noexcept {
+    constexpr Bits kMantissa = (Bits{1} << 52) - 1;
+    constexpr Bits kOne = 0x3ff0000000000000ULL;
+    constexpr Bits kTwoTo52 = 0x4330000000000000ULL;
+    constexpr double kSqrt2 = 1.4142135623730951;
+    const Bits bits = std::bit_cast<Bits>(x);
+    // x = 2^e m with m in [1, 2); e comes out exactly through 2^52.
+    const double m = std::bit_cast<double>((bits & kMantissa) | kOne);
+    const double e = std::bit_cast<double>(kTwoTo52 | (bits >> 52)) - (0x1p52 + 1023.0);
+    // Above sqrt(2), z = m / 2 by one less in the exponent (a product here
+    // would be turned back into a branch).
+    const Bits above = m > kSqrt2 ? 1 : 0;
+    const double z = std::bit_cast<double>(std::bit_cast<Bits>(m) - (above << 52));
+    const double k = e + (m > kSqrt2 ? 1.0 : 0.0);
+    const double f = z - 1.0;
+    const double s = f / (2.0 + f);
+    const double w = s * s;
+    double p = 1.0 / 19.0;
+    p = p * w + 1.0 / 17.0;
+    p = p * w + 1.0 / 15.0;
+    p = p * w + 1.0 / 13.0;
+    p = p * w + 1.0 / 11.0;
+    p = p * w + 1.0 / 9.0;
+    p = p * w + 1.0 / 7.0;
+    p = p * w + 1.0 / 5.0;
+    p = p * w + 1.0 / 3.0;
+    const double two_s = s + s;
+    const double log_z = two_s + two_s * (w * p);
+    return k * kLn2Hi + (k * kLn2Lo + log_z);
+}
+
+// sin(x) (quarter turns 0) or cos(x) (quarter turns 1) for |x| <= kTrigReach:
+// x = k pi/2 + r with |r| <= pi/4, then sin or cos of r by the quadrant.
+// The remainders after r^17 / 17! and r^16 / 16! are below 1e-16.
+[[gnu::always_inline]] inline double sin_approx(double x, Bits quarter_turns) noexcept {
+    const double shifted = x * kTwoOverPi + kRoundShift;
+    const Bits quadrant = std::bit_cast<Bits>(shifted) + quarter_turns;
+    const double k = shifted - kRoundShift;
+    const double r = (x - k * kHalfPiHi) - k * kHalfPiLo;
+    const double w = r * r;
+    double s = kInverseFactorial<17>;
+    s = s * w - kInverseFactorial<15>;
+    s = s * w + kInverseFactorial<13>;
+    s = s * w - kInverseFactorial<11>;
+    s = s * w + kInverseFactorial<9>;
+    s = s * w - kInverseFactorial<7>;
+    s = s * w + kInverseFactorial<5>;
+    s = s * w - kInverseFactorial<3>;
+    const double sin_r = r + r * (w * s);
+    double c = kInverseFactorial<16>;
+    c = c * w - kInverseFactorial<14>;
+    c = c * w + kInverseFactorial<12>;
+    c = c * w - kInverseFactorial<10>;
+    c = c * w + kInverseFactorial<8>;
+    c = c * w - kInverseFactorial<6>;
+    c = c * w + kInverseFactorial<4>;
+    c = c * w - 0.5;
+    const double cos_r = 1.0 + w * c;
+    // Odd quadrants take the cosine; the upper two negate.
+    const Bits odd = Bits{0} - (quadrant & 1);
+    const Bits chosen = (std::bit_cast<Bits>(cos_r) & odd) | (std::bit_cast<Bits>(sin_r) & ~odd);
+    return std::bit_cast<double>(chosen ^ ((quadrant & 2) << 62));
+}
+
+// The sum of squares in four lanes, so it runs in vector registers: it only
+// feeds an error bound, whose factor covers any order's rounding.
+[[gnu::always_inline]] inline double sum_squares(const double* v, std::size_t n) noexcept {
+    using Lanes = double __attribute__((vector_size(32)));
+    Lanes lanes = {0.0, 0.0, 0.0, 0.0};
+    const std::size_t whole = n - n % 4;
+    for (std::size_t i = 0; i < whole; i += 4) {
+        Lanes x;
+        std::memcpy(&x, v + i, sizeof x);
+        lanes += x * x;
+    }
+    double sum = (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
+    for (std::size_t i = whole; i < n; ++i) sum += v[i] * v[i];
+    return sum;
+}
+
+// out[i] = f(a[i]), with the range test in(a[i]) on every row.
+// The range test is counted in 64-bit lanes, the width of the values, so the
+// loop stays in vector registers.
+template <class In, class F>
+[[gnu::always_inline]] inline bool map_rows(const double* a, double* out, std::size_t n, In in, F f) noexcept {
+    Bits outside = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double v = a[i];
+        outside |= in(v) ? 0 : 1;
+        out[i] = f(v);
+    }
+    return outside == 0;
+}
+
+// vok's second term against its first term's stand-in (grown, which may be
+// out); its magnitude is that of both terms, kept a run of rows at a time.
+[[gnu::always_inline]] inline bool vok_finish(const double* grown, const double* b, double* out,
+                                              std::size_t n, double& magnitude_squares) noexcept {
+    constexpr std::size_t kRun = 64;
+    double magnitude[kRun];
+    Bits outside = 0;
+    double squares = 0.0;
+    for (std::size_t lo = 0; lo < n; lo += kRun) {
+        const std::size_t len = std::min(kRun, n - lo);
+        for (std::size_t i = 0; i < len; ++i) {
+            // pulse_clamp, written as selects.
+            const double y = b[lo + i];
+            const double floored = std::fabs(y) < LN_FLOOR ? LN_FLOOR : std::fabs(y);
+            const double clamped = y <= 0.0 ? floored : y;
+            outside |= clamped >= kSmallestNormal ? 0 : 1;
+            const double logged = log_approx(clamped);
+            const double first = grown[lo + i];
+            out[lo + i] = first - logged;
+            magnitude[i] = std::fabs(first) + std::fabs(logged);
+        }
+        squares += sum_squares(magnitude, len);
+    }
+    magnitude_squares = squares;
+    return outside == 0;
+}
+
+// The Euclidean norm of the rows' error bounds, from their magnitudes' squares.
+bool bound_error(double magnitude_squares, std::size_t n, double& error_norm) noexcept {
+    error_norm = kApproxRelative * std::sqrt(magnitude_squares) * (1.0 + 1e-9) +
+                 kApproxAbsolute * std::sqrt(static_cast<double>(n));
+    return std::isfinite(error_norm);
+}
+
+}  // namespace
+
+bool has_approx(OpCode op) noexcept {
+    switch (op) {
+        case OpCode::Exp:
+        case OpCode::Ln:
+        case OpCode::Sin:
+        case OpCode::Cos:
+        case OpCode::Vok: return true;
+        default: return false;
+    }
+}
+
+// Compiled twice: for processors with 256-bit vectors, and for any other.
+[[gnu::target_clones("avx2", "default")]] bool approx_rows(OpCode op, const double* a,
+                                                           const double* b, double* out,
+                                                           std::size_t n, double& error_norm) noexcept {
+    auto in_exp_reach = [](double v) { return std::fabs(v) <= kExpReach; };
+    auto in_trig_reach = [](double v) { return std::fabs(v) <= kTrigReach; };
+    double squares = 0.0;
+    bool covered = false;
+    switch (op) {
+        case OpCode::Exp:
+            covered = map_rows(a, out, n, in_exp_reach, [](double v) { return exp_approx(v); });
+            break;
+        case OpCode::Ln:
+            // Rows out of range still go through the bit arithmetic, harmlessly.
+            covered = map_rows(a, out, n, [](double v) { return v >= kSmallestNormal; },
+                               [](double v) { return log_approx(v); });
+            break;
+        case OpCode::Sin:
+            covered = map_rows(a, out, n, in_trig_reach, [](double v) { return sin_approx(v, 0); });
+            break;
+        case OpCode::Cos:
+            covered = map_rows(a, out, n, in_trig_reach, [](double v) { return sin_approx(v, 1); });
+            break;
+        case OpCode::Vok:
+            // The two terms in two passes: the vectoriser takes each loop on its own.
+            return map_rows(a, out, n, in_exp_reach, [](double v) { return exp_approx(v); }) &&
+                   vok_finish(out, b, out, n, squares) && bound_error(squares, n, error_norm);
+        default: return false;
+    }
+    return covered && bound_error(sum_squares(out, n), n, error_norm);
+}
+
+[[gnu::target_clones("avx2", "default")]] bool approx_vok_first(const double* a, double* grown,
+                                                                std::size_t n) noexcept {
+    return map_rows(a, grown, n, [](double v) { return std::fabs(v) <= kExpReach; },
+                    [](double v) { return exp_approx(v); });
+}
+
+[[gnu::target_clones("avx2", "default")]] bool approx_vok_rest(const double* grown, const double* b,
+                                                               double* out, std::size_t n,
+                                                               double& error_norm) noexcept {
+    double squares = 0.0;
+    return vok_finish(grown, b, out, n, squares) && bound_error(squares, n, error_norm);
+}
+
+}  // namespace vok
