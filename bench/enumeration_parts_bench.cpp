@@ -28,6 +28,15 @@ std::vector<double> random_values(std::size_t n, std::uint64_t seed) {
     return v;
 }
 
+// Two operands' stored rows, a target (seeded) and room for a candidate's values.
+struct Rows {
+    std::vector<double> a = random_values(kRows, 3);
+    std::vector<double> b = random_values(kRows, 4);
+    std::vector<double> y = random_values(kRows, 5);
+    vok::FitTarget target{y};  // refers to y
+    std::vector<double> f = std::vector<double>(kRows);
+};
+
 // Binary candidates over a table of entries' probe values, deduplicated
 // against a set of a million earlier keys and a segment-local set.
 void BM_FingerprintAndDedup(benchmark::State& state) {
@@ -68,17 +77,16 @@ BENCHMARK(BM_FingerprintAndDedup)
 void BM_ScoreInFull(benchmark::State& state) {
     const auto op = static_cast<OpCode>(state.range(0));
     const bool scaled = state.range(1) != 0;
-    const std::vector<double> a = random_values(kRows, 3);
-    const std::vector<double> b = random_values(kRows, 4);
-    const std::vector<double> y = random_values(kRows, 5);
-    const vok::FitTarget target(y);
-    std::vector<double> f(kRows);
+    Rows rows;
+    const double* a = rows.a.data();
+    const double* b = rows.b.data();
+    double* f = rows.f.data();
     for (auto _ : state) {
-        const bool has = vok::arity(op) == 1 ? vok::apply_unary_rows(op, a.data(), f.data(), kRows)
-                                             : vok::apply_binary_rows(op, a.data(), b.data(), f.data(), kRows);
+        const bool has = vok::arity(op) == 1 ? vok::apply_unary_rows(op, a, f, kRows)
+                                             : vok::apply_binary_rows(op, a, b, f, kRows);
         vok::Fit fit;
-        const bool ok = has && (scaled ? vok::fit_scaled(f.data(), target, fit)
-                                       : vok::fit_plain(f.data(), target, fit));
+        const bool ok = has && (scaled ? vok::fit_scaled(f, rows.target, fit)
+                                       : vok::fit_plain(f, rows.target, fit));
         benchmark::DoNotOptimize(ok);
         benchmark::DoNotOptimize(fit);
     }
@@ -93,14 +101,13 @@ BENCHMARK(BM_ScoreInFull)
 
 // The scaled estimate that rejects most candidates before the exact fit.
 void BM_ScaledEstimate(benchmark::State& state) {
-    const std::vector<double> a = random_values(kRows, 3);
-    const std::vector<double> b = random_values(kRows, 4);
-    const std::vector<double> y = random_values(kRows, 5);
-    const vok::FitTarget target(y);
-    std::vector<double> f(kRows);
+    Rows rows;
+    const double* a = rows.a.data();
+    const double* b = rows.b.data();
+    double* f = rows.f.data();
     for (auto _ : state) {
-        const bool has = vok::apply_binary_rows(OpCode::Mul, a.data(), b.data(), f.data(), kRows);
-        const bool rejected = has && vok::scaled_estimate(f.data(), target).exceeds(1e-3);
+        const bool has = vok::apply_binary_rows(OpCode::Mul, a, b, f, kRows);
+        const bool rejected = has && vok::scaled_estimate(f, rows.target).exceeds(1e-3);
         benchmark::DoNotOptimize(rejected);
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kRows));
@@ -112,15 +119,14 @@ BENCHMARK(BM_ScaledEstimate);
 // it cannot reach. Items are row evaluations.
 void BM_ApproxScreen(benchmark::State& state) {
     const auto op = static_cast<OpCode>(state.range(0));
-    const std::vector<double> a = random_values(kRows, 3);
-    const std::vector<double> b = random_values(kRows, 4);
-    const std::vector<double> y = random_values(kRows, 5);
-    const vok::FitTarget target(y);
-    std::vector<double> f(kRows);
+    Rows rows;
+    const double* a = rows.a.data();
+    const double* b = rows.b.data();
+    double* f = rows.f.data();
     for (auto _ : state) {
         double error = 0.0;
-        const bool covered = vok::approx_rows(op, a.data(), b.data(), f.data(), kRows, error);
-        const bool rejected = covered && vok::scaled_estimate(f.data(), target).exceeds_near(1e-3, error);
+        const bool covered = vok::approx_rows(op, a, b, f, kRows, error);
+        const bool rejected = covered && vok::scaled_estimate(f, rows.target).exceeds_near(1e-3, error);
         benchmark::DoNotOptimize(rejected);
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kRows));

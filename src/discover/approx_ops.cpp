@@ -4,6 +4,7 @@
 #include "discover/approx_ops.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -42,25 +43,31 @@ constexpr double inverse_factorial(int n) {
     return 1.0 / f;
 }
 
-template <int N>
-inline constexpr double kInverseFactorial = inverse_factorial(N);
+// Taylor terms, the highest power first as Horner's rule takes them.
+// e^r: 1/13! ... 1/2!, 1, 1 (the remainder after r^13 / 13! is below 1e-17
+// for |r| <= ln2 / 2).
+constexpr std::array kExpTerms = {
+    inverse_factorial(13), inverse_factorial(12), inverse_factorial(11), inverse_factorial(10),
+    inverse_factorial(9),  inverse_factorial(8),  inverse_factorial(7),  inverse_factorial(6),
+    inverse_factorial(5),  inverse_factorial(4),  inverse_factorial(3),  0.5, 1.0, 1.0};
+// (sin r - r) / r^3 and (cos r - 1) / r^2 in powers of w = r^2: the remainders
+// after r^17 / 17! and r^16 / 16! are below 1e-16 for |r| <= pi/4.
+constexpr std::array kSinTerms = {inverse_factorial(17), -inverse_factorial(15), inverse_factorial(13),
+                                  -inverse_factorial(11), inverse_factorial(9),  -inverse_factorial(7),
+                                  inverse_factorial(5),   -inverse_factorial(3)};
+constexpr std::array kCosTerms = {inverse_factorial(16), -inverse_factorial(14), inverse_factorial(12),
+                                  -inverse_factorial(10), inverse_factorial(8),  -inverse_factorial(6),
+                                  inverse_factorial(4),   -0.5};
+// (atanh s - s) / s^3 in powers of w = s^2: the remainder after s^19 is below
+// 1e-16 for |s| <= 0.172.
+constexpr std::array kAtanhTerms = {1.0 / 19.0, 1.0 / 17.0, 1.0 / 15.0, 1.0 / 13.0, 1.0 / 11.0,
+                                    1.0 / 9.0,  1.0 / 7.0,  1.0 / 5.0,  1.0 / 3.0};
 
-// e^r for |r| <= ln2 / 2: the remainder after r^13 / 13! is below 1e-17.
-[[gnu::always_inline]] inline double exp_reduced(double r) noexcept {
-    double p = kInverseFactorial<13>;
-    p = p * r + kInverseFactorial<12>;
-    p = p * r + kInverseFactorial<11>;
-    p = p * r + kInverseFactorial<10>;
-    p = p * r + kInverseFactorial<9>;
-    p = p * r + kInverseFactorial<8>;
-    p = p * r + kInverseFactorial<7>;
-    p = p * r + kInverseFactorial<6>;
-    p = p * r + kInverseFactorial<5>;
-    p = p * r + kInverseFactorial<4>;
-    p = p * r + kInverseFactorial<3>;
-    p = p * r + 0.5;
-    p = p * r + 1.0;
-    return p * r + 1.0;
+template <std::size_t N>
+[[gnu::always_inline]] inline double horner(double x, const std::array<double, N>& terms) noexcept {
+    double p = terms[0];
+    for (std::size_t i = 1; i < N; ++i) p = p * x + terms[i];
+    return p;
 }
 
 // e^x = 2^k e^r with r = x - k ln2; |x| <= kExpReach.
@@ -71,12 +78,11 @@ inline constexpr double kInverseFactorial = inverse_factorial(N);
     const double r = (x - k * kLn2Hi) - k * kLn2Lo;
     // The low bits of k_bits hold k + 2^51, whose low twelve bits are k's.
     const double two_k = std::bit_cast<double>((k_bits + 1023) << 52);
-    return exp_reduced(r) * two_k;
+    return horner(r, kExpTerms) * two_k;
 }
 
 // ln x = k ln2 + ln z with z in [sqrt(1/2), sqrt(2)); ln z = 2 atanh(s) with
-// s = (z - 1) / (z + 1), |s| <= 0.172: the series' remainder after s^19 is
-// below 1e-16. x is normal and positive.
+// s = (z - 1) / (z + 1), |s| <= 0.172. x is normal and positive.
 [[gnu::always_inline]] inline double log_approx(double x) noexcept {
     constexpr Bits kMantissa = (Bits{1} << 52) - 1;
     constexpr Bits kOne = 0x3ff0000000000000ULL;
@@ -94,15 +100,7 @@ inline constexpr double kInverseFactorial = inverse_factorial(N);
     const double f = z - 1.0;
     const double s = f / (2.0 + f);
     const double w = s * s;
-    double p = 1.0 / 19.0;
-    p = p * w + 1.0 / 17.0;
-    p = p * w + 1.0 / 15.0;
-    p = p * w + 1.0 / 13.0;
-    p = p * w + 1.0 / 11.0;
-    p = p * w + 1.0 / 9.0;
-    p = p * w + 1.0 / 7.0;
-    p = p * w + 1.0 / 5.0;
-    p = p * w + 1.0 / 3.0;
+    const double p = horner(w, kAtanhTerms);
     const double two_s = s + s;
     const double log_z = two_s + two_s * (w * p);
     return k * kLn2Hi + (k * kLn2Lo + log_z);
@@ -110,30 +108,15 @@ inline constexpr double kInverseFactorial = inverse_factorial(N);
 
 // sin(x) (quarter turns 0) or cos(x) (quarter turns 1) for |x| <= kTrigReach:
 // x = k pi/2 + r with |r| <= pi/4, then sin or cos of r by the quadrant.
-// The remainders after r^17 / 17! and r^16 / 16! are below 1e-16.
 [[gnu::always_inline]] inline double sin_approx(double x, Bits quarter_turns) noexcept {
     const double shifted = x * kTwoOverPi + kRoundShift;
     const Bits quadrant = std::bit_cast<Bits>(shifted) + quarter_turns;
     const double k = shifted - kRoundShift;
     const double r = (x - k * kHalfPiHi) - k * kHalfPiLo;
     const double w = r * r;
-    double s = kInverseFactorial<17>;
-    s = s * w - kInverseFactorial<15>;
-    s = s * w + kInverseFactorial<13>;
-    s = s * w - kInverseFactorial<11>;
-    s = s * w + kInverseFactorial<9>;
-    s = s * w - kInverseFactorial<7>;
-    s = s * w + kInverseFactorial<5>;
-    s = s * w - kInverseFactorial<3>;
+    const double s = horner(w, kSinTerms);
     const double sin_r = r + r * (w * s);
-    double c = kInverseFactorial<16>;
-    c = c * w - kInverseFactorial<14>;
-    c = c * w + kInverseFactorial<12>;
-    c = c * w - kInverseFactorial<10>;
-    c = c * w + kInverseFactorial<8>;
-    c = c * w - kInverseFactorial<6>;
-    c = c * w + kInverseFactorial<4>;
-    c = c * w - 0.5;
+    const double c = horner(w, kCosTerms);
     const double cos_r = 1.0 + w * c;
     // Odd quadrants take the cosine; the upper two negate.
     const Bits odd = Bits{0} - (quadrant & 1);
