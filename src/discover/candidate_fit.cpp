@@ -187,10 +187,8 @@ bool ScaledEstimate::exceeds_near(double bound, double value_error) const noexce
     return widened.exceeds(bound);
 }
 
-bool plain_exceeds_near(const double* f, const FitTarget& t, double value_error,
-                        double bound) noexcept {
+bool plain_exceeds_near(double sse, double value_error, double bound) noexcept {
     if (!finite(bound) || !finite(value_error)) return false;
-    const double sse = plain_sse_rows(f, t, 0, t.n, 0.0);
     // |f - y| shrinks by at most value_error; the sum's own rounding is far
     // inside the shrink factor.
     const double distance = std::sqrt(sse * kPlainShrink) - value_error;

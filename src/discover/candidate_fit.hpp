@@ -70,10 +70,9 @@ struct ScaledEstimate {
 // Deterministic: the lanes are summed in a fixed order.
 [[nodiscard]] ScaledEstimate scaled_estimate(const double* f, const FitTarget& t) noexcept;
 
-// True when values within value_error (in Euclidean norm) of f are sure to
-// have a plain sse above bound.
-[[nodiscard]] bool plain_exceeds_near(const double* f, const FitTarget& t, double value_error,
-                                      double bound) noexcept;
+// True when values within value_error (in Euclidean norm) of values whose
+// plain sse is `sse` are sure to have a plain sse above bound.
+[[nodiscard]] bool plain_exceeds_near(double sse, double value_error, double bound) noexcept;
 
 // True when f's values on the screening rows (in t.screen's order) already
 // prove that its sse exceeds bound, with room for rounding: such a candidate

@@ -20,6 +20,11 @@ inline constexpr std::size_t kRowChunk = 256;
                                     std::size_t n) noexcept;
 [[nodiscard]] bool apply_binary_rows(OpCode op, const double* a, const double* b, double* out,
                                      std::size_t n) noexcept;
+// Either of the above: b is null for a unary operator.
+[[nodiscard]] inline bool apply_rows(OpCode op, const double* a, const double* b, double* out,
+                                     std::size_t n) noexcept {
+    return b == nullptr ? apply_unary_rows(op, a, out, n) : apply_binary_rows(op, a, b, out, n);
+}
 
 // Evaluates a program over rows [begin, begin + n) of the columns, one token
 // at a time over the whole run. Gives a value for every row exactly when the

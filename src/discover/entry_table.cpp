@@ -95,8 +95,7 @@ bool EntryTable::apply_node(std::uint32_t id, double* out, RowBuffers& buffers,
     const double* a = nullptr;
     const double* b = nullptr;
     if (!operand_rows(id, buffers, a, b, depth)) return false;
-    const OpCode op = nodes_[id].op;
-    return b == nullptr ? apply_unary_rows(op, a, out, rows_) : apply_binary_rows(op, a, b, out, rows_);
+    return apply_rows(nodes_[id].op, a, b, out, rows_);
 }
 
 bool EntryTable::compute_into(std::uint32_t id, double* out, RowBuffers& buffers) const {

@@ -80,8 +80,25 @@ struct SegmentCounts {
 };
 
 bool apply_probe(OpCode op, const double* a, const double* b, double* out) noexcept {
-    return b == nullptr ? apply_unary_rows(op, a, out, kProbePoints)
-                        : apply_binary_rows(op, a, b, out, kProbePoints);
+    return apply_rows(op, a, b, out, kProbePoints);
+}
+
+// What values within value_error of a candidate's own tell: the rank they
+// give it (its plain error, or the scaled estimate), and whether they prove
+// its error above cut.
+struct StandInVerdict {
+    double rank = 0.0;
+    bool out_of_reach = false;
+};
+
+StandInVerdict judge_near(const double* f, const FitTarget& t, bool scaled, double value_error,
+                          double cut) noexcept {
+    if (!scaled) {
+        const double sse = plain_sse_rows(f, t, 0, t.n, 0.0);
+        return {sse, plain_exceeds_near(sse, value_error, cut)};
+    }
+    const ScaledEstimate estimate = scaled_estimate(f, t);
+    return {estimate.value, estimate.exceeds_near(cut, value_error)};
 }
 
 void lower_to(std::atomic<double>& bound, double value) noexcept {
@@ -260,21 +277,13 @@ void Enumerator::score_entries(std::uint32_t size, std::uint32_t first, std::uin
                 double value_error = 0.0;
                 if (has_approx(op) && approx_rows(op, a, b, approx.data(), rows_, value_error)) {
                     ranked = true;
-                    const double cut = bound.load(std::memory_order_relaxed);
-                    bool out_of_reach = false;
-                    if (!scaled) {
-                        entry_rank_[id] = plain_sse_rows(approx.data(), target_, 0, rows_, 0.0);
-                        out_of_reach = plain_exceeds_near(approx.data(), target_, value_error, cut);
-                    } else {
-                        const ScaledEstimate estimate = scaled_estimate(approx.data(), target_);
-                        entry_rank_[id] = estimate.value;
-                        out_of_reach = estimate.exceeds_near(cut, value_error);
-                    }
-                    if (!std::isfinite(entry_rank_[id])) entry_rank_[id] = kInf;
-                    if (out_of_reach && places[i] == nullptr) continue;
+                    const StandInVerdict verdict = judge_near(approx.data(), target_, scaled, value_error,
+                                                              bound.load(std::memory_order_relaxed));
+                    entry_rank_[id] = std::isfinite(verdict.rank) ? verdict.rank : kInf;
+                    if (verdict.out_of_reach && places[i] == nullptr) continue;
                 }
                 double* out = places[i] != nullptr ? places[i] : buffers.at(0);
-                if (b == nullptr ? apply_unary_rows(op, a, out, rows_) : apply_binary_rows(op, a, b, out, rows_)) {
+                if (apply_rows(op, a, b, out, rows_)) {
                     f = out;
                 } else {
                     entry_rank_[id] = kNaN;  // (never after a stand-in: its range has values)
@@ -542,9 +551,7 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
                 }
                 const double* b_screen = unary ? nullptr : table_.values_at(b, target_.screen, b_few);
                 if (a_screen == nullptr || (!unary && b_screen == nullptr)) return;
-                if (!(unary ? apply_unary_rows(op, a_screen, f_screen.data(), m)
-                            : apply_binary_rows(op, a_screen, b_screen, f_screen.data(), m)))
-                    return;
+                if (!apply_rows(op, a_screen, b_screen, f_screen.data(), m)) return;
                 if (screen_rejects(f_screen.data(), target_, scaled, cut)) {
                     ++screen_hits;
                     ++c.pruned;
@@ -576,9 +583,7 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
                 } else {
                     covered = approx_rows(op, a_rows, b_rows, f.data(), rows_, value_error);
                 }
-                if (covered &&
-                    (scaled ? scaled_estimate(f.data(), target_).exceeds_near(cut, value_error)
-                            : plain_exceeds_near(f.data(), target_, value_error, cut))) {
+                if (covered && judge_near(f.data(), target_, scaled, value_error, cut).out_of_reach) {
                     ++c.pruned;
                     return;
                 }
