@@ -110,15 +110,33 @@ bool fit_scaled(const double* f, const FitTarget& t, Fit& out) noexcept {
     return true;
 }
 
+bool fit_constant_scaled(const FitTarget& t, Fit& out) noexcept {
+    // n equal values c sum to n c within (n - 1) u |n c| (u = eps / 2), so
+    // each differs from their mean by about n u |c|, and sff / sf2 is about
+    // (n u)^2: with n eps at most 1.5e-12, under 5.7e-25, well below kFlat.
+    // Then scale is 0, each residual y - (0 f + mean) is t.centered's, and the
+    // sse is t.syy itself, summed in the same order.
+    if (!(static_cast<double>(t.n) * kEpsilon <= 1.5e-12) || !finite(t.syy)) return false;
+    out = {t.syy, 0.0, t.mean};
+    return true;
+}
+
 // Compiled twice: for processors with 256-bit vectors, and for any other.
 [[gnu::target_clones("avx2", "default")]] ScaledEstimate scaled_estimate(const double* f,
                                                                          const FitTarget& t) noexcept {
+    // The sums are taken on f - f[0]: the line's error does not change with a
+    // shift, and a nearly flat f (1 + 1e-6 g, say) then keeps its spread
+    // instead of losing it to cancellation against its own square. The shift
+    // rounds each value by at most half an ulp of the difference, far inside
+    // the slack.
+    const double shift = t.n > 0 ? f[0] : 0.0;
     // Four lanes: lane l sums rows l, l + 4, ... (written as vectors so the
     // compiler keeps them as such, whatever the register width).
     using Lanes = double __attribute__((vector_size(32)));
     Lanes sf = {0.0, 0.0, 0.0, 0.0};
     Lanes s2 = sf;
     Lanes sy = sf;
+    const Lanes by = {shift, shift, shift, shift};
     const std::size_t n = t.n;
     const std::size_t whole = n - n % 4;
     const double* yc = t.centered.data();
@@ -127,14 +145,16 @@ bool fit_scaled(const double* f, const FitTarget& t, Fit& out) noexcept {
         Lanes c;
         std::memcpy(&v, f + i, sizeof v);
         std::memcpy(&c, yc + i, sizeof c);
+        v -= by;
         sf += v;
         s2 += v * v;
         sy += v * c;
     }
     for (std::size_t i = whole; i < n; ++i) {
-        sf[0] += f[i];
-        s2[0] += f[i] * f[i];
-        sy[0] += f[i] * yc[i];
+        const double v = f[i] - shift;
+        sf[0] += v;
+        s2[0] += v * v;
+        sy[0] += v * yc[i];
     }
     const double sum = (sf[0] + sf[1]) + (sf[2] + sf[3]);
     const double squares = (s2[0] + s2[1]) + (s2[2] + s2[3]);
@@ -145,7 +165,7 @@ bool fit_scaled(const double* f, const FitTarget& t, Fit& out) noexcept {
     e.rows = rows;
     e.syy = t.syy;
     e.spread = spread;
-    if (!(spread > 0.0) || !finite(squares)) {
+    if (!(spread > 0.0) || !finite(squares) || !finite(shift)) {
         // The spread is lost in rounding here, not in the exact fit: no estimate.
         e.value = t.syy;
         e.slack = std::numeric_limits<double>::infinity();
@@ -159,9 +179,11 @@ bool fit_scaled(const double* f, const FitTarget& t, Fit& out) noexcept {
     e.explained = explained;
     e.conditioning = conditioning;
     e.slack = kEstimateSlack * (t.syy * std::sqrt(conditioning) + explained * conditioning);
+    // The full fit works on f itself: its residuals are made of terms this large.
     const double scale = cross / spread;
-    e.magnitude = t.max_abs_y + std::fabs(scale) * std::sqrt(squares) +
-                  std::fabs(t.mean - scale * (sum / rows));
+    const double f_norm = std::sqrt(squares) + std::fabs(shift) * std::sqrt(rows);
+    e.magnitude = t.max_abs_y + std::fabs(scale) * f_norm +
+                  std::fabs(t.mean - scale * (shift + sum / rows));
     return e;
 }
 

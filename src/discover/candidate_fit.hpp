@@ -42,6 +42,12 @@ struct Fit {
 [[nodiscard]] bool fit_plain(const double* f, const FitTarget& t, Fit& out) noexcept;
 [[nodiscard]] bool fit_scaled(const double* f, const FitTarget& t, Fit& out) noexcept;
 
+// fit_scaled's result for values equal on every row, found without them: such
+// values are flat (their computed spread is rounding only) and the line is the
+// target's mean. False when that is not certain (data this long could round
+// the spread past the flat threshold) or the error is not finite.
+[[nodiscard]] bool fit_constant_scaled(const FitTarget& t, Fit& out) noexcept;
+
 // Continues a plain sse over rows [begin, end), in row order: a running sum
 // of fit_plain that can only grow, so a candidate can stop once it exceeds a bound.
 [[nodiscard]] double plain_sse_rows(const double* f, const FitTarget& t, std::size_t begin,

@@ -39,6 +39,10 @@ std::uint32_t EntryTable::add(const Node& node, const double* probes, std::uint3
                               std::uint64_t order) {
     const auto id = static_cast<std::uint32_t>(nodes_.size());
     nodes_.push_back(node);
+    nodes_.back().constant =
+        node.kind == NodeKind::Const ||
+        (node.kind == NodeKind::Op && nodes_[node.left].constant &&
+         (arity(node.op) == 1 || nodes_[node.right].constant));
     if (probes != nullptr) {
         probes_.insert(probes_.end(), probes, probes + kProbePoints);
     } else {

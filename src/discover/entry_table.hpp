@@ -20,6 +20,8 @@ enum class NodeKind : std::uint8_t { Const, Var, Op };
 struct Node {
     NodeKind kind = NodeKind::Op;
     OpCode op = OpCode::Neg;
+    // No variable below: the same value on every row (set by EntryTable::add).
+    bool constant = false;
     std::uint32_t left = 0;   // Const: index into the constants; Var: the variable
     std::uint32_t right = 0;  // binary operators only
 };
@@ -53,6 +55,7 @@ public:
 
     [[nodiscard]] std::size_t size() const noexcept { return nodes_.size(); }
     [[nodiscard]] const Node& node(std::uint32_t id) const noexcept { return nodes_[id]; }
+    [[nodiscard]] bool constant(std::uint32_t id) const noexcept { return nodes_[id].constant; }
     [[nodiscard]] const double* probes(std::uint32_t id) const noexcept {
         return probes_.data() + std::size_t{id} * kProbePoints;
     }

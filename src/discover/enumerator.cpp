@@ -108,6 +108,13 @@ void lower_to(std::atomic<double>& bound, double value) noexcept {
     }
 }
 
+// Offers a fitted candidate to a worker's front; once that is full, its worst
+// error bounds what later candidates must beat.
+void take(std::vector<Ranked>& top, std::size_t keep, std::atomic<double>& bound, const Ranked& r) {
+    offer(top, keep, r);
+    if (top.size() == keep) lower_to(bound, top.back().sse);
+}
+
 std::size_t pool_size(const EnumerationSettings& settings) {
     return settings.n_threads > 0 ? settings.n_threads : ThreadPool::configured_size();
 }
@@ -264,6 +271,15 @@ void Enumerator::score_entries(std::uint32_t size, std::uint32_t first, std::uin
             const auto id = static_cast<std::uint32_t>(first + i);
             const double* f = nullptr;
             bool ranked = false;
+            Fit fit;
+            if (size > 1 && scaled && places[i] == nullptr && table_.constant(id) &&
+                fit_constant_scaled(target_, fit)) {
+                // Its probe value on every row: the rank and the fit are known.
+                entry_rank_[id] = target_.syy;
+                take(top, keep, bound, Ranked{fit.sse, table_.order(id), fit.scale, fit.offset,
+                                              OpCode::Neg, id, kNoOperand, true});
+                continue;
+            }
             if (size == 1) {
                 f = table_.rows_of(id, buffers);
             } else {
@@ -292,7 +308,6 @@ void Enumerator::score_entries(std::uint32_t size, std::uint32_t first, std::uin
             if (f == nullptr) continue;
             // The rank of an operand for a beam comes from the same sums for
             // every entry, so it never depends on what was stopped early.
-            Fit fit;
             if (!scaled) {
                 const bool fitted = fit_plain(f, target_, fit);
                 if (!ranked) entry_rank_[id] = fitted ? fit.sse : kInf;
@@ -305,9 +320,8 @@ void Enumerator::score_entries(std::uint32_t size, std::uint32_t first, std::uin
                 }
                 if (!fit_scaled(f, target_, fit)) continue;
             }
-            offer(top, keep, Ranked{fit.sse, table_.order(id), fit.scale, fit.offset,
-                                    OpCode::Neg, id, kNoOperand, true});
-            if (top.size() == keep) lower_to(bound, top.back().sse);
+            take(top, keep, bound, Ranked{fit.sse, table_.order(id), fit.scale, fit.offset,
+                                          OpCode::Neg, id, kNoOperand, true});
         }
     };
     const bool finished = pool_.parallel_for(n_tasks, body, &batch_);
@@ -440,7 +454,8 @@ bool Enumerator::grow(std::uint32_t size) {
     for (auto& segment : found) {
         for (const Pending& p : segment) {
             if (seen_.insert(p.key)) {
-                table_.add(Node{NodeKind::Op, p.op, p.a, p.b}, nullptr, size, p.slot);
+                table_.add(Node{.kind = NodeKind::Op, .op = p.op, .left = p.a, .right = p.b}, nullptr, size,
+                           p.slot);
             } else {
                 ++report.duplicates;
             }
@@ -541,6 +556,16 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
             }
             ++c.distinct;
             ++c.scored;
+            Fit fit;
+            // Without a variable the candidate has its probe value on every
+            // row; scaled, its fit is known without them.
+            if (scaled && table_.constant(a) && (unary || table_.constant(b))) {
+                if (fit_constant_scaled(target_, fit)) {
+                    ++c.valid;
+                    take(out.top, keep, bound, Ranked{fit.sse, slot, fit.scale, fit.offset, op, a, b, false});
+                    return;
+                }
+            }
             const double cut = bound.load(std::memory_order_relaxed);
             // A few spread rows first: most candidates are out after them.
             if (m > 0 && cut < kInf && screening_pays(screened, screen_hits)) {
@@ -588,7 +613,6 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
                     return;
                 }
             }
-            Fit fit;
             if (!scaled) {
                 // Row order, a run at a time: the running error only grows.
                 double sse = 0.0;
@@ -618,8 +642,7 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
                 if (!fit_scaled(f.data(), target_, fit)) return;
             }
             ++c.valid;
-            offer(out.top, keep, Ranked{fit.sse, slot, fit.scale, fit.offset, op, a, b, false});
-            if (out.top.size() == keep) lower_to(bound, out.top.back().sse);
+            take(out.top, keep, bound, Ranked{fit.sse, slot, fit.scale, fit.offset, op, a, b, false});
         };
         Lookahead<Pending> queue;
         layout.visit(lo, hi, [&](std::uint64_t slot, OpCode op, std::uint32_t a, std::uint32_t b) {
