@@ -12,6 +12,7 @@
 #include "discover/column_ops.hpp"
 #include "discover/key_set.hpp"
 #include "discover/lookahead.hpp"
+#include "discover/probe_apply.hpp"
 #include "discover/probe_points.hpp"
 
 namespace {
@@ -62,9 +63,7 @@ void BM_FingerprintAndDedup(benchmark::State& state) {
         if ((a & 0xffff) == 0) local.clear();
         const double* pa = &probes[(a % kEntries) * vok::kProbePoints];
         const double* pb = &probes[(b % kEntries) * vok::kProbePoints];
-        const bool has = vok::arity(op) == 1 ? vok::apply_unary_rows(op, pa, out, vok::kProbePoints)
-                                             : vok::apply_binary_rows(op, pa, pb, out, vok::kProbePoints);
-        if (has) {
+        if (vok::apply_at_probes(op, pa, vok::arity(op) == 1 ? nullptr : pb, out)) {
             const vok::Key128 key = vok::probe_key(out, 16);
             if (pipelined) {
                 earlier.prefetch(key);

@@ -110,6 +110,25 @@ bool fit_scaled(const double* f, const FitTarget& t, Fit& out) noexcept {
     return true;
 }
 
+namespace {
+
+// True when fit_scaled is sure to take f as flat: equal values (see
+// fit_constant_scaled), or a value whose square overflows, so that sf2 is
+// infinite and so above any sff (which is never NaN: sums of finite values
+// reach at most an infinity of one sign).
+bool surely_flat(const double* f, const FitTarget& t) noexcept {
+    constexpr double kSquareOverflows = 0x1p512;
+    bool equal = true;
+    for (std::size_t i = 0; i < t.n; ++i) {
+        if (std::fabs(f[i]) >= kSquareOverflows) return true;
+        equal = equal && f[i] == f[0];
+    }
+    Fit unused;
+    return equal && fit_constant_scaled(t, unused);
+}
+
+}  // namespace
+
 bool fit_constant_scaled(const FitTarget& t, Fit& out) noexcept {
     // n equal values c sum to n c within (n - 1) u |n c| (u = eps / 2), so
     // each differs from their mean by about n u |c|, and sff / sf2 is about
@@ -166,9 +185,12 @@ bool fit_constant_scaled(const FitTarget& t, Fit& out) noexcept {
     e.syy = t.syy;
     e.spread = spread;
     if (!(spread > 0.0) || !finite(squares) || !finite(shift)) {
-        // The spread is lost in rounding here, not in the exact fit: no estimate.
+        // The spread is lost in rounding here, not in the exact fit: no
+        // estimate, unless the full fit is sure to find f flat and fit the
+        // target's mean, with error syy exactly.
         e.value = t.syy;
-        e.slack = std::numeric_limits<double>::infinity();
+        e.slack = surely_flat(f, t) ? 0.0 : std::numeric_limits<double>::infinity();
+        e.magnitude = t.max_abs_y + std::fabs(t.mean);
         return e;
     }
     const double explained = cross * (cross / spread);

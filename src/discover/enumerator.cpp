@@ -11,6 +11,7 @@
 #include "discover/approx_ops.hpp"
 #include "discover/column_ops.hpp"
 #include "discover/lookahead.hpp"
+#include "discover/probe_apply.hpp"
 #include "discover/system_memory.hpp"
 
 namespace vok {
@@ -78,10 +79,6 @@ struct SegmentCounts {
         r.pruned += pruned;
     }
 };
-
-bool apply_probe(OpCode op, const double* a, const double* b, double* out) noexcept {
-    return apply_rows(op, a, b, out, kProbePoints);
-}
 
 // What values within value_error of a candidate's own tell: the rank they
 // give it (its plain error, or the scaled estimate), and whether they prove
@@ -419,7 +416,7 @@ bool Enumerator::grow(std::uint32_t size) {
         ProbeArray probes{};
         layout.visit(lo, hi, [&](std::uint64_t slot, OpCode op, std::uint32_t a, std::uint32_t b) {
             ++c.candidates;
-            if (!apply_probe(op, table_.probes(a), b == kNoOperand ? nullptr : table_.probes(b),
+            if (!apply_at_probes(op, table_.probes(a), b == kNoOperand ? nullptr : table_.probes(b),
                              probes.data())) {
                 ++c.no_value;
                 return;
@@ -471,7 +468,7 @@ bool Enumerator::grow(std::uint32_t size) {
                 const auto id = static_cast<std::uint32_t>(first + i);
                 const Node& node = table_.node(id);
                 const bool binary = arity(node.op) == 2;
-                (void)apply_probe(node.op, table_.probes(node.left),
+                (void)apply_at_probes(node.op, table_.probes(node.left),
                                   binary ? table_.probes(node.right) : nullptr, table_.probes_to_fill(id));
             }
         }))
@@ -652,7 +649,7 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
                 return;
             }
             ++c.candidates;
-            if (!apply_probe(op, table_.probes(a), b == kNoOperand ? nullptr : table_.probes(b),
+            if (!apply_at_probes(op, table_.probes(a), b == kNoOperand ? nullptr : table_.probes(b),
                              probes.data())) {
                 ++c.no_value;
                 return;
