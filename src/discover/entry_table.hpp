@@ -48,6 +48,10 @@ public:
     // anything reads them.
     std::uint32_t add(const Node& node, const double* probes, std::uint32_t size,
                       std::uint64_t order);
+    // Appends count operator entries at once (returns the first id); each is
+    // then set once with set_op, from any thread, after its operands.
+    std::uint32_t extend(std::size_t count);
+    void set_op(std::uint32_t id, const Node& node, std::uint32_t size, std::uint64_t order) noexcept;
     [[nodiscard]] double* probes_to_fill(std::uint32_t id) noexcept {
         return probes_.data() + std::size_t{id} * kProbePoints;
     }
@@ -99,6 +103,9 @@ public:
 
 private:
     bool apply_node(std::uint32_t id, double* out, RowBuffers& buffers, std::size_t depth) const;
+    [[nodiscard]] bool operands_constant(const Node& node) const noexcept {
+        return nodes_[node.left].constant && (arity(node.op) == 1 || nodes_[node.right].constant);
+    }
 
     std::span<const Column> x_cols_;
     std::vector<double> constants_;

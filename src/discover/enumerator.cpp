@@ -58,6 +58,7 @@ struct Pending {
     std::uint32_t a = 0;
     std::uint32_t b = 0;
     OpCode op = OpCode::Neg;
+    bool lost = false;  // its key was met in an earlier segment
 };
 
 struct SegmentCounts {
@@ -445,32 +446,55 @@ bool Enumerator::grow(std::uint32_t size) {
         stop(StopReason::Memory);
         return false;
     }
-    const auto first = static_cast<std::uint32_t>(table_.size());
-    table_.reserve(table_.size() + total);
-    seen_.reserve(seen_.size() + total);
-    for (auto& segment : found) {
-        for (const Pending& p : segment) {
-            if (seen_.insert(p.key)) {
-                table_.add(Node{.kind = NodeKind::Op, .op = p.op, .left = p.a, .right = p.b}, nullptr, size,
-                           p.slot);
-            } else {
-                ++report.duplicates;
+    // Keys of different shards never meet, so each group of shards joins its
+    // own survivors, in generation order, on its own task.
+    const std::size_t groups = std::min(pool_.size(), ShardedKeySet::kShards);
+    const std::size_t seen_after = seen_.size() + total;
+    std::vector<std::vector<std::uint32_t>> kept_by_group(groups, std::vector<std::uint32_t>(n_segments, 0));
+    if (!run_tasks(groups, [&](std::size_t g) {
+            for (std::size_t shard = g; shard < ShardedKeySet::kShards; shard += groups)
+                seen_.reserve_shard(shard, seen_after);
+            constexpr std::size_t kAhead = 16;
+            for (std::size_t segment = 0; segment < n_segments; ++segment) {
+                std::vector<Pending>& pending = found[segment];
+                std::uint32_t kept = 0;
+                for (std::size_t i = 0; i < pending.size(); ++i) {
+                    if (i + kAhead < pending.size() &&
+                        ShardedKeySet::shard_of(pending[i + kAhead].key) % groups == g)
+                        seen_.prefetch(pending[i + kAhead].key);
+                    Pending& p = pending[i];
+                    if (ShardedKeySet::shard_of(p.key) % groups != g) continue;
+                    if (seen_.insert(p.key)) {
+                        ++kept;
+                    } else {
+                        p.lost = true;
+                    }
+                }
+                kept_by_group[g][segment] = kept;
             }
-        }
-        std::vector<Pending>().swap(segment);
+        }))
+        return false;
+    std::vector<std::uint32_t> offsets(n_segments + 1, 0);
+    for (std::size_t segment = 0; segment < n_segments; ++segment) {
+        std::uint32_t kept = 0;
+        for (std::size_t g = 0; g < groups; ++g) kept += kept_by_group[g][segment];
+        offsets[segment + 1] = offsets[segment] + kept;
+        report.duplicates += found[segment].size() - kept;
     }
-    const auto count = static_cast<std::uint32_t>(table_.size() - first);
-    // The new entries' probe values, from their operands' (all of smaller sizes).
-    constexpr std::size_t kProbeTask = std::size_t{1} << 14;
-    if (!run_tasks((count + kProbeTask - 1) / kProbeTask, [&](std::size_t task) {
-            const std::size_t hi = std::min<std::size_t>(count, (task + 1) * kProbeTask);
-            for (std::size_t i = task * kProbeTask; i < hi; ++i) {
-                const auto id = static_cast<std::uint32_t>(first + i);
-                const Node& node = table_.node(id);
-                const bool binary = arity(node.op) == 2;
-                (void)apply_at_probes(node.op, table_.probes(node.left),
-                                  binary ? table_.probes(node.right) : nullptr, table_.probes_to_fill(id));
+    const std::uint32_t count = offsets[n_segments];
+    // The new entries, with probe values from their operands' (all of smaller sizes).
+    const std::uint32_t first = table_.extend(count);
+    if (!run_tasks(n_segments, [&](std::size_t segment) {
+            std::uint32_t id = first + offsets[segment];
+            for (const Pending& p : found[segment]) {
+                if (p.lost) continue;
+                table_.set_op(id, Node{.kind = NodeKind::Op, .op = p.op, .left = p.a, .right = p.b}, size,
+                              p.slot);
+                (void)apply_at_probes(p.op, table_.probes(p.a), p.b == kNoOperand ? nullptr : table_.probes(p.b),
+                                      table_.probes_to_fill(id));
+                ++id;
             }
+            std::vector<Pending>().swap(found[segment]);
         }))
         return false;
     report.distinct = count;
