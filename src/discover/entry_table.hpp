@@ -17,13 +17,15 @@ namespace vok {
 
 enum class NodeKind : std::uint8_t { Const, Var, Op };
 
+// Trivial, so that a table grows without writing its new nodes twice; make
+// one with Node{...}.
 struct Node {
-    NodeKind kind = NodeKind::Op;
-    OpCode op = OpCode::Neg;
-    // No variable below: the same value on every row (set by EntryTable::add).
-    bool constant = false;
-    std::uint32_t left = 0;   // Const: index into the constants; Var: the variable
-    std::uint32_t right = 0;  // binary operators only
+    NodeKind kind;
+    OpCode op;
+    // No variable below: the same value on every row (set by EntryTable).
+    bool constant;
+    std::uint32_t left;   // Const: index into the constants; Var: the variable
+    std::uint32_t right;  // binary operators only
 };
 
 // One thread's buffers for computing rows that are not stored, one full
@@ -111,11 +113,11 @@ private:
     std::vector<double> constants_;
     std::size_t rows_;
     std::size_t budget_rows_;  // row values that may still be stored
-    LargeVector<Node> nodes_;
-    LargeVector<double> probes_;
-    LargeVector<std::uint32_t> sizes_;
-    LargeVector<std::uint64_t> orders_;
-    LargeVector<const double*> stored_;
+    RawVector<Node> nodes_;
+    RawVector<double> probes_;
+    RawVector<std::uint32_t> sizes_;
+    RawVector<std::uint64_t> orders_;
+    RawVector<const double*> stored_;
     std::vector<std::unique_ptr<double[]>> blocks_;
     double* block_next_ = nullptr;  // free places of the newest block
     double* block_end_ = nullptr;

@@ -209,7 +209,7 @@ void Enumerator::leaves() {
     table_.reserve(n_leaves);
     ProbeArray values{};
     for (std::size_t i = 0; i < n_leaves; ++i) {
-        Node node;
+        Node node{};
         if (i < settings_.constants.size()) {
             node.kind = NodeKind::Const;
             node.left = static_cast<std::uint32_t>(i);
@@ -488,8 +488,7 @@ bool Enumerator::grow(std::uint32_t size) {
             std::uint32_t id = first + offsets[segment];
             for (const Pending& p : found[segment]) {
                 if (p.lost) continue;
-                table_.set_op(id, Node{.kind = NodeKind::Op, .op = p.op, .left = p.a, .right = p.b}, size,
-                              p.slot);
+                table_.set_op(id, Node{NodeKind::Op, p.op, false, p.a, p.b}, size, p.slot);
                 (void)apply_at_probes(p.op, table_.probes(p.a), p.b == kNoOperand ? nullptr : table_.probes(p.b),
                                       table_.probes_to_fill(id));
                 ++id;
