@@ -7,6 +7,8 @@
 #include <span>
 #include <vector>
 
+#include "discover/token.hpp"
+
 namespace vok {
 
 struct FitTarget {
@@ -75,6 +77,16 @@ struct ScaledEstimate {
 
 // Deterministic: the lanes are summed in a fixed order.
 [[nodiscard]] ScaledEstimate scaled_estimate(const double* f, const FitTarget& t) noexcept;
+
+// scaled_estimate over the values op (Add, Sub, Mul or Div) gives on a's and
+// b's rows, without storing them: the same bits, except that values lost in
+// rounding here get no estimate (an unbounded slack). False when some row has
+// no value (exactly when apply_binary_rows is false), or for another op.
+[[nodiscard]] constexpr bool estimated_in_one_pass(OpCode op) noexcept {
+    return op == OpCode::Add || op == OpCode::Sub || op == OpCode::Mul || op == OpCode::Div;
+}
+[[nodiscard]] bool scaled_estimate_binary(OpCode op, const double* a, const double* b, const FitTarget& t,
+                                          ScaledEstimate& out) noexcept;
 
 // True when values within value_error (in Euclidean norm) of values whose
 // plain sse is `sse` are sure to have a plain sse above bound.

@@ -652,10 +652,19 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
                 if (!(std::fabs(sse) <= std::numeric_limits<double>::max())) return;
                 fit = Fit{sse, 1.0, 0.0};
             } else {
+                // Arithmetic over two operands is estimated straight from them:
+                // the values are taken only for a candidate that may enter.
+                const bool in_one_pass = !unary && estimated_in_one_pass(op);
+                ScaledEstimate estimate;
+                if (in_one_pass && !scaled_estimate_binary(op, a_rows, b_rows, target_, estimate)) return;
+                if (in_one_pass && estimate.exceeds(cut)) {
+                    ++c.pruned;
+                    return;
+                }
                 if (!(unary ? apply_unary_rows(op, a_rows, f.data(), rows_)
                             : apply_binary_rows(op, a_rows, b_rows, f.data(), rows_)))
                     return;
-                if (scaled_estimate(f.data(), target_).exceeds(cut)) {
+                if (!in_one_pass && scaled_estimate(f.data(), target_).exceeds(cut)) {
                     ++c.pruned;
                     return;
                 }
