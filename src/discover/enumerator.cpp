@@ -296,6 +296,15 @@ void Enumerator::score_entries(std::uint32_t size, std::uint32_t first, std::uin
                     entry_rank_[id] = std::isfinite(verdict.rank) ? verdict.rank : kInf;
                     if (verdict.out_of_reach && places[i] == nullptr) continue;
                 }
+                // Arithmetic over two operands is ranked straight from them;
+                // its values are taken only to be stored or fitted.
+                if (!ranked && scaled && places[i] == nullptr && b != nullptr && estimated_in_one_pass(op)) {
+                    ScaledEstimate estimate;
+                    if (!scaled_estimate_binary(op, a, b, target_, estimate)) continue;  // rank stays NaN
+                    ranked = true;
+                    entry_rank_[id] = std::isnan(estimate.value) ? kInf : estimate.value;
+                    if (estimate.exceeds(bound.load(std::memory_order_relaxed))) continue;
+                }
                 double* out = places[i] != nullptr ? places[i] : buffers.at(0);
                 if (apply_rows(op, a, b, out, rows_)) {
                     f = out;
