@@ -12,6 +12,7 @@
 #include "discover/column_ops.hpp"
 #include "discover/key_set.hpp"
 #include "discover/lookahead.hpp"
+#include "discover/probe_apply.hpp"
 #include "discover/probe_points.hpp"
 
 namespace {
@@ -38,7 +39,8 @@ struct Rows {
     std::vector<double> f = std::vector<double>(kRows);
 };
 
-// Binary candidates over a table of entries' probe values, deduplicated
+// Candidates over a table of entries' probe values in slot order (the second
+// operand runs fastest), deduplicated
 // against a set of a million earlier keys and a segment-local set. With a
 // second argument of 1, as the enumeration runs it: each candidate's set
 // slots are prefetched and looked up a few candidates later, so misses overlap.
@@ -59,11 +61,12 @@ void BM_FingerprintAndDedup(benchmark::State& state) {
     };
     vok::Lookahead<vok::Key128> queue;
     for (auto _ : state) {
-        if ((a & 0xffff) == 0) local.clear();
+        if ((b & 0xffff) == 0) local.clear();
         const double* pa = &probes[(a % kEntries) * vok::kProbePoints];
         const double* pb = &probes[(b % kEntries) * vok::kProbePoints];
-        const bool has = vok::arity(op) == 1 ? vok::apply_unary_rows(op, pa, out, vok::kProbePoints)
-                                             : vok::apply_binary_rows(op, pa, pb, out, vok::kProbePoints);
+        // A unary operator's operand changes with every slot.
+        const bool has = vok::arity(op) == 1 ? vok::apply_at_probes(op, pb, nullptr, out)
+                                             : vok::apply_at_probes(op, pa, pb, out);
         if (has) {
             const vok::Key128 key = vok::probe_key(out, 16);
             if (pipelined) {
@@ -74,8 +77,8 @@ void BM_FingerprintAndDedup(benchmark::State& state) {
                 consume(key);
             }
         }
-        ++a;
-        b += 7;
+        // b runs fastest, as in the enumeration's slots.
+        if (++b % kEntries == 0) ++a;
     }
     queue.drain(consume);
     benchmark::DoNotOptimize(kept);
@@ -112,20 +115,25 @@ BENCHMARK(BM_ScoreInFull)
     ->Args({static_cast<int>(OpCode::Sin), 1})
     ->Args({static_cast<int>(OpCode::Vok), 1});
 
-// The scaled estimate that rejects most candidates before the exact fit.
+// The scaled estimate that rejects most candidates before the exact fit: a
+// product's values, then the estimate over them; with an argument of 1, in
+// one pass over the operands as the largest size takes it.
 void BM_ScaledEstimate(benchmark::State& state) {
+    const bool one_pass = state.range(0) != 0;
     Rows rows;
     const double* a = rows.a.data();
     const double* b = rows.b.data();
     double* f = rows.f.data();
     for (auto _ : state) {
-        const bool has = vok::apply_binary_rows(OpCode::Mul, a, b, f, kRows);
-        const bool rejected = has && vok::scaled_estimate(f, rows.target).exceeds(1e-3);
-        benchmark::DoNotOptimize(rejected);
+        vok::ScaledEstimate estimate;
+        const bool has = one_pass ? vok::scaled_estimate_binary(OpCode::Mul, a, b, rows.target, estimate)
+                                  : vok::apply_binary_rows(OpCode::Mul, a, b, f, kRows);
+        if (has && !one_pass) estimate = vok::scaled_estimate(f, rows.target);
+        benchmark::DoNotOptimize(has && estimate.exceeds(1e-3));
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kRows));
 }
-BENCHMARK(BM_ScaledEstimate);
+BENCHMARK(BM_ScaledEstimate)->Arg(0)->Arg(1);
 
 // The stand-in screen that rules out a candidate with a library-call
 // operator: the stand-in over every row, then the estimate against a bound

@@ -7,6 +7,8 @@
 #include <span>
 #include <vector>
 
+#include "discover/token.hpp"
+
 namespace vok {
 
 struct FitTarget {
@@ -42,6 +44,12 @@ struct Fit {
 [[nodiscard]] bool fit_plain(const double* f, const FitTarget& t, Fit& out) noexcept;
 [[nodiscard]] bool fit_scaled(const double* f, const FitTarget& t, Fit& out) noexcept;
 
+// fit_scaled's result for values equal on every row, found without them: such
+// values are flat (their computed spread is rounding only) and the line is the
+// target's mean. False when that is not certain (data this long could round
+// the spread past the flat threshold) or the error is not finite.
+[[nodiscard]] bool fit_constant_scaled(const FitTarget& t, Fit& out) noexcept;
+
 // Continues a plain sse over rows [begin, end), in row order: a running sum
 // of fit_plain that can only grow, so a candidate can stop once it exceeds a bound.
 [[nodiscard]] double plain_sse_rows(const double* f, const FitTarget& t, std::size_t begin,
@@ -69,6 +77,16 @@ struct ScaledEstimate {
 
 // Deterministic: the lanes are summed in a fixed order.
 [[nodiscard]] ScaledEstimate scaled_estimate(const double* f, const FitTarget& t) noexcept;
+
+// scaled_estimate over the values op (Add, Sub, Mul or Div) gives on a's and
+// b's rows, without storing them: the same bits, except that values lost in
+// rounding here get no estimate (an unbounded slack). False when some row has
+// no value (exactly when apply_binary_rows is false), or for another op.
+[[nodiscard]] constexpr bool estimated_in_one_pass(OpCode op) noexcept {
+    return op == OpCode::Add || op == OpCode::Sub || op == OpCode::Mul || op == OpCode::Div;
+}
+[[nodiscard]] bool scaled_estimate_binary(OpCode op, const double* a, const double* b, const FitTarget& t,
+                                          ScaledEstimate& out) noexcept;
 
 // True when values within value_error (in Euclidean norm) of values whose
 // plain sse is `sse` are sure to have a plain sse above bound.

@@ -39,6 +39,7 @@ std::uint32_t EntryTable::add(const Node& node, const double* probes, std::uint3
                               std::uint64_t order) {
     const auto id = static_cast<std::uint32_t>(nodes_.size());
     nodes_.push_back(node);
+    nodes_.back().constant = node.kind == NodeKind::Const || (node.kind == NodeKind::Op && operands_constant(node));
     if (probes != nullptr) {
         probes_.insert(probes_.end(), probes, probes + kProbePoints);
     } else {
@@ -58,6 +59,24 @@ std::uint32_t EntryTable::add(const Node& node, const double* probes, std::uint3
         stored_bytes_ += rows_ * sizeof(double);
     }
     return id;
+}
+
+std::uint32_t EntryTable::extend(std::size_t count) {
+    const auto first = static_cast<std::uint32_t>(nodes_.size());
+    const std::size_t n = nodes_.size() + count;
+    nodes_.resize(n);
+    probes_.resize(n * kProbePoints);
+    sizes_.resize(n);
+    orders_.resize(n);
+    stored_.resize(n, nullptr);
+    return first;
+}
+
+void EntryTable::set_op(std::uint32_t id, const Node& node, std::uint32_t size, std::uint64_t order) noexcept {
+    nodes_[id] = node;
+    nodes_[id].constant = operands_constant(node);
+    sizes_[id] = size;
+    orders_[id] = order;
 }
 
 double* EntryTable::take_place(std::uint32_t id) {

@@ -17,11 +17,15 @@ namespace vok {
 
 enum class NodeKind : std::uint8_t { Const, Var, Op };
 
+// Trivial, so that a table grows without writing its new nodes twice; make
+// one with Node{...}.
 struct Node {
-    NodeKind kind = NodeKind::Op;
-    OpCode op = OpCode::Neg;
-    std::uint32_t left = 0;   // Const: index into the constants; Var: the variable
-    std::uint32_t right = 0;  // binary operators only
+    NodeKind kind;
+    OpCode op;
+    // No variable below: the same value on every row (set by EntryTable).
+    bool constant;
+    std::uint32_t left;   // Const: index into the constants; Var: the variable
+    std::uint32_t right;  // binary operators only
 };
 
 // One thread's buffers for computing rows that are not stored, one full
@@ -46,6 +50,10 @@ public:
     // anything reads them.
     std::uint32_t add(const Node& node, const double* probes, std::uint32_t size,
                       std::uint64_t order);
+    // Appends count operator entries at once (returns the first id); each is
+    // then set once with set_op, from any thread, after its operands.
+    std::uint32_t extend(std::size_t count);
+    void set_op(std::uint32_t id, const Node& node, std::uint32_t size, std::uint64_t order) noexcept;
     [[nodiscard]] double* probes_to_fill(std::uint32_t id) noexcept {
         return probes_.data() + std::size_t{id} * kProbePoints;
     }
@@ -53,6 +61,7 @@ public:
 
     [[nodiscard]] std::size_t size() const noexcept { return nodes_.size(); }
     [[nodiscard]] const Node& node(std::uint32_t id) const noexcept { return nodes_[id]; }
+    [[nodiscard]] bool constant(std::uint32_t id) const noexcept { return nodes_[id].constant; }
     [[nodiscard]] const double* probes(std::uint32_t id) const noexcept {
         return probes_.data() + std::size_t{id} * kProbePoints;
     }
@@ -96,16 +105,19 @@ public:
 
 private:
     bool apply_node(std::uint32_t id, double* out, RowBuffers& buffers, std::size_t depth) const;
+    [[nodiscard]] bool operands_constant(const Node& node) const noexcept {
+        return nodes_[node.left].constant && (arity(node.op) == 1 || nodes_[node.right].constant);
+    }
 
     std::span<const Column> x_cols_;
     std::vector<double> constants_;
     std::size_t rows_;
     std::size_t budget_rows_;  // row values that may still be stored
-    LargeVector<Node> nodes_;
-    LargeVector<double> probes_;
-    LargeVector<std::uint32_t> sizes_;
-    LargeVector<std::uint64_t> orders_;
-    LargeVector<const double*> stored_;
+    RawVector<Node> nodes_;
+    RawVector<double> probes_;
+    RawVector<std::uint32_t> sizes_;
+    RawVector<std::uint64_t> orders_;
+    RawVector<const double*> stored_;
     std::vector<std::unique_ptr<double[]>> blocks_;
     double* block_next_ = nullptr;  // free places of the newest block
     double* block_end_ = nullptr;

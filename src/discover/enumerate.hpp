@@ -23,7 +23,10 @@
 // `beam_width` best entries of each size are (a beam), and the sizes generated
 // that way are reported incomplete. "Best" is by a one-pass estimate of the
 // entry's error, taken on the stand-in values of approx_ops.hpp for exp, ln,
-// sin, cos and vok when they cover the rows, on the exact values otherwise.
+// sin, cos and vok when they cover the rows, on the exact values otherwise
+// (for arithmetic over two operands, straight from theirs: the same bits). An
+// expression without a variable has its value on every row; scaled, its fit
+// is the target's mean, known without computing its rows.
 //
 // Scoring stops a candidate early, or rules it out on those stand-in values,
 // only when it provably cannot enter the front: the front is the one every

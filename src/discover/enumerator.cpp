@@ -11,6 +11,7 @@
 #include "discover/approx_ops.hpp"
 #include "discover/column_ops.hpp"
 #include "discover/lookahead.hpp"
+#include "discover/probe_apply.hpp"
 #include "discover/system_memory.hpp"
 
 namespace vok {
@@ -57,6 +58,7 @@ struct Pending {
     std::uint32_t a = 0;
     std::uint32_t b = 0;
     OpCode op = OpCode::Neg;
+    bool lost = false;  // its key was met in an earlier segment
 };
 
 struct SegmentCounts {
@@ -78,10 +80,6 @@ struct SegmentCounts {
         r.pruned += pruned;
     }
 };
-
-bool apply_probe(OpCode op, const double* a, const double* b, double* out) noexcept {
-    return apply_rows(op, a, b, out, kProbePoints);
-}
 
 // What values within value_error of a candidate's own tell: the rank they
 // give it (its plain error, or the scaled estimate), and whether they prove
@@ -106,6 +104,13 @@ void lower_to(std::atomic<double>& bound, double value) noexcept {
     while (value < current &&
            !bound.compare_exchange_weak(current, value, std::memory_order_relaxed)) {
     }
+}
+
+// Offers a fitted candidate to a worker's front; once that is full, its worst
+// error bounds what later candidates must beat.
+void take(std::vector<Ranked>& top, std::size_t keep, std::atomic<double>& bound, const Ranked& r) {
+    offer(top, keep, r);
+    if (top.size() == keep) lower_to(bound, top.back().sse);
 }
 
 std::size_t pool_size(const EnumerationSettings& settings) {
@@ -204,7 +209,7 @@ void Enumerator::leaves() {
     table_.reserve(n_leaves);
     ProbeArray values{};
     for (std::size_t i = 0; i < n_leaves; ++i) {
-        Node node;
+        Node node{};
         if (i < settings_.constants.size()) {
             node.kind = NodeKind::Const;
             node.left = static_cast<std::uint32_t>(i);
@@ -264,6 +269,15 @@ void Enumerator::score_entries(std::uint32_t size, std::uint32_t first, std::uin
             const auto id = static_cast<std::uint32_t>(first + i);
             const double* f = nullptr;
             bool ranked = false;
+            Fit fit;
+            if (size > 1 && scaled && places[i] == nullptr && table_.constant(id) &&
+                fit_constant_scaled(target_, fit)) {
+                // Its probe value on every row: the rank and the fit are known.
+                entry_rank_[id] = target_.syy;
+                take(top, keep, bound, Ranked{fit.sse, table_.order(id), fit.scale, fit.offset,
+                                              OpCode::Neg, id, kNoOperand, true});
+                continue;
+            }
             if (size == 1) {
                 f = table_.rows_of(id, buffers);
             } else {
@@ -282,6 +296,15 @@ void Enumerator::score_entries(std::uint32_t size, std::uint32_t first, std::uin
                     entry_rank_[id] = std::isfinite(verdict.rank) ? verdict.rank : kInf;
                     if (verdict.out_of_reach && places[i] == nullptr) continue;
                 }
+                // Arithmetic over two operands is ranked straight from them;
+                // its values are taken only to be stored or fitted.
+                if (!ranked && scaled && places[i] == nullptr && b != nullptr && estimated_in_one_pass(op)) {
+                    ScaledEstimate estimate;
+                    if (!scaled_estimate_binary(op, a, b, target_, estimate)) continue;  // rank stays NaN
+                    ranked = true;
+                    entry_rank_[id] = std::isnan(estimate.value) ? kInf : estimate.value;
+                    if (estimate.exceeds(bound.load(std::memory_order_relaxed))) continue;
+                }
                 double* out = places[i] != nullptr ? places[i] : buffers.at(0);
                 if (apply_rows(op, a, b, out, rows_)) {
                     f = out;
@@ -292,7 +315,6 @@ void Enumerator::score_entries(std::uint32_t size, std::uint32_t first, std::uin
             if (f == nullptr) continue;
             // The rank of an operand for a beam comes from the same sums for
             // every entry, so it never depends on what was stopped early.
-            Fit fit;
             if (!scaled) {
                 const bool fitted = fit_plain(f, target_, fit);
                 if (!ranked) entry_rank_[id] = fitted ? fit.sse : kInf;
@@ -305,9 +327,8 @@ void Enumerator::score_entries(std::uint32_t size, std::uint32_t first, std::uin
                 }
                 if (!fit_scaled(f, target_, fit)) continue;
             }
-            offer(top, keep, Ranked{fit.sse, table_.order(id), fit.scale, fit.offset,
-                                    OpCode::Neg, id, kNoOperand, true});
-            if (top.size() == keep) lower_to(bound, top.back().sse);
+            take(top, keep, bound, Ranked{fit.sse, table_.order(id), fit.scale, fit.offset,
+                                          OpCode::Neg, id, kNoOperand, true});
         }
     };
     const bool finished = pool_.parallel_for(n_tasks, body, &batch_);
@@ -405,7 +426,7 @@ bool Enumerator::grow(std::uint32_t size) {
         ProbeArray probes{};
         layout.visit(lo, hi, [&](std::uint64_t slot, OpCode op, std::uint32_t a, std::uint32_t b) {
             ++c.candidates;
-            if (!apply_probe(op, table_.probes(a), b == kNoOperand ? nullptr : table_.probes(b),
+            if (!apply_at_probes(op, table_.probes(a), b == kNoOperand ? nullptr : table_.probes(b),
                              probes.data())) {
                 ++c.no_value;
                 return;
@@ -434,31 +455,54 @@ bool Enumerator::grow(std::uint32_t size) {
         stop(StopReason::Memory);
         return false;
     }
-    const auto first = static_cast<std::uint32_t>(table_.size());
-    table_.reserve(table_.size() + total);
-    seen_.reserve(seen_.size() + total);
-    for (auto& segment : found) {
-        for (const Pending& p : segment) {
-            if (seen_.insert(p.key)) {
-                table_.add(Node{NodeKind::Op, p.op, p.a, p.b}, nullptr, size, p.slot);
-            } else {
-                ++report.duplicates;
+    // Keys of different shards never meet, so each group of shards joins its
+    // own survivors, in generation order, on its own task.
+    const std::size_t groups = std::min(pool_.size(), ShardedKeySet::kShards);
+    const std::size_t seen_after = seen_.size() + total;
+    std::vector<std::vector<std::uint32_t>> kept_by_group(groups, std::vector<std::uint32_t>(n_segments, 0));
+    if (!run_tasks(groups, [&](std::size_t g) {
+            for (std::size_t shard = g; shard < ShardedKeySet::kShards; shard += groups)
+                seen_.reserve_shard(shard, seen_after);
+            constexpr std::size_t kAhead = 16;
+            for (std::size_t segment = 0; segment < n_segments; ++segment) {
+                std::vector<Pending>& pending = found[segment];
+                std::uint32_t kept = 0;
+                for (std::size_t i = 0; i < pending.size(); ++i) {
+                    if (i + kAhead < pending.size() &&
+                        ShardedKeySet::shard_of(pending[i + kAhead].key) % groups == g)
+                        seen_.prefetch(pending[i + kAhead].key);
+                    Pending& p = pending[i];
+                    if (ShardedKeySet::shard_of(p.key) % groups != g) continue;
+                    if (seen_.insert(p.key)) {
+                        ++kept;
+                    } else {
+                        p.lost = true;
+                    }
+                }
+                kept_by_group[g][segment] = kept;
             }
-        }
-        std::vector<Pending>().swap(segment);
+        }))
+        return false;
+    std::vector<std::uint32_t> offsets(n_segments + 1, 0);
+    for (std::size_t segment = 0; segment < n_segments; ++segment) {
+        std::uint32_t kept = 0;
+        for (std::size_t g = 0; g < groups; ++g) kept += kept_by_group[g][segment];
+        offsets[segment + 1] = offsets[segment] + kept;
+        report.duplicates += found[segment].size() - kept;
     }
-    const auto count = static_cast<std::uint32_t>(table_.size() - first);
-    // The new entries' probe values, from their operands' (all of smaller sizes).
-    constexpr std::size_t kProbeTask = std::size_t{1} << 14;
-    if (!run_tasks((count + kProbeTask - 1) / kProbeTask, [&](std::size_t task) {
-            const std::size_t hi = std::min<std::size_t>(count, (task + 1) * kProbeTask);
-            for (std::size_t i = task * kProbeTask; i < hi; ++i) {
-                const auto id = static_cast<std::uint32_t>(first + i);
-                const Node& node = table_.node(id);
-                const bool binary = arity(node.op) == 2;
-                (void)apply_probe(node.op, table_.probes(node.left),
-                                  binary ? table_.probes(node.right) : nullptr, table_.probes_to_fill(id));
+    const std::uint32_t count = offsets[n_segments];
+    // The new entries, with probe values from their operands' (all of smaller sizes).
+    const std::uint32_t first = table_.extend(count);
+    if (!run_tasks(n_segments, [&](std::size_t segment) {
+            std::uint32_t id = first + offsets[segment];
+            for (const Pending& p : found[segment]) {
+                if (p.lost) continue;
+                table_.set_op(id, Node{NodeKind::Op, p.op, false, p.a, p.b}, size, p.slot);
+                (void)apply_at_probes(p.op, table_.probes(p.a), p.b == kNoOperand ? nullptr : table_.probes(p.b),
+                                      table_.probes_to_fill(id));
+                ++id;
             }
+            std::vector<Pending>().swap(found[segment]);
         }))
         return false;
     report.distinct = count;
@@ -541,6 +585,16 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
             }
             ++c.distinct;
             ++c.scored;
+            Fit fit;
+            // Without a variable the candidate has its probe value on every
+            // row; scaled, its fit is known without them.
+            if (scaled && table_.constant(a) && (unary || table_.constant(b))) {
+                if (fit_constant_scaled(target_, fit)) {
+                    ++c.valid;
+                    take(out.top, keep, bound, Ranked{fit.sse, slot, fit.scale, fit.offset, op, a, b, false});
+                    return;
+                }
+            }
             const double cut = bound.load(std::memory_order_relaxed);
             // A few spread rows first: most candidates are out after them.
             if (m > 0 && cut < kInf && screening_pays(screened, screen_hits)) {
@@ -588,7 +642,6 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
                     return;
                 }
             }
-            Fit fit;
             if (!scaled) {
                 // Row order, a run at a time: the running error only grows.
                 double sse = 0.0;
@@ -608,18 +661,26 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
                 if (!(std::fabs(sse) <= std::numeric_limits<double>::max())) return;
                 fit = Fit{sse, 1.0, 0.0};
             } else {
+                // Arithmetic over two operands is estimated straight from them:
+                // the values are taken only for a candidate that may enter.
+                const bool in_one_pass = !unary && estimated_in_one_pass(op);
+                ScaledEstimate estimate;
+                if (in_one_pass && !scaled_estimate_binary(op, a_rows, b_rows, target_, estimate)) return;
+                if (in_one_pass && estimate.exceeds(cut)) {
+                    ++c.pruned;
+                    return;
+                }
                 if (!(unary ? apply_unary_rows(op, a_rows, f.data(), rows_)
                             : apply_binary_rows(op, a_rows, b_rows, f.data(), rows_)))
                     return;
-                if (scaled_estimate(f.data(), target_).exceeds(cut)) {
+                if (!in_one_pass && scaled_estimate(f.data(), target_).exceeds(cut)) {
                     ++c.pruned;
                     return;
                 }
                 if (!fit_scaled(f.data(), target_, fit)) return;
             }
             ++c.valid;
-            offer(out.top, keep, Ranked{fit.sse, slot, fit.scale, fit.offset, op, a, b, false});
-            if (out.top.size() == keep) lower_to(bound, out.top.back().sse);
+            take(out.top, keep, bound, Ranked{fit.sse, slot, fit.scale, fit.offset, op, a, b, false});
         };
         Lookahead<Pending> queue;
         layout.visit(lo, hi, [&](std::uint64_t slot, OpCode op, std::uint32_t a, std::uint32_t b) {
@@ -629,7 +690,7 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
                 return;
             }
             ++c.candidates;
-            if (!apply_probe(op, table_.probes(a), b == kNoOperand ? nullptr : table_.probes(b),
+            if (!apply_at_probes(op, table_.probes(a), b == kNoOperand ? nullptr : table_.probes(b),
                              probes.data())) {
                 ++c.no_value;
                 return;

@@ -85,7 +85,7 @@ private:
     unsigned drop_bits_;
     std::size_t memory_budget_;
     EntryTable table_;
-    KeySet seen_;
+    ShardedKeySet seen_;
     // Per entry: its rank as an operand of a beam (the error, or its estimate
     // when scaled); NaN when it has no value on some row.
     std::vector<double> entry_rank_;

@@ -55,4 +55,22 @@ void KeySet::clear() noexcept {
 
 std::size_t KeySet::bytes_for(std::size_t n) noexcept { return capacity_for(n) * sizeof(Key128); }
 
+void ShardedKeySet::reserve_shard(std::size_t s, std::size_t expected) {
+    // A shard's share, with room for it to run a little over.
+    const std::size_t share = expected / kShards;
+    shards_[s].reserve(share + share / 8 + 16);
+}
+
+std::size_t ShardedKeySet::size() const noexcept {
+    std::size_t n = 0;
+    for (const KeySet& shard : shards_) n += shard.size();
+    return n;
+}
+
+std::size_t ShardedKeySet::bytes() const noexcept {
+    std::size_t n = 0;
+    for (const KeySet& shard : shards_) n += shard.bytes();
+    return n;
+}
+
 }  // namespace vok

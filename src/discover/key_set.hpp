@@ -1,6 +1,8 @@
-// An insert-only set of 128-bit keys: open addressing, linear probing.
+// Insert-only sets of 128-bit keys: open addressing, linear probing; and the
+// same split over tables by the keys' top bits, for filling in parallel.
 #pragma once
 
+#include <array>
 #include <cstddef>
 
 #include "discover/large_array.hpp"
@@ -15,10 +17,10 @@ public:
     explicit KeySet(std::size_t expected) { reserve(expected); }
 
     [[nodiscard]] bool contains(const Key128& key) const noexcept;
-    // A hint that key is about to be looked up: starts loading its slot.
-    void prefetch(const Key128& key) const noexcept {
-        if (!slots_.empty()) __builtin_prefetch(&slots_[key.lo & mask_]);
-    }
+    // A hint that key is about to be looked up: starts loading its slot. (No
+    // test for an empty table, whose mask is 0: a prefetch never faults, and
+    // GCC 12 at -O2 drops a prefetch behind such a test once inlined.)
+    void prefetch(const Key128& key) const noexcept { __builtin_prefetch(slots_.data() + (key.lo & mask_)); }
     // True when the key was new and has been added.
     bool insert(const Key128& key);
     void reserve(std::size_t expected);
@@ -34,6 +36,32 @@ private:
     LargeVector<Key128> slots_;  // hi == 0: empty
     std::size_t mask_ = 0;
     std::size_t size_ = 0;
+};
+
+// Keys of different shards never meet, so each shard's table may be filled by
+// its own thread; lookups and single-threaded inserts work as on one table.
+class ShardedKeySet {
+public:
+    static constexpr std::size_t kShards = 16;
+
+    [[nodiscard]] static std::size_t shard_of(const Key128& key) noexcept { return key.hi >> 60; }
+
+    [[nodiscard]] bool contains(const Key128& key) const noexcept { return shards_[shard_of(key)].contains(key); }
+    void prefetch(const Key128& key) const noexcept { shards_[shard_of(key)].prefetch(key); }
+    bool insert(const Key128& key) { return shards_[shard_of(key)].insert(key); }
+
+    [[nodiscard]] KeySet& shard(std::size_t s) noexcept { return shards_[s]; }
+    // Room for about `expected` keys in shard s (keys spread evenly over the shards).
+    void reserve_shard(std::size_t s, std::size_t expected);
+    void reserve(std::size_t expected) {
+        for (std::size_t s = 0; s < kShards; ++s) reserve_shard(s, expected);
+    }
+
+    [[nodiscard]] std::size_t size() const noexcept;
+    [[nodiscard]] std::size_t bytes() const noexcept;
+
+private:
+    std::array<KeySet, kShards> shards_;
 };
 
 }  // namespace vok

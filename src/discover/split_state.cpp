@@ -137,7 +137,7 @@ void Enumerator::load_state(std::span<const std::uint8_t> whole) {
     ProbeArray values{};
     std::uint32_t last_size = 1;
     for (std::uint32_t id = 0; id < n_entries; ++id) {
-        Node n;
+        Node n{};
         n.kind = static_cast<NodeKind>(r.get<std::uint8_t>());
         n.op = static_cast<OpCode>(r.get<std::uint8_t>());
         n.left = r.get<std::uint32_t>();
