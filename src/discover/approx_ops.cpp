@@ -106,11 +106,20 @@ template <std::size_t N>
     return k * kLn2Hi + (k * kLn2Lo + log_z);
 }
 
-// sin(x) (quarter turns 0) or cos(x) (quarter turns 1) for |x| <= kTrigReach:
-// x = k pi/2 + r with |r| <= pi/4, then sin or cos of r by the quadrant.
-[[gnu::always_inline]] inline double sin_approx(double x, Bits quarter_turns) noexcept {
+// sin or cos of x = k pi/2 + r (|r| <= pi/4) from those of r, by the quadrant
+// k + quarter turns (0 for sin, 1 for cos).
+[[gnu::always_inline]] inline double by_quadrant(Bits quadrant, double sin_r, double cos_r) noexcept {
+    // Odd quadrants take the cosine; the upper two negate.
+    const Bits odd = Bits{0} - (quadrant & 1);
+    const Bits chosen = (std::bit_cast<Bits>(cos_r) & odd) | (std::bit_cast<Bits>(sin_r) & ~odd);
+    return std::bit_cast<double>(chosen ^ ((quadrant & 2) << 62));
+}
+
+// sin(x) and cos(x) for |x| <= kTrigReach: x = k pi/2 + r with |r| <= pi/4,
+// then sin and cos of r, each placed by the quadrant.
+[[gnu::always_inline]] inline void sin_cos_approx(double x, double& sin_x, double& cos_x) noexcept {
     const double shifted = x * kTwoOverPi + kRoundShift;
-    const Bits quadrant = std::bit_cast<Bits>(shifted) + quarter_turns;
+    const Bits quadrant = std::bit_cast<Bits>(shifted);
     const double k = shifted - kRoundShift;
     const double r = (x - k * kHalfPiHi) - k * kHalfPiLo;
     const double w = r * r;
@@ -118,10 +127,16 @@ template <std::size_t N>
     const double sin_r = r + r * (w * s);
     const double c = horner(w, kCosTerms);
     const double cos_r = 1.0 + w * c;
-    // Odd quadrants take the cosine; the upper two negate.
-    const Bits odd = Bits{0} - (quadrant & 1);
-    const Bits chosen = (std::bit_cast<Bits>(cos_r) & odd) | (std::bit_cast<Bits>(sin_r) & ~odd);
-    return std::bit_cast<double>(chosen ^ ((quadrant & 2) << 62));
+    sin_x = by_quadrant(quadrant, sin_r, cos_r);
+    cos_x = by_quadrant(quadrant + 1, sin_r, cos_r);
+}
+
+// sin(x) (quarter turns 0) or cos(x) (quarter turns 1).
+[[gnu::always_inline]] inline double sin_approx(double x, Bits quarter_turns) noexcept {
+    double sin_x;
+    double cos_x;
+    sin_cos_approx(x, sin_x, cos_x);
+    return quarter_turns == 0 ? sin_x : cos_x;
 }
 
 // The sum of squares in four lanes, so it runs in vector registers: it only
@@ -231,6 +246,18 @@ bool has_approx(OpCode op) noexcept {
         default: return false;
     }
     return covered && bound_error(sum_squares(out, n), n, error_norm);
+}
+
+[[gnu::target_clones("avx2", "default")]] bool approx_sin_cos(const double* a, double* sin_out, double* cos_out,
+                                                              std::size_t n, double (&errors)[2]) noexcept {
+    Bits outside = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double v = a[i];
+        outside |= std::fabs(v) <= kTrigReach ? 0 : 1;
+        sin_cos_approx(v, sin_out[i], cos_out[i]);
+    }
+    return outside == 0 && bound_error(sum_squares(sin_out, n), n, errors[0]) &&
+           bound_error(sum_squares(cos_out, n), n, errors[1]);
 }
 
 [[gnu::target_clones("avx2", "default")]] bool approx_vok_first(const double* a, double* grown,

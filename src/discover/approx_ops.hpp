@@ -31,6 +31,11 @@ inline constexpr double kApproxAbsolute = 1e-17;
 [[nodiscard]] bool approx_rows(OpCode op, const double* a, const double* b, double* out,
                                std::size_t n, double& error_norm) noexcept;
 
+// sin and cos of the same rows at once (they share their reduction), each as
+// approx_rows gives it; errors[0] for sin, errors[1] for cos.
+[[nodiscard]] bool approx_sin_cos(const double* a, double* sin_out, double* cos_out, std::size_t n,
+                                  double (&errors)[2]) noexcept;
+
 // vok in two steps, for a caller that keeps the first while a stays the same:
 // the stand-in of its first term (exp of a), false when a row is outside
 // exp's range; then vok from that and b, as approx_rows gives it.

@@ -557,6 +557,10 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
         std::vector<double> f(std::max<std::size_t>(rows_, 1));
         std::vector<double> f_screen(std::max<std::size_t>(m, 1));
         std::vector<double> vok_first(std::max<std::size_t>(rows_, 1));
+        std::vector<double> trig(2 * std::max<std::size_t>(rows_, 1));  // sin, then cos
+        double trig_error[2] = {0.0, 0.0};
+        std::uint32_t trig_of = kNoOperand;
+        bool trig_covered = false;
         std::uint32_t vok_first_of = kNoOperand;
         bool vok_first_covered = false;
         const double* a_screen = nullptr;
@@ -634,6 +638,16 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
                     }
                     covered = vok_first_covered &&
                               approx_vok_rest(vok_first.data(), b_rows, f.data(), rows_, value_error);
+                } else if (op == OpCode::Sin || op == OpCode::Cos) {
+                    // Both come from one reduction: the other is kept for a's next candidate.
+                    if (a != trig_of) {
+                        trig_covered = approx_sin_cos(a_rows, trig.data(), trig.data() + rows_, rows_, trig_error);
+                        trig_of = a;
+                    }
+                    const std::size_t at = op == OpCode::Sin ? 0 : 1;
+                    std::copy_n(trig.data() + at * rows_, rows_, f.data());
+                    value_error = trig_error[at];
+                    covered = trig_covered;
                 } else {
                     covered = approx_rows(op, a_rows, b_rows, f.data(), rows_, value_error);
                 }

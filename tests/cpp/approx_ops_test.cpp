@@ -108,6 +108,22 @@ TEST(Approx, RefusesArgumentsOutsideItsRanges) {
     }
 }
 
+// sin and cos taken together are each what approx_rows gives, bit for bit.
+TEST(Approx, SinAndCosTogetherAreEachOnItsOwn) {
+    std::mt19937_64 rng(5);
+    const std::vector<double> x = arguments(OpCode::Sin, rng, kRun);
+    std::vector<double> both(2 * kRun);
+    std::vector<double> alone(kRun);
+    double errors[2] = {0.0, 0.0};
+    ASSERT_TRUE(approx_sin_cos(x.data(), both.data(), both.data() + kRun, kRun, errors));
+    for (std::size_t k = 0; k < 2; ++k) {
+        double error = 0.0;
+        ASSERT_TRUE(approx_rows(k == 0 ? OpCode::Sin : OpCode::Cos, x.data(), nullptr, alone.data(), kRun, error));
+        EXPECT_EQ(error, errors[k]);
+        for (std::size_t i = 0; i < kRun; ++i) ASSERT_EQ(alone[i], both[k * kRun + i]) << k << " " << x[i];
+    }
+}
+
 // Near the bound, the stand-in may not prune what the exact values keep: a
 // candidate a hair above the bound is pruned by neither, one well above by both.
 TEST(Approx, PrunesOnlyWhatTheExactValuesWould) {
