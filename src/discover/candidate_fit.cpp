@@ -4,12 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <cstdint>
-
-#include "discover/guarded_math.hpp"
-#include "discover/op_apply.hpp"
+#include <cstring>
 #include <limits>
+
+#include "discover/column_ops.hpp"
+#include "discover/op_apply.hpp"
 
 namespace vok {
 namespace {
@@ -113,7 +113,6 @@ bool fit_scaled(const double* f, const FitTarget& t, Fit& out) noexcept {
     out = {sse, scale, offset};
     return true;
 }
-
 
 bool fit_constant_scaled(const FitTarget& t, Fit& out) noexcept {
     // n equal values c sum to n c within (n - 1) u |n c| (u = eps / 2), so
@@ -276,10 +275,7 @@ bool surely_flat(const double* f, const FitTarget& t) noexcept {
         case OpCode::Sub: return estimate_of(a, b, t, [](auto x, auto y) { return x - y; }, out);
         case OpCode::Mul: return estimate_of(a, b, t, [](auto x, auto y) { return x * y; }, out);
         case OpCode::Div:
-            for (std::size_t i = 0; i < t.n; ++i) {
-                if (std::fabs(b[i]) < LN_FLOOR) return false;
-            }
-            return estimate_of(a, b, t, [](auto x, auto y) { return x / y; }, out);
+            return !any_below_floor(b, t.n) && estimate_of(a, b, t, [](auto x, auto y) { return x / y; }, out);
         default: return false;
     }
 }

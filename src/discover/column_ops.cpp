@@ -39,14 +39,6 @@ inline bool zip_all(const double* a, const double* b, double* out, std::size_t n
     return failed == 0;
 }
 
-// True when some value is below LN_FLOOR in magnitude (or the guard's test
-// fails for NaN like the row evaluator's).
-inline bool any_below_floor(const double* v, std::size_t n) noexcept {
-    Flags below = 0;
-    for (std::size_t i = 0; i < n; ++i) below |= std::fabs(v[i]) < LN_FLOOR ? 1 : 0;
-    return below != 0;
-}
-
 // Library calls cost more than a branch: stop at the first failing row.
 template <class F>
 inline bool map_until(const double* a, double* out, std::size_t n, F f) noexcept {
@@ -59,6 +51,12 @@ inline bool map_until(const double* a, double* out, std::size_t n, F f) noexcept
 }
 
 }  // namespace
+
+bool any_below_floor(const double* v, std::size_t n) noexcept {
+    Flags below = 0;
+    for (std::size_t i = 0; i < n; ++i) below |= std::fabs(v[i]) < LN_FLOOR ? 1 : 0;
+    return below != 0;
+}
 
 // Compiled twice: for processors with 256-bit vectors, and for any other.
 [[gnu::target_clones("avx2", "default")]] bool apply_unary_rows(OpCode op, const double* a,

@@ -20,6 +20,10 @@ inline constexpr std::size_t kRowChunk = 256;
                                     std::size_t n) noexcept;
 [[nodiscard]] bool apply_binary_rows(OpCode op, const double* a, const double* b, double* out,
                                      std::size_t n) noexcept;
+// True when some value is below LN_FLOOR in magnitude, where Inv and Div have
+// no value (the test fails for NaN too, like the row evaluator's).
+[[nodiscard]] bool any_below_floor(const double* v, std::size_t n) noexcept;
+
 // Either of the above: b is null for a unary operator.
 [[nodiscard]] inline bool apply_rows(OpCode op, const double* a, const double* b, double* out,
                                      std::size_t n) noexcept {

@@ -40,11 +40,7 @@ std::uint32_t EntryTable::add(const Node& node, const double* probes, std::uint3
     const auto id = static_cast<std::uint32_t>(nodes_.size());
     nodes_.push_back(node);
     nodes_.back().constant = node.kind == NodeKind::Const || (node.kind == NodeKind::Op && operands_constant(node));
-    if (probes != nullptr) {
-        probes_.insert(probes_.end(), probes, probes + kProbePoints);
-    } else {
-        probes_.resize(probes_.size() + kProbePoints);
-    }
+    probes_.insert(probes_.end(), probes, probes + kProbePoints);
     sizes_.push_back(size);
     orders_.push_back(order);
     stored_.push_back(nullptr);

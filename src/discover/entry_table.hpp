@@ -45,9 +45,8 @@ public:
     EntryTable(std::span<const Column> x_cols, std::span<const double> constants,
                std::size_t rows, std::size_t row_budget_bytes);
 
-    // Appends an entry (ids are dense, from 0). Leaves get their rows at once.
-    // Without probes, the caller fills them through probes_to_fill before
-    // anything reads them.
+    // Appends an entry with its probe values (ids are dense, from 0). Leaves
+    // get their rows at once.
     std::uint32_t add(const Node& node, const double* probes, std::uint32_t size,
                       std::uint64_t order);
     // Appends count operator entries at once (returns the first id); each is

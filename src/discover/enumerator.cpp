@@ -630,6 +630,7 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
             if (cut < kInf && has_approx(op)) {
                 double value_error = 0.0;
                 bool covered = false;
+                const double* stand_in = f.data();
                 if (op == OpCode::Vok) {
                     // b runs fastest: vok's first term is kept while a stays.
                     if (a != vok_first_of) {
@@ -645,13 +646,13 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
                         trig_of = a;
                     }
                     const std::size_t at = op == OpCode::Sin ? 0 : 1;
-                    std::copy_n(trig.data() + at * rows_, rows_, f.data());
+                    stand_in = trig.data() + at * rows_;
                     value_error = trig_error[at];
                     covered = trig_covered;
                 } else {
                     covered = approx_rows(op, a_rows, b_rows, f.data(), rows_, value_error);
                 }
-                if (covered && judge_near(f.data(), target_, scaled, value_error, cut).out_of_reach) {
+                if (covered && judge_near(stand_in, target_, scaled, value_error, cut).out_of_reach) {
                     ++c.pruned;
                     return;
                 }
