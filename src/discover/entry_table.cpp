@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 #include "discover/column_ops.hpp"
+#include "discover/probe_apply.hpp"
 
 namespace vok {
 namespace {
@@ -38,6 +40,8 @@ void EntryTable::reserve(std::size_t n) {
 std::uint32_t EntryTable::add(const Node& node, const double* probes, std::uint32_t size,
                               std::uint64_t order) {
     const auto id = static_cast<std::uint32_t>(nodes_.size());
+    if (probes_.size() != std::size_t{id} * kProbePoints)
+        throw std::logic_error("an entry added after entries without probe values");
     nodes_.push_back(node);
     nodes_.back().constant = node.kind == NodeKind::Const || (node.kind == NodeKind::Op && operands_constant(node));
     probes_.insert(probes_.end(), probes, probes + kProbePoints);
@@ -57,11 +61,11 @@ std::uint32_t EntryTable::add(const Node& node, const double* probes, std::uint3
     return id;
 }
 
-std::uint32_t EntryTable::extend(std::size_t count) {
+std::uint32_t EntryTable::extend(std::size_t count, bool with_probes) {
     const auto first = static_cast<std::uint32_t>(nodes_.size());
     const std::size_t n = nodes_.size() + count;
     nodes_.resize(n);
-    probes_.resize(n * kProbePoints);
+    if (with_probes) probes_.resize(n * kProbePoints);
     sizes_.resize(n);
     orders_.resize(n);
     stored_.resize(n, nullptr);
@@ -73,6 +77,14 @@ void EntryTable::set_op(std::uint32_t id, const Node& node, std::uint32_t size, 
     nodes_[id].constant = operands_constant(node);
     sizes_[id] = size;
     orders_[id] = order;
+}
+
+const double* EntryTable::probes_of(std::uint32_t id, double* out) const noexcept {
+    if (has_probes(id)) return probes(id);
+    const Node& n = nodes_[id];
+    // It was entered with a value at every point, so this has one too.
+    (void)apply_at_probes(n.op, probes(n.left), arity(n.op) == 2 ? probes(n.right) : nullptr, out);
+    return out;
 }
 
 double* EntryTable::take_place(std::uint32_t id) {

@@ -50,8 +50,11 @@ public:
     std::uint32_t add(const Node& node, const double* probes, std::uint32_t size,
                       std::uint64_t order);
     // Appends count operator entries at once (returns the first id); each is
-    // then set once with set_op, from any thread, after its operands.
-    std::uint32_t extend(std::size_t count);
+    // then set once with set_op, from any thread, after its operands. Without
+    // room for probe values (entries that are never a binary operand), their
+    // probe values are computed from the operands' when asked for, and no
+    // entry may be added after them.
+    std::uint32_t extend(std::size_t count, bool with_probes = true);
     void set_op(std::uint32_t id, const Node& node, std::uint32_t size, std::uint64_t order) noexcept;
     [[nodiscard]] double* probes_to_fill(std::uint32_t id) noexcept {
         return probes_.data() + std::size_t{id} * kProbePoints;
@@ -61,9 +64,16 @@ public:
     [[nodiscard]] std::size_t size() const noexcept { return nodes_.size(); }
     [[nodiscard]] const Node& node(std::uint32_t id) const noexcept { return nodes_[id]; }
     [[nodiscard]] bool constant(std::uint32_t id) const noexcept { return nodes_[id].constant; }
+    // Stored probe values (has_probes(id) must hold).
     [[nodiscard]] const double* probes(std::uint32_t id) const noexcept {
         return probes_.data() + std::size_t{id} * kProbePoints;
     }
+    [[nodiscard]] bool has_probes(std::uint32_t id) const noexcept {
+        return std::size_t{id} * kProbePoints < probes_.size();
+    }
+    // An entry's probe values: stored, or computed into out from its
+    // operands' (stored ones).
+    const double* probes_of(std::uint32_t id, double* out) const noexcept;
     [[nodiscard]] std::uint32_t expr_size(std::uint32_t id) const noexcept { return sizes_[id]; }
     [[nodiscard]] std::uint64_t order(std::uint32_t id) const noexcept { return orders_[id]; }
     [[nodiscard]] std::size_t row_count() const noexcept { return rows_; }

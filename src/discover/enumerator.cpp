@@ -491,15 +491,21 @@ bool Enumerator::grow(std::uint32_t size) {
         report.duplicates += found[segment].size() - kept;
     }
     const std::uint32_t count = offsets[n_segments];
-    // The new entries, with probe values from their operands' (all of smaller sizes).
-    const std::uint32_t first = table_.extend(count);
+    // The new entries, with probe values from their operands' (all of smaller
+    // sizes). Those of the size below the largest are only ever unary
+    // operands, one after another: their probe values are computed there, as
+    // needed, instead of being stored (a fifth of the peak memory).
+    const bool with_probes = size + 1 < settings_.max_size;
+    const std::uint32_t first = table_.extend(count, with_probes);
     if (!run_tasks(n_segments, [&](std::size_t segment) {
             std::uint32_t id = first + offsets[segment];
             for (const Pending& p : found[segment]) {
                 if (p.lost) continue;
                 table_.set_op(id, Node{NodeKind::Op, p.op, false, p.a, p.b}, size, p.slot);
-                (void)apply_at_probes(p.op, table_.probes(p.a), p.b == kNoOperand ? nullptr : table_.probes(p.b),
-                                      table_.probes_to_fill(id));
+                if (with_probes)
+                    (void)apply_at_probes(p.op, table_.probes(p.a),
+                                          p.b == kNoOperand ? nullptr : table_.probes(p.b),
+                                          table_.probes_to_fill(id));
                 ++id;
             }
             std::vector<Pending>().swap(found[segment]);
@@ -568,6 +574,9 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
         const double* b_rows = nullptr;
         std::uint32_t b_cached = kNoOperand;
         ProbeArray probes{};
+        ProbeArray a_probe_buffer{};
+        const double* a_probes = nullptr;
+        std::uint32_t a_probes_of = kNoOperand;
         SegmentResult& out = results[index];
         SegmentCounts& c = out.counts;
         const std::uint64_t lo = std::max(begin, (first_segment + index) * kSegmentSlots);
@@ -705,8 +714,11 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
                 return;
             }
             ++c.candidates;
-            if (!apply_at_probes(op, table_.probes(a), b == kNoOperand ? nullptr : table_.probes(b),
-                             probes.data())) {
+            if (a != a_probes_of) {
+                a_probes = table_.probes_of(a, a_probe_buffer.data());
+                a_probes_of = a;
+            }
+            if (!apply_at_probes(op, a_probes, b == kNoOperand ? nullptr : table_.probes(b), probes.data())) {
                 ++c.no_value;
                 return;
             }
