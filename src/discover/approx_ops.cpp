@@ -169,9 +169,21 @@ template <class In, class F>
     return outside == 0;
 }
 
-// vok's second term against its first term's stand-in (grown, which may be
-// out); its magnitude is that of both terms, kept a run of rows at a time.
-[[gnu::always_inline]] inline bool vok_finish(const double* grown, const double* b, double* out,
+// vok's second term: the stand-in of ln of b clamped as pulse_clamp does;
+// outside is set when the clamped value is not normal.
+[[gnu::always_inline]] inline double vok_second(double y, Bits& outside) noexcept {
+    // pulse_clamp, written as selects.
+    const double floored = std::fabs(y) < LN_FLOOR ? LN_FLOOR : std::fabs(y);
+    const double clamped = y <= 0.0 ? floored : y;
+    outside |= clamped >= kSmallestNormal ? 0 : 1;
+    return log_approx(clamped);
+}
+
+// vok from its first term's stand-in (grown, which may be out) and its second
+// term's, second(i, outside); its magnitude is that of both terms, kept a run
+// of rows at a time.
+template <class Second>
+[[gnu::always_inline]] inline bool vok_finish(const double* grown, Second second, double* out,
                                               std::size_t n, double& magnitude_squares) noexcept {
     constexpr std::size_t kRun = 64;
     double magnitude[kRun];
@@ -180,12 +192,7 @@ template <class In, class F>
     for (std::size_t lo = 0; lo < n; lo += kRun) {
         const std::size_t len = std::min(kRun, n - lo);
         for (std::size_t i = 0; i < len; ++i) {
-            // pulse_clamp, written as selects.
-            const double y = b[lo + i];
-            const double floored = std::fabs(y) < LN_FLOOR ? LN_FLOOR : std::fabs(y);
-            const double clamped = y <= 0.0 ? floored : y;
-            outside |= clamped >= kSmallestNormal ? 0 : 1;
-            const double logged = log_approx(clamped);
+            const double logged = second(lo + i, outside);
             const double first = grown[lo + i];
             out[lo + i] = first - logged;
             magnitude[i] = std::fabs(first) + std::fabs(logged);
@@ -242,7 +249,9 @@ bool has_approx(OpCode op) noexcept {
         case OpCode::Vok:
             // The two terms in two passes: the vectoriser takes each loop on its own.
             return map_rows(a, out, n, in_exp_reach, [](double v) { return exp_approx(v); }) &&
-                   vok_finish(out, b, out, n, squares) && bound_error(squares, n, error_norm);
+                   vok_finish(out, [b](std::size_t i, Bits& outside) { return vok_second(b[i], outside); },
+                              out, n, squares) &&
+                   bound_error(squares, n, error_norm);
         default: return false;
     }
     return covered && bound_error(sum_squares(out, n), n, error_norm);
@@ -270,7 +279,24 @@ bool has_approx(OpCode op) noexcept {
                                                                double* out, std::size_t n,
                                                                double& error_norm) noexcept {
     double squares = 0.0;
-    return vok_finish(grown, b, out, n, squares) && bound_error(squares, n, error_norm);
+    return vok_finish(grown, [b](std::size_t i, Bits& outside) { return vok_second(b[i], outside); }, out, n,
+                      squares) &&
+           bound_error(squares, n, error_norm);
+}
+
+[[gnu::target_clones("avx2", "default")]] bool approx_vok_second(const double* b, double* logged,
+                                                                 std::size_t n) noexcept {
+    Bits outside = 0;
+    for (std::size_t i = 0; i < n; ++i) logged[i] = vok_second(b[i], outside);
+    return outside == 0;
+}
+
+[[gnu::target_clones("avx2", "default")]] bool approx_vok_terms(const double* grown, const double* logged,
+                                                                double* out, std::size_t n,
+                                                                double& error_norm) noexcept {
+    double squares = 0.0;
+    return vok_finish(grown, [logged](std::size_t i, Bits&) { return logged[i]; }, out, n, squares) &&
+           bound_error(squares, n, error_norm);
 }
 
 }  // namespace vok

@@ -42,5 +42,11 @@ inline constexpr double kApproxAbsolute = 1e-17;
 [[nodiscard]] bool approx_vok_first(const double* a, double* grown, std::size_t n) noexcept;
 [[nodiscard]] bool approx_vok_rest(const double* grown, const double* b, double* out, std::size_t n,
                                    double& error_norm) noexcept;
+// The stand-in of vok's second term alone (ln of b, clamped), for a caller
+// that keeps it per b; false when a row is outside ln's range. Then vok from
+// both terms' stand-ins: the same values and bound as approx_vok_rest.
+[[nodiscard]] bool approx_vok_second(const double* b, double* logged, std::size_t n) noexcept;
+[[nodiscard]] bool approx_vok_terms(const double* grown, const double* logged, double* out,
+                                    std::size_t n, double& error_norm) noexcept;
 
 }  // namespace vok

@@ -13,6 +13,7 @@
 #include "discover/lookahead.hpp"
 #include "discover/probe_apply.hpp"
 #include "discover/system_memory.hpp"
+#include "discover/vok_terms.hpp"
 
 namespace vok {
 namespace {
@@ -24,6 +25,10 @@ constexpr std::size_t kRowStoreCap = std::size_t{3} << 29;
 // Row evaluations per scoring task: enough to amortise a task, few enough
 // that a stop is seen quickly on long data.
 constexpr std::size_t kRowsPerTask = std::size_t{1} << 20;
+
+// vok's second terms are kept for the smallest entries up to these bytes of
+// rows, which stay in a core's cache as b runs over them.
+constexpr std::size_t kVokTermBytes = std::size_t{4} << 20;
 
 // Slots between two looks at the cancel flag inside a segment.
 constexpr std::uint64_t kCancelStride = 1024;
@@ -552,6 +557,10 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
     const bool scaled = settings_.scaling;
     const std::size_t m = target_.screen.size();
 
+    const bool with_vok = std::find(settings_.binary.begin(), settings_.binary.end(), OpCode::Vok) !=
+                          settings_.binary.end();
+    const VokSecondTerms vok_terms = with_vok ? VokSecondTerms(table_, kVokTermBytes) : VokSecondTerms();
+
     auto score_segment = [&](std::size_t index) {
         thread_local KeySet local;
         local.clear();
@@ -577,6 +586,23 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
         ProbeArray a_probe_buffer{};
         const double* a_probes = nullptr;
         std::uint32_t a_probes_of = kNoOperand;
+        // vok at the probes from its terms: exp of a's kept while a stays.
+        ProbeArray exp_a_probes{};
+        std::uint32_t exp_probes_of = kNoOperand;
+        ProbeArray ln_b_probes{};
+        auto vok_probes = [&](std::uint32_t a, std::uint32_t b, double* out) {
+            if (a != exp_probes_of) {
+                for (std::size_t k = 0; k < kProbePoints; ++k) exp_a_probes[k] = guarded_exp(a_probes[k]);
+                exp_probes_of = a;
+            }
+            const double* ln_b = ln_b_probes.data();
+            if (vok_terms.holds(b)) {
+                ln_b = vok_terms.at_probes(b);
+            } else {
+                for (std::size_t k = 0; k < kProbePoints; ++k) ln_b_probes[k] = guarded_ln(table_.probes(b)[k]);
+            }
+            return vok_at_probes(exp_a_probes.data(), ln_b, out);
+        };
         SegmentResult& out = results[index];
         SegmentCounts& c = out.counts;
         const std::uint64_t lo = std::max(begin, (first_segment + index) * kSegmentSlots);
@@ -646,8 +672,13 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
                         vok_first_covered = approx_vok_first(a_rows, vok_first.data(), rows_);
                         vok_first_of = a;
                     }
-                    covered = vok_first_covered &&
-                              approx_vok_rest(vok_first.data(), b_rows, f.data(), rows_, value_error);
+                    if (!vok_terms.holds(b)) {
+                        covered = vok_first_covered &&
+                                  approx_vok_rest(vok_first.data(), b_rows, f.data(), rows_, value_error);
+                    } else if (const double* second = vok_terms.stand_in(b)) {
+                        covered = vok_first_covered &&
+                                  approx_vok_terms(vok_first.data(), second, f.data(), rows_, value_error);
+                    }
                 } else if (op == OpCode::Sin || op == OpCode::Cos) {
                     // Both come from one reduction: the other is kept for a's next candidate.
                     if (a != trig_of) {
@@ -718,7 +749,11 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
                 a_probes = table_.probes_of(a, a_probe_buffer.data());
                 a_probes_of = a;
             }
-            if (!apply_at_probes(op, a_probes, b == kNoOperand ? nullptr : table_.probes(b), probes.data())) {
+            const bool has_value = op == OpCode::Vok
+                                       ? vok_probes(a, b, probes.data())
+                                       : apply_at_probes(op, a_probes, b == kNoOperand ? nullptr : table_.probes(b),
+                                                         probes.data());
+            if (!has_value) {
                 ++c.no_value;
                 return;
             }

@@ -43,4 +43,15 @@ inline constexpr auto kKernels = kernels(std::make_index_sequence<kOpCodeCount>{
     return probe_detail::kKernels[static_cast<std::size_t>(op)](a, b, out);
 }
 
+// vok at the probe points from its two terms there (guarded_exp of a's
+// values, guarded_ln of b's): what apply_at_probes gives for Vok.
+[[nodiscard]] inline bool vok_at_probes(const double* exp_a, const double* ln_b, double* out) noexcept {
+    bool ok = true;
+    for (std::size_t k = 0; k < kProbePoints; ++k) {
+        out[k] = exp_a[k] - ln_b[k];
+        ok &= is_finite_value(out[k]);
+    }
+    return ok;
+}
+
 }  // namespace vok

@@ -124,6 +124,30 @@ TEST(Approx, SinAndCosTogetherAreEachOnItsOwn) {
     }
 }
 
+// vok from a kept second term is approx_vok_rest, bit for bit, and neither
+// covers a b whose clamp leaves ln's range.
+TEST(Approx, VokFromKeptTermsIsVokRest) {
+    std::mt19937_64 rng(9);
+    const std::vector<double> a = arguments(OpCode::Exp, rng, kRun);
+    std::vector<double> b = arguments(OpCode::Ln, rng, kRun);
+    for (std::size_t i = 0; i < kRun; i += 3) b[i] = -b[i];
+    std::vector<double> grown(kRun);
+    std::vector<double> second(kRun);
+    std::vector<double> rest(kRun);
+    std::vector<double> terms(kRun);
+    ASSERT_TRUE(approx_vok_first(a.data(), grown.data(), kRun));
+    ASSERT_TRUE(approx_vok_second(b.data(), second.data(), kRun));
+    double rest_error = 0.0;
+    double terms_error = 0.0;
+    ASSERT_TRUE(approx_vok_rest(grown.data(), b.data(), rest.data(), kRun, rest_error));
+    ASSERT_TRUE(approx_vok_terms(grown.data(), second.data(), terms.data(), kRun, terms_error));
+    EXPECT_EQ(rest_error, terms_error);
+    for (std::size_t i = 0; i < kRun; ++i) ASSERT_EQ(rest[i], terms[i]) << b[i];
+    b[kRun / 2] = std::numeric_limits<double>::min() / 4;  // subnormal: outside ln's range
+    EXPECT_FALSE(approx_vok_second(b.data(), second.data(), kRun));
+    EXPECT_FALSE(approx_vok_rest(grown.data(), b.data(), rest.data(), kRun, rest_error));
+}
+
 // Near the bound, the stand-in may not prune what the exact values keep: a
 // candidate a hair above the bound is pruned by neither, one well above by both.
 TEST(Approx, PrunesOnlyWhatTheExactValuesWould) {
