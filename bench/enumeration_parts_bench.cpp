@@ -159,6 +159,26 @@ BENCHMARK(BM_ApproxScreen)
     ->Arg(static_cast<int>(OpCode::Cos))
     ->Arg(static_cast<int>(OpCode::Vok));
 
+// vok as the largest size takes it when b is one of the smallest entries:
+// both terms' stand-ins kept (exp of a while a stays, ln of b per entry), so
+// the screen is their difference and the estimate. Items are row evaluations.
+void BM_ApproxScreenKeptVokTerms(benchmark::State& state) {
+    Rows rows;
+    std::vector<double> grown(kRows);
+    std::vector<double> logged(kRows);
+    const bool covered = vok::approx_vok_first(rows.a.data(), grown.data(), kRows) &&
+                         vok::approx_vok_second(rows.b.data(), logged.data(), kRows);
+    double* f = rows.f.data();
+    for (auto _ : state) {
+        double error = 0.0;
+        const bool rejected = covered && vok::approx_vok_terms(grown.data(), logged.data(), f, kRows, error) &&
+                              vok::scaled_estimate(f, rows.target).exceeds_near(1e-3, error);
+        benchmark::DoNotOptimize(rejected);
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kRows));
+}
+BENCHMARK(BM_ApproxScreenKeptVokTerms);
+
 }  // namespace
 
 BENCHMARK_MAIN();
