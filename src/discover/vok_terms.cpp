@@ -15,6 +15,8 @@ std::uint32_t whole_sizes_within(const EntryTable& table, std::size_t max_entrie
     const std::size_t limit = std::min(table.size(), max_entries);
     std::uint32_t end = 0;
     for (std::uint32_t id = 0; id < limit; ++id) {
+        // Entries without probe values are never a binary operand.
+        if (!table.has_probes(id)) break;
         const bool last_of_its_size = id + 1 == table.size() || table.expr_size(id + 1) != table.expr_size(id);
         if (last_of_its_size) end = id + 1;
     }
