@@ -52,10 +52,22 @@ inline bool map_until(const double* a, double* out, std::size_t n, F f) noexcept
 
 }  // namespace
 
-bool any_below_floor(const double* v, std::size_t n) noexcept {
-    Flags below = 0;
-    for (std::size_t i = 0; i < n; ++i) below |= std::fabs(v[i]) < LN_FLOOR ? 1 : 0;
-    return below != 0;
+// In vector registers: GCC leaves the plain loop scalar. |v| < floor is
+// taken as -floor < v < floor, false for NaN as the row evaluator has it.
+[[gnu::target_clones("avx2", "default")]] bool any_below_floor(const double* v, std::size_t n) noexcept {
+    using Lanes = double __attribute__((vector_size(32)));
+    using Masks = std::int64_t __attribute__((vector_size(32)));
+    constexpr Lanes kFloor = {LN_FLOOR, LN_FLOOR, LN_FLOOR, LN_FLOOR};
+    Masks below = {0, 0, 0, 0};
+    const std::size_t whole = n - n % 4;
+    for (std::size_t i = 0; i < whole; i += 4) {
+        Lanes x;
+        std::memcpy(&x, v + i, sizeof x);
+        below |= (x < kFloor) & (x > -kFloor);
+    }
+    Flags rest = 0;
+    for (std::size_t i = whole; i < n; ++i) rest |= std::fabs(v[i]) < LN_FLOOR ? 1 : 0;
+    return ((below[0] | below[1]) | (below[2] | below[3]) | static_cast<std::int64_t>(rest)) != 0;
 }
 
 // Compiled twice: for processors with 256-bit vectors, and for any other.

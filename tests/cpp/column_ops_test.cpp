@@ -120,5 +120,27 @@ TEST(ColumnOps, ReusedEvaluatorDoesNotAllocate) {
               0u);
 }
 
+
+// The divisor test, in vector lanes with a scalar tail, flags a value below
+// LN_FLOOR in magnitude wherever it sits, and neither the floor itself nor NaN.
+TEST(ColumnOps, DivisorTestFindsAValueBelowTheFloorAnywhere) {
+    const double below = std::nextafter(LN_FLOOR, 0.0);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (std::size_t n : {1, 3, 4, 5, 8, 203}) {
+        std::vector<double> v(n, 2.0);
+        v[n / 2] = LN_FLOOR;
+        v[0] = -LN_FLOOR;
+        v[n - 1] = nan;
+        EXPECT_FALSE(any_below_floor(v.data(), n)) << n;
+        for (std::size_t at = 0; at < n; ++at) {
+            for (double x : {below, -below, 0.0, -0.0, 4.9e-324}) {
+                std::vector<double> w(n, 2.0);
+                w[at] = x;
+                ASSERT_TRUE(any_below_floor(w.data(), n)) << n << " " << at << " " << x;
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace vok
