@@ -598,14 +598,14 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
         ProbeArray ln_b_probes{};
         auto vok_probes = [&](std::uint32_t a, std::uint32_t b, double* out) {
             if (a != exp_probes_of) {
-                for (std::size_t k = 0; k < kProbePoints; ++k) exp_a_probes[k] = guarded_exp(a_probes[k]);
+                vok_first_at_probes(a_probes, exp_a_probes.data());
                 exp_probes_of = a;
             }
             const double* ln_b = ln_b_probes.data();
             if (vok_terms.holds(b)) {
                 ln_b = vok_terms.at_probes(b);
             } else {
-                for (std::size_t k = 0; k < kProbePoints; ++k) ln_b_probes[k] = guarded_ln(table_.probes(b)[k]);
+                vok_second_at_probes(table_.probes(b), ln_b_probes.data());
             }
             return vok_at_probes(exp_a_probes.data(), ln_b, out);
         };

@@ -43,8 +43,17 @@ inline constexpr auto kKernels = kernels(std::make_index_sequence<kOpCodeCount>{
     return probe_detail::kKernels[static_cast<std::size_t>(op)](a, b, out);
 }
 
-// vok at the probe points from its two terms there (guarded_exp of a's
-// values, guarded_ln of b's): what apply_at_probes gives for Vok.
+// vok's two terms at the probe points, for a caller that keeps them per
+// operand: guarded_exp of the first operand's values, guarded_ln of the second's.
+inline void vok_first_at_probes(const double* a, double* out) noexcept {
+    for (std::size_t k = 0; k < kProbePoints; ++k) out[k] = guarded_exp(a[k]);
+}
+inline void vok_second_at_probes(const double* b, double* out) noexcept {
+    for (std::size_t k = 0; k < kProbePoints; ++k) out[k] = guarded_ln(b[k]);
+}
+
+// vok at the probe points from its two terms there: what apply_at_probes
+// gives for Vok.
 [[nodiscard]] inline bool vok_at_probes(const double* exp_a, const double* ln_b, double* out) noexcept {
     bool ok = true;
     for (std::size_t k = 0; k < kProbePoints; ++k) {

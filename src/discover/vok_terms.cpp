@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "discover/approx_ops.hpp"
-#include "discover/guarded_math.hpp"
+#include "discover/probe_apply.hpp"
 
 namespace vok {
 namespace {
@@ -34,9 +34,7 @@ VokSecondTerms::VokSecondTerms(const EntryTable& table, std::size_t budget_bytes
     covered_.assign(count_, false);
     RowBuffers buffers(rows_);
     for (std::uint32_t id = 0; id < count_; ++id) {
-        const double* probes = table.probes(id);
-        double* logged = probes_.data() + std::size_t{id} * kProbePoints;
-        for (std::size_t k = 0; k < kProbePoints; ++k) logged[k] = guarded_ln(probes[k]);
+        vok_second_at_probes(table.probes(id), probes_.data() + std::size_t{id} * kProbePoints);
         if (const double* rows = table.rows_of(id, buffers))
             covered_[id] = approx_vok_second(rows, stand_ins_.data() + std::size_t{id} * rows_, rows_);
     }
