@@ -18,7 +18,7 @@
 
 namespace vok {
 
-inline constexpr double kApproxRelative = 1e-12;
+inline constexpr double kApproxRelative = 1e-7;
 inline constexpr double kApproxAbsolute = 1e-17;
 
 // True for the operators that have a stand-in.
