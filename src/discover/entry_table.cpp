@@ -65,10 +65,12 @@ std::uint32_t EntryTable::extend(std::size_t count, bool with_probes) {
     const auto first = static_cast<std::uint32_t>(nodes_.size());
     const std::size_t n = nodes_.size() + count;
     nodes_.resize(n);
-    if (with_probes) probes_.resize(n * kProbePoints);
     sizes_.resize(n);
     orders_.resize(n);
-    stored_.resize(n, nullptr);
+    if (with_probes) {
+        probes_.resize(n * kProbePoints);
+        stored_.resize(n, nullptr);
+    }
     return first;
 }
 
@@ -88,7 +90,7 @@ const double* EntryTable::probes_of(std::uint32_t id, double* out) const noexcep
 }
 
 double* EntryTable::take_place(std::uint32_t id) {
-    if (rows_ == 0 || rows_ > budget_rows_) return nullptr;
+    if (rows_ == 0 || rows_ > budget_rows_ || id >= stored_.size()) return nullptr;
     if (block_next_ == block_end_) {
         const std::size_t per_block = std::max<std::size_t>(1, kBlockBytes / (rows_ * sizeof(double)));
         const std::size_t places = std::min(per_block, budget_rows_ / rows_);
@@ -130,7 +132,7 @@ bool EntryTable::compute_into(std::uint32_t id, double* out, RowBuffers& buffers
 }
 
 const double* EntryTable::rows_of(std::uint32_t id, RowBuffers& buffers, std::size_t depth) const {
-    if (const double* stored = stored_[id]) return stored;
+    if (const double* stored = stored_of(id)) return stored;
     double* out = buffers.at(depth);
     return apply_node(id, out, buffers, depth) ? out : nullptr;
 }
@@ -138,7 +140,7 @@ const double* EntryTable::rows_of(std::uint32_t id, RowBuffers& buffers, std::si
 const double* EntryTable::values_at(std::uint32_t id, std::span<const std::uint32_t> rows,
                                     RowBuffers& buffers, std::size_t depth) const {
     double* out = buffers.at(depth);
-    if (const double* stored = stored_[id]) {
+    if (const double* stored = stored_of(id)) {
         for (std::size_t i = 0; i < rows.size(); ++i) out[i] = stored[rows[i]];
         return out;
     }

@@ -52,8 +52,8 @@ public:
     // Appends count operator entries at once (returns the first id); each is
     // then set once with set_op, from any thread, after its operands. Without
     // room for probe values (entries that are never a binary operand), their
-    // probe values are computed from the operands' when asked for, and no
-    // entry may be added after them.
+    // probe values are computed from the operands' when asked for, they never
+    // store rows, and no entry may be added after them.
     std::uint32_t extend(std::size_t count, bool with_probes = true);
     void set_op(std::uint32_t id, const Node& node, std::uint32_t size, std::uint64_t order) noexcept;
     [[nodiscard]] double* probes_to_fill(std::uint32_t id) noexcept {
@@ -114,6 +114,10 @@ public:
 
 private:
     bool apply_node(std::uint32_t id, double* out, RowBuffers& buffers, std::size_t depth) const;
+    // Entries appended without probe values have no place in stored_ either.
+    [[nodiscard]] const double* stored_of(std::uint32_t id) const noexcept {
+        return id < stored_.size() ? stored_[id] : nullptr;
+    }
     [[nodiscard]] bool operands_constant(const Node& node) const noexcept {
         return nodes_[node.left].constant && (arity(node.op) == 1 || nodes_[node.right].constant);
     }

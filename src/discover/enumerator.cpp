@@ -57,14 +57,17 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 // A candidate between its fingerprint and its dedup; for a grown size, also
 // one that passed its segment's dedup, waiting to join (its probe values are
 // computed again then: keeping them would double the waiting memory).
+// 32 bytes: a size's survivors are held until they join, and their pages are
+// fresh memory. A slot fits in 56 bits: 2^56 slots would take years to visit.
 struct Pending {
     Key128 key;
-    std::uint64_t slot = 0;
     std::uint32_t a = 0;
     std::uint32_t b = 0;
-    OpCode op = OpCode::Neg;
-    bool lost = false;  // its key was met in an earlier segment
+    std::uint64_t slot : 56 = 0;
+    OpCode op : 7 = OpCode::Neg;
+    bool lost : 1 = false;  // its key was met in an earlier segment
 };
+static_assert(sizeof(Pending) == 32);
 
 struct SegmentCounts {
     std::uint64_t candidates = 0;
@@ -445,7 +448,7 @@ bool Enumerator::grow(std::uint32_t size) {
             const Key128 key = probe_key(probes.data(), drop_bits_);
             seen_.prefetch(key);
             local.prefetch(key);
-            queue.push(Pending{key, slot, a, b, op}, consume);
+            queue.push(Pending{key, a, b, slot, op}, consume);
         });
         queue.drain(consume);
         if (found_bytes.fetch_add(out.capacity() * sizeof(Pending)) > room) stop(StopReason::Memory);
@@ -766,7 +769,7 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
             const Key128 key = probe_key(probes.data(), drop_bits_);
             seen_.prefetch(key);
             local.prefetch(key);
-            queue.push(Pending{key, slot, a, b, op}, consume);
+            queue.push(Pending{key, a, b, slot, op}, consume);
         });
         if (!abandoned) queue.drain(consume);
         out.finished = !abandoned;
