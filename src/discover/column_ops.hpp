@@ -20,6 +20,10 @@ inline constexpr std::size_t kRowChunk = 256;
                                     std::size_t n) noexcept;
 [[nodiscard]] bool apply_binary_rows(OpCode op, const double* a, const double* b, double* out,
                                      std::size_t n) noexcept;
+// sin and cos of the same rows, each exactly as apply_unary_rows gives it;
+// with the GNU library they share one argument reduction. (Both always have a
+// value on finite rows.)
+void apply_sin_cos_rows(const double* a, double* sin_out, double* cos_out, std::size_t n) noexcept;
 // True when some value is below LN_FLOOR in magnitude, where Inv and Div have
 // no value (the test fails for NaN too, like the row evaluator's).
 [[nodiscard]] bool any_below_floor(const double* v, std::size_t n) noexcept;

@@ -585,6 +585,8 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
         double trig_error[2] = {0.0, 0.0};
         std::uint32_t trig_of = kNoOperand;
         bool trig_covered = false;
+        std::vector<double> exact_trig(2 * std::max<std::size_t>(rows_, 1));  // sin, then cos
+        std::uint32_t exact_trig_of = kNoOperand;
         std::uint32_t vok_first_of = kNoOperand;
         bool vok_first_covered = false;
         const double* a_screen = nullptr;
@@ -734,14 +736,23 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
                     ++c.pruned;
                     return;
                 }
-                if (!(unary ? apply_unary_rows(op, a_rows, f.data(), rows_)
-                            : apply_binary_rows(op, a_rows, b_rows, f.data(), rows_)))
+                const double* values = f.data();
+                if (op == OpCode::Sin || op == OpCode::Cos) {
+                    // As with the stand-ins: both at once, the other kept for a's next candidate.
+                    if (a != exact_trig_of) {
+                        apply_sin_cos_rows(a_rows, exact_trig.data(), exact_trig.data() + rows_, rows_);
+                        exact_trig_of = a;
+                    }
+                    values = exact_trig.data() + (op == OpCode::Sin ? 0 : rows_);
+                } else if (!(unary ? apply_unary_rows(op, a_rows, f.data(), rows_)
+                                   : apply_binary_rows(op, a_rows, b_rows, f.data(), rows_))) {
                     return;
-                if (!in_one_pass && scaled_estimate(f.data(), target_).exceeds(cut)) {
+                }
+                if (!in_one_pass && scaled_estimate(values, target_).exceeds(cut)) {
                     ++c.pruned;
                     return;
                 }
-                if (!fit_scaled(f.data(), target_, fit)) return;
+                if (!fit_scaled(values, target_, fit)) return;
             }
             ++c.valid;
             take(out.top, keep, bound, Ranked{fit.sse, slot, fit.scale, fit.offset, op, a, b, false});
