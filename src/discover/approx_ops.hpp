@@ -9,7 +9,7 @@
 // of what the exact operator (op_apply.hpp, with the library's rounding)
 // gives on that row, where m is the value's magnitude (for vok, the sum of its
 // two terms' magnitudes). A test holds every operator to this over millions
-// of arguments; the bound is a thousand times what those arguments reach.
+// of arguments; the bound is ten times what those arguments reach.
 #pragma once
 
 #include <cstddef>
