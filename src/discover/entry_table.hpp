@@ -91,6 +91,8 @@ public:
     [[nodiscard]] bool operand_rows(std::uint32_t id, RowBuffers& buffers, const double*& a,
                                     const double*& b, std::size_t depth = 0) const;
 
+    [[nodiscard]] bool has_stored_rows(std::uint32_t id) const noexcept { return stored_of(id) != nullptr; }
+
     // The entry's values on every row: stored, or computed into buffers from
     // the entries it was built from. Null when some row has no value.
     [[nodiscard]] const double* rows_of(std::uint32_t id, RowBuffers& buffers,

@@ -13,6 +13,7 @@
 #include "discover/lookahead.hpp"
 #include "discover/probe_apply.hpp"
 #include "discover/system_memory.hpp"
+#include "discover/trig_pair_rows.hpp"
 #include "discover/vok_terms.hpp"
 
 namespace vok {
@@ -576,6 +577,8 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
         local.reserve(kSegmentSlots);
         RowBuffers a_buffers(rows_);
         RowBuffers b_buffers(rows_);
+        TrigPairRows a_trig(rows_);
+        TrigPairRows b_trig(rows_);
         RowBuffers a_few(m);
         RowBuffers b_few(m);
         std::vector<double> f(std::max<std::size_t>(rows_, 1));
@@ -663,11 +666,11 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
                 }
             }
             if (a != cached) {
-                a_rows = table_.rows_of(a, a_buffers);
+                a_rows = a_trig.rows_of(table_, a, a_buffers);
                 cached = a;
             }
             if (!unary && b != b_cached) {
-                b_rows = table_.rows_of(b, b_buffers);
+                b_rows = b_trig.rows_of(table_, b, b_buffers);
                 b_cached = b;
             }
             if (a_rows == nullptr || (!unary && b_rows == nullptr)) return;
