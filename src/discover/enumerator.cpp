@@ -439,10 +439,15 @@ bool Enumerator::grow(std::uint32_t size) {
             out.push_back(p);
         };
         ProbeArray probes{};
+        TrigAtProbes trig;
         layout.visit(lo, hi, [&](std::uint64_t slot, OpCode op, std::uint32_t a, std::uint32_t b) {
             ++c.candidates;
-            if (!apply_at_probes(op, table_.probes(a), b == kNoOperand ? nullptr : table_.probes(b),
-                             probes.data())) {
+            const bool has_value =
+                op == OpCode::Sin || op == OpCode::Cos
+                    ? trig.apply(op, a, table_.probes(a), probes.data())
+                    : apply_at_probes(op, table_.probes(a), b == kNoOperand ? nullptr : table_.probes(b),
+                                      probes.data());
+            if (!has_value) {
                 ++c.no_value;
                 return;
             }
@@ -598,6 +603,7 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
         std::uint32_t b_cached = kNoOperand;
         ProbeArray probes{};
         ProbeArray a_probe_buffer{};
+        TrigAtProbes trig_probes;
         const double* a_probes = nullptr;
         std::uint32_t a_probes_of = kNoOperand;
         // vok at the probes from its terms: exp of a's kept while a stays.
@@ -772,10 +778,15 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
                 a_probes = table_.probes_of(a, a_probe_buffer.data());
                 a_probes_of = a;
             }
-            const bool has_value = op == OpCode::Vok
-                                       ? vok_probes(a, b, probes.data())
-                                       : apply_at_probes(op, a_probes, b == kNoOperand ? nullptr : table_.probes(b),
-                                                         probes.data());
+            bool has_value = false;
+            if (op == OpCode::Vok) {
+                has_value = vok_probes(a, b, probes.data());
+            } else if (op == OpCode::Sin || op == OpCode::Cos) {
+                has_value = trig_probes.apply(op, a, a_probes, probes.data());
+            } else {
+                has_value =
+                    apply_at_probes(op, a_probes, b == kNoOperand ? nullptr : table_.probes(b), probes.data());
+            }
             if (!has_value) {
                 ++c.no_value;
                 return;
