@@ -159,6 +159,23 @@ BENCHMARK(BM_ApproxScreen)
     ->Arg(static_cast<int>(OpCode::Cos))
     ->Arg(static_cast<int>(OpCode::Vok));
 
+// Sin and Cos over one operand as the largest size takes them: one stand-in
+// pass gives both (they share the reduction), then each candidate's estimate.
+// Items are row evaluations, two per row.
+void BM_ApproxScreenSinCosPair(benchmark::State& state) {
+    Rows rows;
+    std::vector<double> trig(2 * kRows);
+    for (auto _ : state) {
+        double errors[2] = {0.0, 0.0};
+        bool rejected = vok::approx_sin_cos(rows.a.data(), trig.data(), trig.data() + kRows, kRows, errors);
+        for (std::size_t at = 0; at < 2; ++at)
+            rejected = rejected && vok::scaled_estimate(trig.data() + at * kRows, rows.target).exceeds_near(1e-3, errors[at]);
+        benchmark::DoNotOptimize(rejected);
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * 2 * kRows));
+}
+BENCHMARK(BM_ApproxScreenSinCosPair);
+
 // vok as the largest size takes it when b is one of the smallest entries:
 // both terms' stand-ins kept (exp of a while a stays, ln of b per entry), so
 // the screen is their difference and the estimate. Items are row evaluations.
