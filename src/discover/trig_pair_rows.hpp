@@ -20,7 +20,7 @@ public:
     // table.rows_of(id, buffers), bit for bit. When neither id nor id + 1 has
     // stored rows and they are sin and cos of the same operand, both are
     // computed, and id + 1's wait here for the next call. The rows returned
-    // stay valid until the call after next.
+    // stay valid until the next call.
     [[nodiscard]] const double* rows_of(const EntryTable& table, std::uint32_t id, RowBuffers& buffers);
 
 private:
