@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -24,6 +25,28 @@ inline constexpr std::size_t kRowChunk = 256;
 // with the GNU library they share one argument reduction. (Both always have a
 // value on finite rows.)
 void apply_sin_cos_rows(const double* a, double* sin_out, double* cos_out, std::size_t n) noexcept;
+
+// sin and cos of one entry's n values, both from one pass and kept while the
+// entry stays: the unary operators run fastest over each operand, so a walk
+// in slot order meets sin(a) and cos(a) one after the other.
+class SinCosOf {
+public:
+    explicit SinCosOf(std::size_t n) : values_(2 * n), n_(n) {}
+    // Op (Sin or Cos) over a, which holds entry id's n finite values: what
+    // apply_unary_rows gives, valid until the next entry is asked for.
+    [[nodiscard]] const double* apply(OpCode op, std::uint32_t id, const double* a) noexcept {
+        if (id != of_) {
+            apply_sin_cos_rows(a, values_.data(), values_.data() + n_, n_);
+            of_ = id;
+        }
+        return values_.data() + (op == OpCode::Sin ? 0 : n_);
+    }
+
+private:
+    std::vector<double> values_;  // sin, then cos
+    std::size_t n_;
+    std::uint32_t of_ = UINT32_MAX;
+};
 // True when some value is below LN_FLOOR in magnitude, where Inv and Div have
 // no value (the test fails for NaN too, like the row evaluator's).
 [[nodiscard]] bool any_below_floor(const double* v, std::size_t n) noexcept;

@@ -439,19 +439,19 @@ bool Enumerator::grow(std::uint32_t size) {
             out.push_back(p);
         };
         ProbeArray probes{};
-        TrigAtProbes trig;
+        SinCosOf trig(kProbePoints);
         layout.visit(lo, hi, [&](std::uint64_t slot, OpCode op, std::uint32_t a, std::uint32_t b) {
             ++c.candidates;
-            const bool has_value =
-                op == OpCode::Sin || op == OpCode::Cos
-                    ? trig.apply(op, a, table_.probes(a), probes.data())
-                    : apply_at_probes(op, table_.probes(a), b == kNoOperand ? nullptr : table_.probes(b),
-                                      probes.data());
-            if (!has_value) {
+            // An entry's probe values are finite, and so are their sine and cosine.
+            const double* values = probes.data();
+            if (op == OpCode::Sin || op == OpCode::Cos) {
+                values = trig.apply(op, a, table_.probes(a));
+            } else if (!apply_at_probes(op, table_.probes(a), b == kNoOperand ? nullptr : table_.probes(b),
+                                        probes.data())) {
                 ++c.no_value;
                 return;
             }
-            const Key128 key = probe_key(probes.data(), drop_bits_);
+            const Key128 key = probe_key(values, drop_bits_);
             seen_.prefetch(key);
             local.prefetch(key);
             queue.push(Pending{key, a, b, slot, op}, consume);
@@ -593,8 +593,7 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
         double trig_error[2] = {0.0, 0.0};
         std::uint32_t trig_of = kNoOperand;
         bool trig_covered = false;
-        std::vector<double> exact_trig(2 * std::max<std::size_t>(rows_, 1));  // sin, then cos
-        std::uint32_t exact_trig_of = kNoOperand;
+        SinCosOf exact_trig(rows_);
         std::uint32_t vok_first_of = kNoOperand;
         bool vok_first_covered = false;
         const double* a_screen = nullptr;
@@ -603,7 +602,7 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
         std::uint32_t b_cached = kNoOperand;
         ProbeArray probes{};
         ProbeArray a_probe_buffer{};
-        TrigAtProbes trig_probes;
+        SinCosOf trig_probes(kProbePoints);
         const double* a_probes = nullptr;
         std::uint32_t a_probes_of = kNoOperand;
         // vok at the probes from its terms: exp of a's kept while a stays.
@@ -748,11 +747,7 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
                 const double* values = f.data();
                 if (op == OpCode::Sin || op == OpCode::Cos) {
                     // As with the stand-ins: both at once, the other kept for a's next candidate.
-                    if (a != exact_trig_of) {
-                        apply_sin_cos_rows(a_rows, exact_trig.data(), exact_trig.data() + rows_, rows_);
-                        exact_trig_of = a;
-                    }
-                    values = exact_trig.data() + (op == OpCode::Sin ? 0 : rows_);
+                    values = exact_trig.apply(op, a, a_rows);
                 } else if (!(unary ? apply_unary_rows(op, a_rows, f.data(), rows_)
                                    : apply_binary_rows(op, a_rows, b_rows, f.data(), rows_))) {
                     return;
@@ -778,11 +773,13 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
                 a_probes = table_.probes_of(a, a_probe_buffer.data());
                 a_probes_of = a;
             }
-            bool has_value = false;
+            // An entry's probe values are finite, and so are their sine and cosine.
+            const double* values = probes.data();
+            bool has_value = true;
             if (op == OpCode::Vok) {
                 has_value = vok_probes(a, b, probes.data());
             } else if (op == OpCode::Sin || op == OpCode::Cos) {
-                has_value = trig_probes.apply(op, a, a_probes, probes.data());
+                values = trig_probes.apply(op, a, a_probes);
             } else {
                 has_value =
                     apply_at_probes(op, a_probes, b == kNoOperand ? nullptr : table_.probes(b), probes.data());
@@ -791,7 +788,7 @@ void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
                 ++c.no_value;
                 return;
             }
-            const Key128 key = probe_key(probes.data(), drop_bits_);
+            const Key128 key = probe_key(values, drop_bits_);
             seen_.prefetch(key);
             local.prefetch(key);
             queue.push(Pending{key, a, b, slot, op}, consume);

@@ -3,12 +3,9 @@
 // more than the eight values themselves. Called once per candidate.
 #pragma once
 
-#include <algorithm>
 #include <array>
-#include <cstdint>
 #include <utility>
 
-#include "discover/column_ops.hpp"
 #include "discover/op_apply.hpp"
 #include "discover/probe_points.hpp"
 
@@ -65,31 +62,5 @@ inline void vok_second_at_probes(const double* b, double* out) noexcept {
     }
     return ok;
 }
-
-// Sin and Cos at the probe points of one operand from one library call per
-// point. The unary operators run fastest over each operand, so a walk in slot
-// order meets sin(a) and cos(a) one after the other: the second is kept from
-// the first.
-class TrigAtProbes {
-public:
-    // apply_at_probes(op, a, nullptr, out) for op Sin or Cos, where a holds
-    // the probe values of entry id.
-    [[nodiscard]] bool apply(OpCode op, std::uint32_t id, const double* a, double* out) noexcept {
-        if (id != of_) {
-            apply_sin_cos_rows(a, values_[0].data(), values_[1].data(), kProbePoints);
-            for (std::size_t which = 0; which < 2; ++which)
-                has_value_[which] = std::all_of(values_[which].begin(), values_[which].end(), is_finite_value);
-            of_ = id;
-        }
-        const std::size_t which = op == OpCode::Sin ? 0 : 1;
-        std::copy(values_[which].begin(), values_[which].end(), out);
-        return has_value_[which];
-    }
-
-private:
-    std::array<ProbeArray, 2> values_{};  // sin, then cos
-    bool has_value_[2] = {false, false};
-    std::uint32_t of_ = UINT32_MAX;
-};
 
 }  // namespace vok
