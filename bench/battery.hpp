@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "discover/expr.hpp"
+#include "core/expr.hpp"
 
 namespace vok::battery {
 

@@ -15,7 +15,7 @@
 #include <time.h>
 
 #include "battery.hpp"
-#include "discover/search.hpp"
+#include "beam/search.hpp"
 
 namespace {
 
@@ -80,12 +80,12 @@ double cpu_ms() {
 struct Run {
     double best_ms = INFINITY;
     double best_cpu_ms = INFINITY;
-    vok::SearchStats stats;
-    std::optional<vok::SearchResult> result;
+    vok::beam::SearchStats stats;
+    std::optional<vok::beam::SearchResult> result;
 };
 
-bool same_outcome(const std::optional<vok::SearchResult>& a,
-                  const std::optional<vok::SearchResult>& b) {
+bool same_outcome(const std::optional<vok::beam::SearchResult>& a,
+                  const std::optional<vok::beam::SearchResult>& b) {
     if (a.has_value() != b.has_value()) return false;
     if (!a) return true;
     return a->formula == b->formula && a->complexity == b->complexity &&
@@ -96,12 +96,12 @@ bool same_outcome(const std::optional<vok::SearchResult>& a,
 bool time_target(const vok::battery::Target& t, const Options& o, Run& run) {
     bool stable = true;
     for (int r = 0; r < o.repeats; ++r) {
-        vok::SearchControl control;
+        vok::beam::SearchControl control;
         if (o.poll) control.keep_going = [] { return true; };
         const double cpu_start = cpu_ms();
         const auto start = std::chrono::steady_clock::now();
-        std::optional<vok::SearchResult> res =
-            vok::search(t.x_cols, t.y, t.x_cols.size(), vok::SearchConfig{}, &control);
+        std::optional<vok::beam::SearchResult> res =
+            vok::beam::search(t.x_cols, t.y, t.x_cols.size(), vok::beam::SearchConfig{}, &control);
         const std::chrono::duration<double, std::milli> took =
             std::chrono::steady_clock::now() - start;
         run.best_ms = std::min(run.best_ms, took.count());
@@ -153,7 +153,7 @@ void dump_json(const std::vector<const vok::battery::Target*>& ts) {
 }
 
 void print_row(const vok::battery::Target& t, const Run& run, bool tsv) {
-    const vok::SearchStats& s = run.stats;
+    const vok::beam::SearchStats& s = run.stats;
     const auto rows = static_cast<unsigned long long>(t.y.size());
     const auto vars = static_cast<unsigned long long>(t.x_cols.size());
     char error_hex[40] = "-";
@@ -216,9 +216,9 @@ int run_battery(const Options& o) {
                     "error (hex)", "error", "formula");
     }
     // The worker pool starts with the first search: keep that out of the times.
-    vok::SearchConfig leaves_only;
+    vok::beam::SearchConfig leaves_only;
     leaves_only.max_complexity = 1;
-    (void)vok::search(chosen[0]->x_cols, chosen[0]->y, chosen[0]->x_cols.size(), leaves_only);
+    (void)vok::beam::search(chosen[0]->x_cols, chosen[0]->y, chosen[0]->x_cols.size(), leaves_only);
 
     bool all_stable = true;
     double log_sum = 0.0;

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "discover/enumerate.hpp"
-#include "discover/render.hpp"
+#include "enumeration/enumerate.hpp"
+#include "core/render.hpp"
 
 namespace {
 
@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
     std::size_t rows = 200;
     unsigned max_size = 8;
     std::size_t threads = 0;
-    unsigned drop_bits = vok::EnumerationSettings{}.dedup_drop_bits;
+    unsigned drop_bits = vok::enumeration::EnumerationSettings{}.dedup_drop_bits;
     bool plain = false;
     bool law = false;
     int repeats = 1;
@@ -76,24 +76,24 @@ int main(int argc, char** argv) {
         y[i] = law ? product : noise(rng);
     }
 
-    vok::EnumerationSettings settings;
+    vok::enumeration::EnumerationSettings settings;
     settings.max_size = max_size;
     settings.n_threads = threads;
     settings.dedup_drop_bits = drop_bits;
     settings.scaling = !plain;
     for (int r = 0; r < repeats; ++r) {
         const auto t0 = std::chrono::steady_clock::now();
-        const vok::EnumerationResult result = vok::enumerate_formulas(x, y, settings);
+        const vok::enumeration::EnumerationResult result = vok::enumeration::enumerate_formulas(x, y, settings);
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         std::printf("vars=%zu rows=%zu max_size=%u threads=%zu drop_bits=%u %s: %.3f s, stopped=%s, "
                     "evaluations=%llu, peak RSS %ld MiB\n",
                     vars, rows, max_size, threads, drop_bits, plain ? "plain" : "scaled", wall,
-                    vok::stop_reason_name(result.stopped),
+                    vok::enumeration::stop_reason_name(result.stopped),
                     static_cast<unsigned long long>(result.evaluations), peak_rss_mib());
         if (r + 1 < repeats) continue;
         std::printf("%4s %9s %12s %12s %12s %12s %12s %9s %9s\n", "size", "complete", "candidates",
                     "no value", "duplicates", "distinct", "pruned", "seconds", "M cand/s");
-        for (const vok::SizeReport& s : result.sizes) {
+        for (const vok::enumeration::SizeReport& s : result.sizes) {
             std::printf("%4u %9s %12llu %12llu %12llu %12llu %12llu %9.3f %9.2f\n", s.size,
                         s.complete ? "yes" : "no", static_cast<unsigned long long>(s.candidates),
                         static_cast<unsigned long long>(s.no_value),
@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
                         static_cast<unsigned long long>(s.pruned), s.seconds,
                         s.seconds > 0 ? static_cast<double>(s.candidates) / s.seconds / 1e6 : 0.0);
         }
-        for (const vok::FrontMember& m : result.front) {
+        for (const vok::enumeration::FrontMember& m : result.front) {
             std::printf("  size %2u  rmse %.6e  %.17g * %s + %.17g\n", m.size, m.rmse, m.scale,
                         m.expr.to_string().c_str(), m.offset);
         }

@@ -6,14 +6,14 @@
 #include <random>
 #include <vector>
 
-#include "discover/approx_ops.hpp"
-#include "discover/candidate_fit.hpp"
-#include "discover/enumerate.hpp"
-#include "discover/column_ops.hpp"
-#include "discover/key_set.hpp"
-#include "discover/lookahead.hpp"
-#include "discover/probe_apply.hpp"
-#include "discover/probe_points.hpp"
+#include "enumeration/approx_ops.hpp"
+#include "core/candidate_fit.hpp"
+#include "enumeration/enumerate.hpp"
+#include "core/column_ops.hpp"
+#include "enumeration/key_set.hpp"
+#include "runtime/lookahead.hpp"
+#include "enumeration/probe_apply.hpp"
+#include "enumeration/probe_points.hpp"
 
 namespace {
 
@@ -53,28 +53,28 @@ struct Rows {
 void BM_FingerprintAndDedup(benchmark::State& state) {
     const auto op = static_cast<OpCode>(state.range(0));
     const bool pipelined = state.range(1) != 0;
-    const std::vector<double> probes = random_values(kEntries * vok::kProbePoints, 1);
-    vok::KeySet earlier;
-    const std::vector<double> noise = random_values(vok::kProbePoints * (1 << 20), 2);
-    for (std::size_t i = 0; i < (1 << 20); ++i) earlier.insert(vok::probe_key(&noise[i * vok::kProbePoints], 16));
-    vok::KeySet local(vok::kSegmentSlots);
-    double out[vok::kProbePoints];
+    const std::vector<double> probes = random_values(kEntries * vok::enumeration::kProbePoints, 1);
+    vok::enumeration::KeySet earlier;
+    const std::vector<double> noise = random_values(vok::enumeration::kProbePoints * (1 << 20), 2);
+    for (std::size_t i = 0; i < (1 << 20); ++i) earlier.insert(vok::enumeration::probe_key(&noise[i * vok::enumeration::kProbePoints], 16));
+    vok::enumeration::KeySet local(vok::enumeration::kSegmentSlots);
+    double out[vok::enumeration::kProbePoints];
     std::size_t a = 0;
     std::size_t b = 1;
     std::uint64_t kept = 0;
-    auto consume = [&](const vok::Key128& key) {
+    auto consume = [&](const vok::enumeration::Key128& key) {
         if (!earlier.contains(key) && local.insert(key)) ++kept;
     };
-    vok::Lookahead<vok::Key128> queue;
+    vok::Lookahead<vok::enumeration::Key128> queue;
     for (auto _ : state) {
         if ((b & 0xffff) == 0) local.clear();
-        const double* pa = &probes[(a % kEntries) * vok::kProbePoints];
-        const double* pb = &probes[(b % kEntries) * vok::kProbePoints];
+        const double* pa = &probes[(a % kEntries) * vok::enumeration::kProbePoints];
+        const double* pb = &probes[(b % kEntries) * vok::enumeration::kProbePoints];
         // A unary operator's operand changes with every slot.
-        const bool has = vok::arity(op) == 1 ? vok::apply_at_probes(op, pb, nullptr, out)
-                                             : vok::apply_at_probes(op, pa, pb, out);
+        const bool has = vok::arity(op) == 1 ? vok::enumeration::apply_at_probes(op, pb, nullptr, out)
+                                             : vok::enumeration::apply_at_probes(op, pa, pb, out);
         if (has) {
-            const vok::Key128 key = vok::probe_key(out, 16);
+            const vok::enumeration::Key128 key = vok::enumeration::probe_key(out, 16);
             if (pipelined) {
                 earlier.prefetch(key);
                 local.prefetch(key);
@@ -169,7 +169,7 @@ void BM_ApproxScreen(benchmark::State& state) {
     double* f = rows.f.data();
     for (auto _ : state) {
         double error = 0.0;
-        const bool covered = vok::approx_rows(op, a, b, f, kRows, error);
+        const bool covered = vok::enumeration::approx_rows(op, a, b, f, kRows, error);
         const bool rejected = covered && vok::scaled_estimate(f, rows.target).exceeds_near(1e-3, error);
         benchmark::DoNotOptimize(rejected);
     }
@@ -185,7 +185,7 @@ void BM_ApproxScreenSinCosPair(benchmark::State& state) {
     std::vector<double> trig(2 * kRows);
     for (auto _ : state) {
         double errors[2] = {0.0, 0.0};
-        bool rejected = vok::approx_sin_cos(rows.a.data(), trig.data(), trig.data() + kRows, kRows, errors);
+        bool rejected = vok::enumeration::approx_sin_cos(rows.a.data(), trig.data(), trig.data() + kRows, kRows, errors);
         for (std::size_t at = 0; at < 2; ++at)
             rejected = rejected && vok::scaled_estimate(trig.data() + at * kRows, rows.target).exceeds_near(1e-3, errors[at]);
         benchmark::DoNotOptimize(rejected);
@@ -203,13 +203,13 @@ void BM_ApproxScreenKeptVokTerms(benchmark::State& state) {
     Rows rows;
     std::vector<double> grown(kRows);
     std::vector<double> logged(kRows);
-    const bool covered = vok::approx_vok_first(rows.a.data(), grown.data(), kRows) &&
-                         vok::approx_vok_second(rows.b.data(), logged.data(), kRows);
+    const bool covered = vok::enumeration::approx_vok_first(rows.a.data(), grown.data(), kRows) &&
+                         vok::enumeration::approx_vok_second(rows.b.data(), logged.data(), kRows);
     double* f = rows.f.data();
     for (auto _ : state) {
         double error = 0.0;
-        const bool has = second_kept ? vok::approx_vok_terms(grown.data(), logged.data(), f, kRows, error)
-                                     : vok::approx_vok_rest(grown.data(), rows.b.data(), f, kRows, error);
+        const bool has = second_kept ? vok::enumeration::approx_vok_terms(grown.data(), logged.data(), f, kRows, error)
+                                     : vok::enumeration::approx_vok_rest(grown.data(), rows.b.data(), f, kRows, error);
         const bool rejected = covered && has && vok::scaled_estimate(f, rows.target).exceeds_near(1e-3, error);
         benchmark::DoNotOptimize(rejected);
     }

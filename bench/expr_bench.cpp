@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "programs.hpp"
-#include "discover/column_ops.hpp"
-#include "discover/expr.hpp"
+#include "core/column_ops.hpp"
+#include "core/expr.hpp"
 
 namespace {
 

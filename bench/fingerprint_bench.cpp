@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "programs.hpp"
-#include "discover/fingerprint.hpp"
+#include "beam/fingerprint.hpp"
 
 namespace {
 
@@ -17,15 +17,15 @@ using vok::bench::program;
 
 void BM_Fingerprint(benchmark::State& state) {
     const vok::Expr e = program(static_cast<std::size_t>(state.range(0)));
-    for (auto _ : state) benchmark::DoNotOptimize(vok::fingerprint(e, 2, {}));
+    for (auto _ : state) benchmark::DoNotOptimize(vok::beam::fingerprint(e, 2, {}));
     state.SetItemsProcessed(state.iterations());
     state.counters["tokens"] = static_cast<double>(e.tokens.size());
 }
 BENCHMARK(BM_Fingerprint)->Arg(1)->Arg(3)->Arg(7)->Arg(15)->Arg(31);
 
-std::vector<vok::Fingerprint> random_fingerprints(std::size_t n) {
+std::vector<vok::beam::Fingerprint> random_fingerprints(std::size_t n) {
     std::mt19937_64 rng(42);
-    std::vector<vok::Fingerprint> out(n);
+    std::vector<vok::beam::Fingerprint> out(n);
     for (auto& fp : out)
         for (auto& w : fp.words) w = static_cast<std::int64_t>(rng() & 0xFFFFFFFF);
     return out;
@@ -37,7 +37,7 @@ constexpr std::size_t kBatch = 1 << 16;
 void BM_SeenSetInsertNew(benchmark::State& state) {
     const auto fps = random_fingerprints(kBatch);
     for (auto _ : state) {
-        vok::SeenSet seen;
+        vok::beam::SeenSet seen;
         for (const auto& fp : fps) benchmark::DoNotOptimize(seen.insert(fp));
     }
     state.SetItemsProcessed(state.iterations() * kBatch);
@@ -46,7 +46,7 @@ BENCHMARK(BM_SeenSetInsertNew);
 
 void BM_SeenSetInsertRepeat(benchmark::State& state) {
     const auto fps = random_fingerprints(kBatch);
-    vok::SeenSet seen;
+    vok::beam::SeenSet seen;
     for (const auto& fp : fps) (void)seen.insert(fp);
     for (auto _ : state)
         for (const auto& fp : fps) benchmark::DoNotOptimize(seen.insert(fp));
@@ -56,20 +56,20 @@ BENCHMARK(BM_SeenSetInsertRepeat);
 
 // Baseline for the table choice: the same shards built on std::unordered_set.
 struct Hash {
-    std::size_t operator()(const vok::Fingerprint& fp) const noexcept { return vok::hash_value(fp); }
+    std::size_t operator()(const vok::beam::Fingerprint& fp) const noexcept { return vok::beam::hash_value(fp); }
 };
 struct alignas(64) StdShard {
     std::shared_mutex mutex;
-    std::unordered_set<vok::Fingerprint, Hash> set;
+    std::unordered_set<vok::beam::Fingerprint, Hash> set;
 };
 
 void BM_StdShardsInsertNew(benchmark::State& state) {
     const auto fps = random_fingerprints(kBatch);
-    const std::size_t shards = vok::SeenSet::shard_count();
+    const std::size_t shards = vok::beam::SeenSet::shard_count();
     for (auto _ : state) {
         std::vector<StdShard> seen(shards);
         for (const auto& fp : fps) {
-            StdShard& s = seen[vok::hash_value(fp) & (shards - 1)];
+            StdShard& s = seen[vok::beam::hash_value(fp) & (shards - 1)];
             std::unique_lock lock(s.mutex);
             benchmark::DoNotOptimize(s.set.insert(fp).second);
         }
@@ -80,10 +80,10 @@ BENCHMARK(BM_StdShardsInsertNew);
 
 void BM_StdShardsInsertRepeat(benchmark::State& state) {
     const auto fps = random_fingerprints(kBatch);
-    const std::size_t shards = vok::SeenSet::shard_count();
+    const std::size_t shards = vok::beam::SeenSet::shard_count();
     std::vector<StdShard> seen(shards);
-    auto insert = [&](const vok::Fingerprint& fp) {
-        StdShard& s = seen[vok::hash_value(fp) & (shards - 1)];
+    auto insert = [&](const vok::beam::Fingerprint& fp) {
+        StdShard& s = seen[vok::beam::hash_value(fp) & (shards - 1)];
         std::unique_lock lock(s.mutex);
         return s.set.insert(fp).second;
     };

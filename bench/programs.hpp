@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "discover/expr.hpp"
+#include "core/expr.hpp"
 
 namespace vok::bench {
 

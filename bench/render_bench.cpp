@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "discover/expr.hpp"
-#include "discover/render.hpp"
+#include "core/expr.hpp"
+#include "core/render.hpp"
 
 namespace {
 

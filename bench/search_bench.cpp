@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "discover/search.hpp"
+#include "beam/search.hpp"
 
 namespace {
 
@@ -67,11 +67,11 @@ void BM_ScoreLevel(benchmark::State& state) {
     const auto x = columns(rows);
     const auto y = target(x);
     const auto level = candidates(rows >= 10000 ? 1000 : 10000);
-    const vok::SearchConfig config;
+    const vok::beam::SearchConfig config;
     auto& pool = vok::ThreadPool::global();
     std::size_t kept = 0;
     for (auto _ : state) {
-        auto results = vok::score_level(level, x, y, config, pool);
+        auto results = vok::beam::score_level(level, x, y, config, pool);
         kept = results.size();
         benchmark::DoNotOptimize(results.data());
     }
@@ -84,12 +84,12 @@ BENCHMARK(BM_ScoreLevel)->Arg(10)->Arg(100)->Arg(10000)->Unit(benchmark::kMillis
 void BM_Search(benchmark::State& state) {
     const auto x = columns(static_cast<std::size_t>(state.range(2)));
     const auto y = target(x, state.range(3) != 0);
-    vok::SearchConfig config;
+    vok::beam::SearchConfig config;
     config.max_complexity = static_cast<std::uint64_t>(state.range(0));
     config.beam_width = static_cast<std::uint64_t>(state.range(1));
-    vok::SearchControl control;
+    vok::beam::SearchControl control;
     for (auto _ : state) {
-        auto best = vok::search(x, y, x.size(), config, &control);
+        auto best = vok::beam::search(x, y, x.size(), config, &control);
         benchmark::DoNotOptimize(best);
     }
     const auto& s = control.stats;

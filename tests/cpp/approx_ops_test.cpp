@@ -9,11 +9,11 @@
 #include <random>
 #include <vector>
 
-#include "discover/approx_ops.hpp"
-#include "discover/candidate_fit.hpp"
-#include "discover/column_ops.hpp"
+#include "enumeration/approx_ops.hpp"
+#include "core/candidate_fit.hpp"
+#include "core/column_ops.hpp"
 
-namespace vok {
+namespace vok::enumeration {
 namespace {
 
 constexpr std::size_t kRun = 1000;
@@ -183,4 +183,4 @@ TEST(Approx, PrunesOnlyWhatTheExactValuesWould) {
 }
 
 }  // namespace
-}  // namespace vok
+}  // namespace vok::enumeration

@@ -8,8 +8,8 @@
 #include <random>
 #include <vector>
 
-#include "discover/candidate_fit.hpp"
-#include "discover/column_ops.hpp"
+#include "core/candidate_fit.hpp"
+#include "core/column_ops.hpp"
 
 namespace vok {
 namespace {

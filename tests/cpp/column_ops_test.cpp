@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "alloc_count.hpp"
-#include "discover/column_ops.hpp"
-#include "discover/op_apply.hpp"
+#include "core/column_ops.hpp"
+#include "core/op_apply.hpp"
 #include "test_values.hpp"
 
 namespace vok {

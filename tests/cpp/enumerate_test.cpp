@@ -10,15 +10,17 @@
 #include <sstream>
 #include <vector>
 
-#include "discover/enumerate.hpp"
-#include "discover/probe_points.hpp"
-#include "discover/search.hpp"
+#include "enumeration/enumerate.hpp"
+#include "enumeration/probe_points.hpp"
+#include "beam/search.hpp"
 #include "test_values.hpp"
 
-namespace vok {
+namespace vok::enumeration {
 namespace {
 
 using vok::test::bits;
+using beam::search;
+using beam::SearchConfig;
 
 struct Plain {
     Expr expr;
@@ -399,4 +401,4 @@ TEST(Enumerate, RefusesBadInputBeforeAnyWork) {
 }
 
 }  // namespace
-}  // namespace vok
+}  // namespace vok::enumeration

@@ -6,7 +6,7 @@
 #include <limits>
 #include <vector>
 
-#include "discover/expr.hpp"
+#include "core/expr.hpp"
 #include "test_values.hpp"
 
 namespace vok {

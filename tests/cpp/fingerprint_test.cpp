@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "alloc_count.hpp"
-#include "discover/fingerprint.hpp"
+#include "beam/fingerprint.hpp"
 #include "test_values.hpp"
 
-namespace vok {
+namespace vok::beam {
 namespace {
 
 using vok::test::bits;
@@ -176,4 +176,4 @@ TEST(SeenSet, ConcurrentInsertsAddEachValueOnce) {
 }
 
 }  // namespace
-}  // namespace vok
+}  // namespace vok::beam

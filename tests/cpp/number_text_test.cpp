@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "discover/number_text.hpp"
+#include "core/number_text.hpp"
 #include "test_values.hpp"
 
 namespace vok {

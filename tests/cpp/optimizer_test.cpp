@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "alloc_count.hpp"
-#include "discover/optimizer.hpp"
+#include "beam/optimizer.hpp"
 #include "test_values.hpp"
 
-namespace vok {
+namespace vok::beam {
 namespace {
 
 using vok::test::bits;
@@ -141,4 +141,4 @@ TEST(Optimize, RefusesFewerRowsThanTargetsWhenFitting) {
 }
 
 }  // namespace
-}  // namespace vok
+}  // namespace vok::beam

@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "pair/pair.hpp"
+#include "values/pair/pair.hpp"
 #include "test_values.hpp"
 
 namespace vok {

@@ -8,8 +8,8 @@
 #include <new>
 #include <stdexcept>
 
-#include "knot/knot.hpp"
-#include "point/point.hpp"
+#include "values/knot/knot.hpp"
+#include "values/point/point.hpp"
 #include "test_values.hpp"
 
 namespace vok {

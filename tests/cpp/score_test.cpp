@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "discover/score.hpp"
-#include "discover/search.hpp"
+#include "beam/score.hpp"
+#include "beam/search.hpp"
 #include "test_values.hpp"
 
-namespace vok {
+namespace vok::beam {
 namespace {
 
 using vok::test::bits;
@@ -158,4 +158,4 @@ INSTANTIATE_TEST_SUITE_P(Cases, UpdateBest, testing::Values(
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
-}  // namespace vok
+}  // namespace vok::beam

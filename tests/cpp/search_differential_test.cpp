@@ -11,10 +11,10 @@
 #include <sstream>
 #include <vector>
 
-#include "discover/search.hpp"
+#include "beam/search.hpp"
 #include "test_values.hpp"
 
-namespace vok {
+namespace vok::beam {
 namespace {
 
 using vok::test::bits;
@@ -134,4 +134,4 @@ TEST(SearchDifferential, DefaultSettingsMatchTheReference) {
 }
 
 }  // namespace
-}  // namespace vok
+}  // namespace vok::beam

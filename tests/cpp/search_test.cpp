@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "discover/search.hpp"
+#include "beam/search.hpp"
 #include "test_values.hpp"
 
-namespace vok {
+namespace vok::beam {
 namespace {
 
 using vok::test::bits;
@@ -236,4 +236,4 @@ TEST_P(SearchCancel, ThrowsAndLeavesTheEngineUsable) {
 INSTANTIATE_TEST_SUITE_P(Polls, SearchCancel, testing::Values(0, 1, 3));
 
 }  // namespace
-}  // namespace vok
+}  // namespace vok::beam

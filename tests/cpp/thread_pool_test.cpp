@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "discover/thread_pool.hpp"
+#include "runtime/thread_pool.hpp"
 
 namespace vok {
 namespace {

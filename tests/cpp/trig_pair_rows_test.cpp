@@ -5,10 +5,10 @@
 #include <cstring>
 #include <vector>
 
-#include "discover/entry_table.hpp"
-#include "discover/trig_pair_rows.hpp"
+#include "enumeration/entry_table.hpp"
+#include "enumeration/trig_pair_rows.hpp"
 
-namespace vok {
+namespace vok::enumeration {
 namespace {
 
 TEST(TrigPairRows, GiveTheTablesRowsInAnyOrderOfAsking) {
@@ -42,4 +42,4 @@ TEST(TrigPairRows, GiveTheTablesRowsInAnyOrderOfAsking) {
 }
 
 }  // namespace
-}  // namespace vok
+}  // namespace vok::enumeration

@@ -1,0 +1,199 @@
+// The enumeration's entry points: settings checked before any work, the
+// whole run, and the largest size split into slices.
+#include "enumeration/enumerate.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+#include "core/candidate_fit.hpp"
+#include "enumeration/enumerator.hpp"
+
+namespace vok::enumeration {
+namespace {
+
+// Sizes beyond this could never finish: the count of expressions grows about
+// sevenfold per token.
+constexpr std::uint32_t kMaxSize = 30;
+constexpr std::uint32_t kMaxFront = 1000;
+
+void require(bool ok, const std::string& message) {
+    if (!ok) throw std::invalid_argument(message);
+}
+
+bool all_finite(std::span<const double> values) {
+    return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
+}
+
+void check_operators(std::span<const OpCode> ops, int want_arity, const char* what) {
+    for (std::size_t i = 0; i < ops.size(); ++i) {
+        require(static_cast<int>(ops[i]) < kOpCodeCount && arity(ops[i]) == want_arity,
+                std::string(what) + " operators must all take " + (want_arity == 1 ? "one operand" : "two operands"));
+        require(std::find(ops.begin(), ops.begin() + static_cast<std::ptrdiff_t>(i), ops[i]) ==
+                    ops.begin() + static_cast<std::ptrdiff_t>(i),
+                std::string(what) + " operators must not repeat");
+    }
+}
+
+void check_input(std::span<const Column> x_cols, std::span<const double> y,
+                 const EnumerationSettings& s) {
+    require(y.size() >= 2, "at least 2 rows are needed");
+    require(y.size() < (std::size_t{1} << 32), "too many rows");
+    require(!x_cols.empty(), "at least one variable is needed");
+    require(x_cols.size() < (std::size_t{1} << 31), "too many variables");
+    for (std::size_t v = 0; v < x_cols.size(); ++v) {
+        require(x_cols[v].size() == y.size(),
+                "column " + std::to_string(v) + " has " + std::to_string(x_cols[v].size()) +
+                    " values, y has " + std::to_string(y.size()));
+        require(all_finite(x_cols[v]), "column " + std::to_string(v) + " holds a value that is not finite");
+    }
+    require(all_finite(y), "y holds a value that is not finite");
+    require(s.max_size >= 1 && s.max_size <= kMaxSize,
+            "max_size must be between 1 and " + std::to_string(kMaxSize));
+    require(s.front_size >= 1 && s.front_size <= kMaxFront,
+            "front_size must be between 1 and " + std::to_string(kMaxFront));
+    require(s.beam_width >= 1, "beam_width must be at least 1");
+    require(std::isfinite(s.time_limit) && s.time_limit >= 0.0, "time_limit must be a finite number >= 0");
+    require(!std::isnan(s.target_rmse), "target_rmse must be a number");
+    require(s.dedup_drop_bits <= 52, "dedup_drop_bits must be at most 52");
+    require(s.max_rows == 0 || s.max_rows >= 2, "max_rows must be 0 (all rows) or at least 2");
+    require(all_finite(s.constants), "constants must be finite");
+    require(s.constants.size() < (std::size_t{1} << 31), "too many constants");
+    check_operators(s.unary, 1, "unary");
+    check_operators(s.binary, 2, "binary");
+}
+
+bool subsampled(const EnumerationSettings& s, std::size_t rows) {
+    return s.max_rows > 0 && rows > s.max_rows;
+}
+
+// The front of a search on a subset, fitted again on every row; a member
+// without a value on some row leaves it.
+std::optional<Fit> fit_rows(const Expr& expr, std::span<const Column> x_cols,
+                            const FitTarget& target, bool scaling, std::vector<double>& f) {
+    f.resize(target.n);
+    Fit fit;
+    if (!expr.eval_rows_into(x_cols, {}, f)) return std::nullopt;
+    if (!(scaling ? fit_scaled(f.data(), target, fit) : fit_plain(f.data(), target, fit)))
+        return std::nullopt;
+    return fit;
+}
+
+void refit_front(EnumerationResult& result, std::span<const Column> x_cols,
+                 std::span<const double> y, bool scaling) {
+    const FitTarget target(y);
+    std::vector<double> f;
+    std::vector<FrontMember> kept;
+    for (FrontMember& m : result.front) {
+        const auto refit = fit_rows(m.expr, x_cols, target, scaling, f);
+        if (!refit) continue;
+        const Fit& fit = *refit;
+        m.sse = fit.sse;
+        m.rmse = std::sqrt(fit.sse / static_cast<double>(y.size()));
+        m.scale = fit.scale;
+        m.offset = fit.offset;
+        kept.push_back(std::move(m));
+    }
+    std::stable_sort(kept.begin(), kept.end(), [](const FrontMember& a, const FrontMember& b) {
+        return a.size < b.size || (a.size == b.size && ranks_before(a, b));
+    });
+    result.front = std::move(kept);
+}
+
+}  // namespace
+
+const char* stop_reason_name(StopReason reason) noexcept {
+    switch (reason) {
+        case StopReason::Complete: return "complete";
+        case StopReason::Target: return "target";
+        case StopReason::Time: return "time";
+        case StopReason::Evaluations: return "evaluations";
+        case StopReason::Memory: return "memory";
+        case StopReason::Interrupted: return "interrupted";
+    }
+    return "complete";
+}
+
+std::optional<RowFit> fit_on_rows(const Expr& expr, std::span<const Column> x_cols,
+                                  std::span<const double> y, bool scaling) {
+    check_columns(x_cols);
+    if (x_cols.front().size() != y.size() || y.empty())
+        throw std::invalid_argument("the columns and y must have the same, nonzero, length");
+    std::vector<double> f;
+    const auto fit = fit_rows(expr, x_cols, FitTarget(y), scaling, f);
+    if (!fit) return std::nullopt;
+    return RowFit{fit->sse, fit->scale, fit->offset};
+}
+
+bool ranks_before(const FrontMember& a, const FrontMember& b) noexcept {
+    return a.sse < b.sse || (a.sse == b.sse && a.order < b.order);
+}
+
+EnumerationResult enumerate_formulas(std::span<const Column> x_cols, std::span<const double> y,
+                                     const EnumerationSettings& settings,
+                                     EnumerationControl* control) {
+    check_input(x_cols, y, settings);
+    if (!subsampled(settings, y.size())) {
+        Enumerator run(x_cols, y, settings, control);
+        run.run_through(settings.max_size);
+        return run.finish();
+    }
+    const std::size_t m = settings.max_rows;
+    std::vector<Column> sub_x(x_cols.size(), Column(m));
+    std::vector<double> sub_y(m);
+    for (std::size_t i = 0; i < m; ++i) {
+        const std::size_t row = (i * y.size()) / m;
+        for (std::size_t v = 0; v < x_cols.size(); ++v) sub_x[v][i] = x_cols[v][row];
+        sub_y[i] = y[row];
+    }
+    EnumerationResult result;
+    {
+        Enumerator run(sub_x, sub_y, settings, control);
+        run.run_through(settings.max_size);
+        result = run.finish();
+    }
+    refit_front(result, x_cols, y, settings.scaling);
+    return result;
+}
+
+EnumerationResult enumerate_below_largest(std::span<const Column> x_cols, std::span<const double> y,
+                                          const EnumerationSettings& settings, SplitPlan& plan,
+                                          EnumerationControl* control) {
+    check_input(x_cols, y, settings);
+    require(!subsampled(settings, y.size()), "max_rows does not apply to a split search");
+    Enumerator run(x_cols, y, settings, control);
+    plan = SplitPlan{};
+    plan.size = settings.max_size;
+    plan.segment = kSegmentSlots;
+    if (settings.max_size < 2) {
+        run.run_through(1);  // nothing to split: the leaves are the whole search
+    } else if (run.run_through(settings.max_size - 1)) {
+        plan.slots = run.slots_of(settings.max_size);
+        plan.state = run.save_state();
+    }
+    return run.finish();
+}
+
+EnumerationResult enumerate_slice(std::span<const Column> x_cols, std::span<const double> y,
+                                  const EnumerationSettings& settings,
+                                  std::span<const std::uint8_t> state, std::uint64_t begin,
+                                  std::uint64_t end, EnumerationControl* control) {
+    check_input(x_cols, y, settings);
+    require(settings.max_size >= 2, "a slice needs max_size of at least 2");
+    require(!subsampled(settings, y.size()), "max_rows does not apply to a split search");
+    require(begin <= end, "a slice must not end before it begins");
+    require(begin % kSegmentSlots == 0, "a slice must begin at a multiple of the segment");
+    EnumerationSettings unbounded = settings;
+    unbounded.time_limit = 0.0;
+    unbounded.max_evaluations = 0;
+    Enumerator run(x_cols, y, unbounded, control);
+    run.load_state(state);
+    const std::uint64_t slots = run.slots_of(settings.max_size);
+    require(end % kSegmentSlots == 0 || end >= slots,
+            "a slice must end at a multiple of the segment or at the last slot");
+    run.run_largest(begin, end);
+    return run.finish();
+}
+
+}  // namespace vok::enumeration
