@@ -177,6 +177,8 @@ bool run_tasks(ThreadPool& workers, std::size_t n_tasks, std::size_t work,
     return workers.parallel_for(n_tasks, body, control);
 }
 
+// One function on purpose: its three passes (each marked below) share the candidates'
+// progress and the bound of kept errors, which steps of their own would all have to carry.
 bool score_level_pruned(std::span<const Combination> candidates, const SearchPool& pool,
                         std::span<const double> y, double complexity_penalty, std::size_t keep,
                         ThreadPool& workers, const BatchControl* control,

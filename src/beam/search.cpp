@@ -222,6 +222,8 @@ void Driver::flush_generated() {
     n_pending_ = 0;
 }
 
+// Kept whole: the order in which it visits operators and pool pairs is the order of
+// find_formula's candidates, which its results depend on.
 void Driver::expand_level() {
     // Every combination among the entries of the previous level's pool was
     // built at that level: its fingerprint is in the seen set, or it has none.
