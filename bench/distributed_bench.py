@@ -23,7 +23,8 @@ import numpy as np
 from distributed import Client, LocalCluster
 
 from vok_math import _engine
-from vok_math.distributed import _slice_bounds, discover_many, enumerate_split
+from vok_math.distributed import discover_many, enumerate_split
+from vok_math.slices import slice_bounds
 
 @contextlib.contextmanager
 def cluster(workers):
@@ -106,7 +107,7 @@ def engine_only(columns, y, settings, n_threads, slices):
     with Clock() as clock:
         plan = _engine.enumerate(columns, y, split=True, n_threads=n_threads, **settings)["split"]
         costs = []
-        for begin, end in _slice_bounds(plan["slots"], plan["segment"], slices):
+        for begin, end in slice_bounds(plan["slots"], plan["segment"], slices):
             start = time.process_time()
             _engine.enumerate_slice(columns, y, plan["state"], begin, end, n_threads=1, **settings)
             costs.append(time.process_time() - start)

@@ -16,7 +16,9 @@ except ImportError:
                       "pip install 'vok_math[sklearn]'") from None
 
 from vok_math.data import check_names
-from vok_math.discovery import Discovery, Equation, ProgressArg, discover
+from vok_math.discovery import Discovery, discover
+from vok_math.equation import Equation
+from vok_math.progress import ProgressArg
 
 __all__ = ["VOKRegressor"]
 
