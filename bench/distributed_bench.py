@@ -26,6 +26,7 @@ from vok_math import _engine
 from vok_math.distributed import discover_many, enumerate_split
 from vok_math.slices import slice_bounds
 
+
 @contextlib.contextmanager
 def cluster(workers):
     """A LocalCluster and its client, the workers already past importing vok_math (a cluster
@@ -128,10 +129,9 @@ def bench_split(rows, size):
     for k, slices in ((1, None), (2, None), (2, 8)):
         with Clock() as local:
             reference = _engine.enumerate(columns, y, n_threads=k, **settings)
-        with cluster(k) as client:
-            with Clock(client) as split_clock:
-                split = enumerate_split(client, columns, y, dict(settings, n_threads=k),
-                                        slices=slices)
+        with cluster(k) as client, Clock(client) as split_clock:
+            split = enumerate_split(client, columns, y, dict(settings, n_threads=k),
+                                    slices=slices)
         assert split["front"] == reference["front"]
         sent = split["cluster"]
         bare, slowest = engine_only(columns, y, settings, k, sent["slices"])
@@ -141,9 +141,9 @@ def bench_split(rows, size):
               f"{split_clock.cpu:9.2f}  {split_clock.cpu / local.cpu - 1:+7.1%}  "
               f"{bare / local.cpu - 1:+7.1%}  {slowest:6.2f}x")
     last = reference["sizes"][-1]
-    print(f"  here s: the sizes below the largest; no Dask: the CPU of the same slices run one "
-          f"after another here;\n  slowest: the costliest slice against the mean (slots are "
-          f"not equal in cost)")
+    print("  here s: the sizes below the largest; no Dask: the CPU of the same slices run one "
+          "after another here;\n  slowest: the costliest slice against the mean (slots are "
+          "not equal in cost)")
     print(f"  sent to each worker once: state {sent['state_bytes']:,} bytes + data "
           f"{sent['data_bytes']:,} bytes; largest size {last['candidates']:,} candidates, "
           f"{last['distinct']:,} scored; identical fronts")

@@ -33,11 +33,11 @@ find_formula(x_data, y_data, ...) -> SearchResult or None
 import importlib
 from typing import TYPE_CHECKING, Any
 
-from vok_math import vok_core
-from vok_math.vok_core import *  # noqa: F403
+from vok_math import vok_core as vok_core
 from vok_math.discovery import Discovery, SearchInterruptedWarning, discover, load
 from vok_math.distributed import discover_many
 from vok_math.equation import Equation
+from vok_math.vok_core import *  # noqa: F403
 
 if TYPE_CHECKING:
     from vok_math.estimator import VOKRegressor as VOKRegressor

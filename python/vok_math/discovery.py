@@ -23,8 +23,14 @@ from vok_math.equation import Equation
 from vok_math.front import build_front, choose_best
 from vok_math.progress import ProgressArg, search_progress
 from vok_math.records import STOP_REASONS, Candidate, EngineResult, SearchSettings, SizeReport
-from vok_math.settings import (DEFAULT_CONSTANTS, DEFAULT_MAX_ROWS, DEFAULT_MAX_SIZE,
-                               DEFAULT_OPERATORS, DEFAULT_TIME_LIMIT, search_settings)
+from vok_math.settings import (
+    DEFAULT_CONSTANTS,
+    DEFAULT_MAX_ROWS,
+    DEFAULT_MAX_SIZE,
+    DEFAULT_OPERATORS,
+    DEFAULT_TIME_LIMIT,
+    search_settings,
+)
 from vok_math.slices import enumerate_split
 from vok_math.state import DiscoveryState, StateReader, dumps_state, loads_state
 

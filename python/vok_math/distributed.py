@@ -18,7 +18,7 @@ from __future__ import annotations
 
 import uuid
 from collections.abc import Generator, Iterable, Mapping
-from typing import TYPE_CHECKING, Any, Literal, Union, overload
+from typing import TYPE_CHECKING, Any, Literal, overload
 
 from vok_math.cluster import RETRIES, checked_client, distributed_module
 from vok_math.discovery import Discovery, discover
@@ -31,7 +31,7 @@ if TYPE_CHECKING:
 __all__ = ["discover_many", "enumerate_split"]
 
 # One (X, y) pair, or the keyword arguments of one discover() call (with "X" and "y").
-Problem = Union[tuple[Any, Any], Mapping[str, Any]]
+Problem = tuple[Any, Any] | Mapping[str, Any]
 
 
 def _problem(problem: Problem, settings: Mapping[str, Any]) -> dict[str, Any]:

@@ -3,14 +3,14 @@
 from __future__ import annotations
 
 import sys
-from typing import Any, Union
+from typing import Any
 
 from vok_math.records import ProgressCallback, ProgressInfo
 
 __all__ = ["ProgressArg", "ProgressBar", "problems_bar", "resolve", "search_progress"]
 
 # discover()'s progress argument: a bar or not (None: when stderr is a terminal), or a callback.
-ProgressArg = Union[bool, None, ProgressCallback]
+ProgressArg = bool | ProgressCallback | None
 
 
 def _tqdm() -> Any:

@@ -7,13 +7,13 @@ types name their keys once, so that a module reading one says which record it re
 from __future__ import annotations
 
 from collections.abc import Callable, Sequence
-from typing import Literal, NotRequired, TypedDict, Union
+from typing import Literal, NotRequired, TypedDict
 
 __all__ = ["STOP_REASONS", "Candidate", "ClusterReport", "EngineResult", "ProgressCallback",
            "ProgressInfo", "SearchSettings", "SizeReport", "SplitPlan", "StopReason", "Token"]
 
 # One token of a postfix program: ("const", float), ("var", index into the names), ("op", name).
-Token = tuple[str, Union[float, int, str]]
+Token = tuple[str, float | int | str]
 
 StopReason = Literal["complete", "time", "evaluations", "memory", "interrupted"]
 STOP_REASONS: tuple[StopReason, ...] = ("complete", "time", "evaluations", "memory", "interrupted")

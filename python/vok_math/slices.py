@@ -11,7 +11,7 @@ from __future__ import annotations
 import math
 import time
 import uuid
-from collections.abc import Mapping
+from collections.abc import Mapping, Sequence
 from typing import TYPE_CHECKING, Any, cast
 
 import numpy as np
@@ -19,7 +19,7 @@ import numpy.typing as npt
 
 from vok_math import _engine, engine_sums
 from vok_math.cluster import RETRIES, checked_client, distributed_module
-from vok_math.records import Candidate, EngineResult, ProgressCallback, SizeReport, SplitPlan
+from vok_math.records import Candidate, EngineResult, ProgressCallback, SizeReport, SplitPlan, Token
 
 if TYPE_CHECKING:
     from distributed import Client
@@ -94,7 +94,7 @@ def _refit(front: list[Candidate], columns: npt.NDArray[np.float64],
     are ranked again by (size, sse, order)."""
     kept: list[Candidate] = []
     for member in front:  # a few per size
-        fitted = _engine.fit(member["program"], columns, y, scaling)
+        fitted = _engine.fit(cast(Sequence[Token], member["program"]), columns, y, scaling)
         if fitted is None:
             continue
         sse, scale, offset = fitted

@@ -56,7 +56,7 @@ def python_source(program: Sequence[Token], scale: float, offset: float, names: 
     arrays = ", ".join(f"{np_alias}.asarray({n}, dtype={np_alias}.float64)" for n in names)
     lines = [f"import numpy as {np_alias}" if np_alias != "numpy" else "import numpy", "", ""]
     if any(token == ("op", "vok") for token in program):
-        lines += _VOK_HELPER.format(vok=vok, np=np_alias).strip("\n").splitlines() + ["", ""]
+        lines += [*_VOK_HELPER.format(vok=vok, np=np_alias).strip("\n").splitlines(), "", ""]
     lines += [f"def {name}({', '.join(names)}):",
               f"    {', '.join(names)}{',' if len(names) == 1 else ''} = "
               f"{np_alias}.broadcast_arrays({arrays})",
