@@ -222,6 +222,7 @@ def load(path: str | os.PathLike[str]) -> Discovery:
     return Discovery.from_state(loads_state(text, source), source)
 
 
+# Long for its docstring: the one reference of every parameter.
 def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: int | None = None,
              time_limit: float | None = None, max_evaluations: int | None = None,
              operators: Sequence[str] | None = None, constants: Sequence[float] | None = None,

@@ -18,7 +18,7 @@ class Operator:
 
     ``aliases`` are other names a search's settings accept for it; a formula writes it with the
     infix ``symbol`` (a + b) or as a call of ``function`` (log(a)). neg and inv have neither:
-    they are written -a and 1 / a.
+    they are written -a and 1 / a. A ``commutative`` one gives the same bits either way round.
     """
 
     name: str
@@ -26,6 +26,7 @@ class Operator:
     aliases: tuple[str, ...] = ()
     symbol: str = ""
     function: str = ""
+    commutative: bool = False
 
 
 # Unary ones first: settings, messages and the engine list them in this order.
@@ -38,9 +39,9 @@ OPERATORS = (
     Operator("sin", 1, function="sin"),
     Operator("cos", 1, function="cos"),
     Operator("abs", 1, function="abs"),
-    Operator("add", 2, aliases=("+",), symbol="+"),
+    Operator("add", 2, aliases=("+",), symbol="+", commutative=True),
     Operator("sub", 2, aliases=("-",), symbol="-"),
-    Operator("mul", 2, aliases=("*",), symbol="*"),
+    Operator("mul", 2, aliases=("*",), symbol="*", commutative=True),
     Operator("div", 2, aliases=("/",), symbol="/"),
     Operator("vok", 2, function="vok"),     # vok(a, b) = exp(a) - ln(b)
 )

@@ -103,6 +103,7 @@ def _refit(front: list[Candidate], columns: npt.NDArray[np.float64],
     return sorted(kept, key=lambda m: (m["size"], m["sse"], m["order"]))
 
 
+# Long for its docstring: the one reference of every parameter.
 def enumerate_split(client: Client, columns: npt.ArrayLike, y: npt.ArrayLike,
                     settings: Mapping[str, Any], *,
                     progress: ProgressCallback | None = None,

@@ -65,10 +65,10 @@ def equation_tree(program: Sequence[Token], scale: float, offset: float) -> Node
     stack: list[Node] = []
     for kind, value in program:
         if kind == "op":
-            arity = BY_NAME[str(value)].arity
-            args = tuple(stack[len(stack) - arity:])
-            del stack[len(stack) - arity:]
-            if value in ("add", "mul") and all(a.op in ("const", "var") for a in args):
+            op = BY_NAME[str(value)]
+            args = tuple(stack[len(stack) - op.arity:])
+            del stack[len(stack) - op.arity:]
+            if op.commutative and all(a.op in ("const", "var") for a in args):
                 # Two leaves in reading order (2 * x, m * v): a + b and b + a are the same bits.
                 args = tuple(sorted(args, key=lambda a: (a.op == "var", a.value)))
             stack.append(Node(str(value), args))
