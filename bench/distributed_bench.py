@@ -23,7 +23,9 @@ import numpy as np
 from distributed import Client, LocalCluster
 
 from vok_math import _engine
-from vok_math.distributed import _slice_bounds, discover_many, enumerate_split
+from vok_math.distributed import discover_many, enumerate_split
+from vok_math.slices import slice_bounds
+
 
 @contextlib.contextmanager
 def cluster(workers):
@@ -106,7 +108,7 @@ def engine_only(columns, y, settings, n_threads, slices):
     with Clock() as clock:
         plan = _engine.enumerate(columns, y, split=True, n_threads=n_threads, **settings)["split"]
         costs = []
-        for begin, end in _slice_bounds(plan["slots"], plan["segment"], slices):
+        for begin, end in slice_bounds(plan["slots"], plan["segment"], slices):
             start = time.process_time()
             _engine.enumerate_slice(columns, y, plan["state"], begin, end, n_threads=1, **settings)
             costs.append(time.process_time() - start)
@@ -127,10 +129,9 @@ def bench_split(rows, size):
     for k, slices in ((1, None), (2, None), (2, 8)):
         with Clock() as local:
             reference = _engine.enumerate(columns, y, n_threads=k, **settings)
-        with cluster(k) as client:
-            with Clock(client) as split_clock:
-                split = enumerate_split(client, columns, y, dict(settings, n_threads=k),
-                                        slices=slices)
+        with cluster(k) as client, Clock(client) as split_clock:
+            split = enumerate_split(client, columns, y, dict(settings, n_threads=k),
+                                    slices=slices)
         assert split["front"] == reference["front"]
         sent = split["cluster"]
         bare, slowest = engine_only(columns, y, settings, k, sent["slices"])
@@ -140,9 +141,9 @@ def bench_split(rows, size):
               f"{split_clock.cpu:9.2f}  {split_clock.cpu / local.cpu - 1:+7.1%}  "
               f"{bare / local.cpu - 1:+7.1%}  {slowest:6.2f}x")
     last = reference["sizes"][-1]
-    print(f"  here s: the sizes below the largest; no Dask: the CPU of the same slices run one "
-          f"after another here;\n  slowest: the costliest slice against the mean (slots are "
-          f"not equal in cost)")
+    print("  here s: the sizes below the largest; no Dask: the CPU of the same slices run one "
+          "after another here;\n  slowest: the costliest slice against the mean (slots are "
+          "not equal in cost)")
     print(f"  sent to each worker once: state {sent['state_bytes']:,} bytes + data "
           f"{sent['data_bytes']:,} bytes; largest size {last['candidates']:,} candidates, "
           f"{last['distinct']:,} scored; identical fronts")

@@ -62,7 +62,7 @@ import numpy as np
 import numpy.typing as npt
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from recovery_laws import LAWS, QUICK, Law  # noqa: E402
+from recovery_laws import LAWS, QUICK, Law
 
 Array = npt.NDArray[np.float64]
 Predictor = Callable[[Array], Array]

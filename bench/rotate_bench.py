@@ -11,9 +11,8 @@ import sys
 
 import numpy as np
 
-from vok_math.vok_core import rotate_phase_n, schrodinger_step_n
-
 from timing import best_ns_per_item
+from vok_math.vok_core import rotate_phase_n, schrodinger_step_n
 
 
 def main():

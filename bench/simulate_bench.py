@@ -8,9 +8,8 @@ import gc
 import math
 import sys
 
-from vok_math.vok_core import VOKPoint, simulate_pulses_n
-
 from timing import best_ns_per_item
+from vok_math.vok_core import VOKPoint, simulate_pulses_n
 
 SLIP_THRESHOLD = 709.78
 LN_FLOOR = 1e-300

@@ -17,7 +17,7 @@ import time
 import warnings
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "py"))
-import fuzz_calls  # noqa: E402
+import fuzz_calls
 
 RECORD = 8192  # bytes kept of the current call's description
 

@@ -6,6 +6,9 @@ cd "$(dirname "$0")/.."
 bash scripts/setup_deps.sh test
 jobs=$(nproc)
 
+echo "== lint (ruff)"
+python3 -m ruff check python/vok_math tests/py bench scripts
+
 echo "== release build"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/release -j "$jobs"

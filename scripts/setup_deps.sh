@@ -2,8 +2,8 @@
 # Installs what is missing, a line per step, the tools' own output kept in a log shown on failure.
 #
 #   scripts/setup_deps.sh run    what building and running the package needs (pip only)
-#   scripts/setup_deps.sh test   that, plus the test tools, every optional extra, GoogleTest and
-#                                Google Benchmark (apt-get)
+#   scripts/setup_deps.sh test   that, plus the test tools (pytest, hypothesis, ruff), every
+#                                optional extra, GoogleTest and Google Benchmark (apt-get)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mode="${1:-test}"
@@ -22,7 +22,7 @@ fail() {
 run_pkgs=(numpy:numpy tqdm:tqdm matplotlib:matplotlib sympy:sympy
           scikit_build_core:scikit-build-core)
 test_pkgs=(pytest:pytest hypothesis:hypothesis pandas:pandas sklearn:scikit-learn
-           distributed:"dask[distributed]")
+           distributed:"dask[distributed]" ruff:ruff)
 case "$mode" in
     run) wanted=("${run_pkgs[@]}") ;;
     test) wanted=("${run_pkgs[@]}" "${test_pkgs[@]}") ;;

@@ -30,12 +30,14 @@ find_formula(x_data, y_data, ...) -> SearchResult or None
 '9.81 * t'
 """
 
+import importlib
 from typing import TYPE_CHECKING, Any
 
-from vok_math import vok_core
-from vok_math.vok_core import *  # noqa: F401,F403
-from vok_math.discovery import Discovery, Equation, SearchInterruptedWarning, discover, load
+from vok_math import vok_core as vok_core
+from vok_math.discovery import Discovery, SearchInterruptedWarning, discover, load
 from vok_math.distributed import discover_many
+from vok_math.equation import Equation
+from vok_math.vok_core import *  # noqa: F403
 
 if TYPE_CHECKING:
     from vok_math.estimator import VOKRegressor as VOKRegressor
@@ -51,10 +53,10 @@ __all__ = ["VOKPoint", "VOKPair", "VOKKnot", "schrodinger_step_n", "rotate_phase
 
 
 def __getattr__(name: str) -> Any:
-    # scikit-learn is imported only when the estimator is used.
+    # scikit-learn is imported only when the estimator is used: its module subclasses
+    # scikit-learn's classes, so importing it needs the extra.
     if name == "VOKRegressor":
-        from vok_math.estimator import VOKRegressor
-        return VOKRegressor
+        return importlib.import_module("vok_math.estimator").VOKRegressor
     raise AttributeError(f"module 'vok_math' has no attribute {name!r}")
 
 

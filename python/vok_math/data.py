@@ -15,7 +15,8 @@ from typing import Any, NamedTuple
 import numpy as np
 import numpy.typing as npt
 
-__all__ = ["PreparedData", "prepare_data", "prepare_features", "default_names", "check_names"]
+__all__ = ["PreparedData", "prepare_data", "prepare_features", "default_names", "check_names",
+           "prepare_samples"]
 
 # How many offending rows or cells a message lists before it says "and N more".
 _SHOWN = 5
@@ -235,11 +236,11 @@ def prepare_data(X: Any, y: Any, names: Sequence[str] | None = None,
     ...
     ValueError: X has NaN or infinite values in column 'x' (row 1); pass drop_nonfinite=True to drop such rows
     """
-    return _prepare(X, y, names, drop_nonfinite, stacklevel=3)[0]
+    return prepare_samples(X, y, names, drop_nonfinite, stacklevel=3)[0]
 
 
-def _prepare(X: Any, y: Any, names: Sequence[str] | None, drop_nonfinite: bool,
-             stacklevel: int) -> tuple[PreparedData, int]:
+def prepare_samples(X: Any, y: Any, names: Sequence[str] | None, drop_nonfinite: bool,
+                    stacklevel: int) -> tuple[PreparedData, int]:
     """prepare_data, plus the number of rows dropped; the warning points ``stacklevel`` up."""
     rows, names_t = prepare_features(X, names)
     target = _target(y)

@@ -6,7 +6,8 @@ Two ways past one machine:
   engine's threads do the work), or one task per problem on a ``dask.distributed`` cluster.
 - ``discover(X, y, client=client)`` runs the sizes below ``max_size`` here and splits the
   largest size, which holds most of the work (the count of expressions grows about sevenfold
-  per token), into slices of its candidates that run on the workers (:func:`enumerate_split`).
+  per token), into slices of its candidates that run on the workers (:func:`enumerate_split`,
+  from :mod:`vok_math.slices`).
 
 Either way the result is bit for bit the local one. Dask schedules, moves the data and
 recomputes the tasks of a lost worker; dask and distributed are needed only when a client is
@@ -15,245 +16,23 @@ given (``pip install 'vok_math[dask]'``).
 
 from __future__ import annotations
 
-import math
-import sys
-import time
 import uuid
-from collections.abc import Callable, Generator, Iterable, Mapping
-from types import ModuleType
-from typing import TYPE_CHECKING, Any, Literal, Union, overload
+from collections.abc import Generator, Iterable, Mapping
+from typing import TYPE_CHECKING, Any, Literal, overload
 
-import numpy as np
-import numpy.typing as npt
-
-from vok_math import _engine
+from vok_math.cluster import RETRIES, checked_client, distributed_module
+from vok_math.discovery import Discovery, discover
+from vok_math.progress import problems_bar, resolve
+from vok_math.slices import enumerate_split
 
 if TYPE_CHECKING:
     from distributed import Client
 
-    from vok_math.discovery import Discovery
-
 __all__ = ["discover_many", "enumerate_split"]
 
 # One (X, y) pair, or the keyword arguments of one discover() call (with "X" and "y").
-Problem = Union[tuple[Any, Any], Mapping[str, Any]]
+Problem = tuple[Any, Any] | Mapping[str, Any]
 
-# Slice tasks per worker thread. Every slice first rebuilds the smaller sizes from the state
-# (about a third of their local time), so more slices than threads only buy balance and a
-# smaller loss per lost worker at that price each.
-SLICES_PER_THREAD = 1
-# Retries of a task whose run raised (a lost worker's tasks are rescheduled by Dask anyway).
-RETRIES = 2
-# Settings a slice does not take: it runs its candidates to the end, on one thread, silently.
-_UNBOUNDED = ("time_limit", "max_evaluations", "progress", "n_threads")
-
-
-def _distributed() -> ModuleType:
-    """The ``distributed`` module, or an ImportError that says how to get it."""
-    try:
-        import distributed
-    except ImportError:
-        raise ImportError("running on a Dask cluster needs dask.distributed: "
-                          "pip install 'vok_math[dask]'") from None
-    return distributed
-
-
-def _checked(client: object) -> Any:
-    """The client, typed Any: distributed's methods carry no annotations."""
-    if not isinstance(client, _distributed().Client):
-        raise TypeError(f"client must be a dask.distributed.Client, not {type(client).__name__}")
-    return client
-
-
-# --- one search's largest size in slices ---
-
-def _run_slice(data: tuple[npt.NDArray[np.float64], npt.NDArray[np.float64]], state: bytes,
-               begin: int, end: int, settings: Mapping[str, Any]) -> dict[str, Any]:
-    """One slice on a worker: one engine thread per Dask thread, so workers do not oversubscribe."""
-    columns, y = data
-    result: dict[str, Any] = _engine.enumerate_slice(columns, y, state, begin, end, n_threads=1,
-                                                     **settings)
-    return result
-
-
-def _slice_bounds(slots: int, segment: int, slices: int) -> list[tuple[int, int]]:
-    """``slices`` runs of whole segments covering [0, slots), as even as segments allow.
-
-    >>> _slice_bounds(10, 4, 2)
-    [(0, 4), (4, 10)]
-    >>> _slice_bounds(10, 4, 5)
-    [(0, 4), (4, 8), (8, 10)]
-    """
-    n_segments = -(-slots // segment)
-    n = max(1, min(slices, n_segments))
-    edges = (np.arange(n + 1) * n_segments // n) * segment
-    edges[-1] = slots
-    return list(zip(edges[:-1].tolist(), edges[1:].tolist()))
-
-
-def _merge(local: dict[str, Any], size: int, parts: list[dict[str, Any]], front_size: int,
-           seconds: float, complete: bool) -> dict[str, Any]:
-    """The whole search's result from the local sizes and the largest size's slices.
-
-    The largest size's front is the first ``front_size`` of every slice's front ranked by
-    (sse, order), exactly the engine's own ranking; its report sums the slices' counts.
-    """
-    members = sorted((m for p in parts for m in p["front"]), key=lambda m: (m["sse"], m["order"]))
-    reports = [p["sizes"][0] for p in parts]
-    report: dict[str, Any] = {}
-    for key, value in reports[0].items():
-        if key == "size":
-            report[key] = size
-        elif key == "complete":
-            report[key] = complete and all(r["complete"] for r in reports)
-        elif key == "seconds":
-            report[key] = seconds
-        else:
-            report[key] = sum(r[key] for r in reports)
-    return {
-        "front": local["front"] + members[:front_size],
-        "sizes": local["sizes"] + [report],
-        "stopped": "complete" if complete else "interrupted",
-        "evaluations": local["evaluations"] + report.get("scored", 0),
-        "elapsed": local["elapsed"] + seconds,
-    }
-
-
-def _refit(front: list[dict[str, Any]], columns: npt.NDArray[np.float64],
-           y: npt.NDArray[np.float64], scaling: bool) -> list[dict[str, Any]]:
-    """A front searched on a subset of the rows, fitted again on every row by the engine's own
-    fit, as after its own subset search. A member without a value on some row leaves; the rest
-    are ranked again by (size, sse, order)."""
-    kept = []
-    for member in front:  # a few per size
-        fitted = _engine.fit(member["program"], columns, y, scaling)
-        if fitted is None:
-            continue
-        sse, scale, offset = fitted
-        kept.append(dict(member, sse=sse, rmse=math.sqrt(sse / len(y)), scale=scale,
-                         offset=offset))
-    return sorted(kept, key=lambda m: (m["size"], m["sse"], m["order"]))
-
-
-def enumerate_split(client: Client, columns: npt.ArrayLike, y: npt.ArrayLike,
-                    settings: Mapping[str, Any], *,
-                    progress: Callable[[dict[str, Any]], object] | None = None,
-                    slices: int | None = None, retries: int = RETRIES) -> dict[str, Any]:
-    """``_engine.enumerate(columns, y, **settings)`` with its largest size run on a cluster.
-
-    The sizes below ``max_size`` run here. Their kept entries (operators and operands, a few
-    bytes each; the workers recompute probe values from the data) are scattered once to every
-    worker with the data; each task then enumerates a run of the largest size's candidates and
-    returns its best few. The merge ranks them as the engine does, so the front is bit for bit
-    the one of a local run.
-
-    Parameters
-    ----------
-    client : dask.distributed.Client
-        The cluster. Tasks use one engine thread each: give workers one Dask thread per core.
-    columns, y : array-like
-        The samples, as for ``_engine.enumerate`` (one column per variable).
-    settings : mapping
-        The engine's settings. ``time_limit`` bounds the local sizes only (the largest size is
-        always enumerated completely); ``max_evaluations`` cannot be split and is refused.
-        With ``max_rows``, longer data are searched on the engine's subset of rows and the
-        front is fitted again on every row, as the engine does.
-    progress : callable, optional
-        Given the engine's progress dict during the local sizes, then after every slice.
-    slices : int, optional
-        Tasks for the largest size (default: one per worker thread). Each task first rebuilds
-        the smaller sizes' values from the state, so more tasks cost more in total; they
-        balance uneven workers and lose less with a lost worker.
-    retries : int, default 2
-        Retries of a slice whose run raised.
-
-    Returns
-    -------
-    dict
-        The engine's result. The largest size's report sums the slices' counts (``valid``
-        depends on how candidates were pruned, and so on the slicing); its ``seconds`` is the
-        wall time of the distributed stage. ``"cluster"`` says what was sent: ``slices``,
-        ``workers``, ``state_bytes`` and ``data_bytes`` (each sent once to every worker).
-
-    Examples
-    --------
-    >>> import numpy as np
-    >>> from distributed import Client, LocalCluster
-    >>> x = np.linspace(0.5, 3.0, 40)
-    >>> settings = dict(max_size=5, front_size=2)
-    >>> with LocalCluster(n_workers=1, processes=False) as cluster, Client(cluster) as client:
-    ...     result = enumerate_split(client, [x], np.sqrt(x) / x, settings)
-    >>> result["front"] == _engine.enumerate([x], np.sqrt(x) / x, **settings)["front"]
-    True
-    """
-    dist = _distributed()
-    cluster = _checked(client)
-    if settings.get("max_evaluations"):
-        raise ValueError("an evaluation budget cannot be split across a cluster; pass "
-                         "max_evaluations without a client, or time_limit (it bounds the "
-                         "sizes below the largest)")
-    start = time.perf_counter()
-    columns = np.ascontiguousarray(columns, dtype=np.float64)
-    y = np.ascontiguousarray(y, dtype=np.float64)
-    max_rows = int(settings.get("max_rows", 0))
-    if 0 < max_rows < len(y):
-        # The engine's subset (evenly spread rows), searched whole on the cluster, then the
-        # front fitted on every row: what the engine does with max_rows in one process.
-        rows = np.arange(max_rows, dtype=np.int64) * len(y) // max_rows
-        result = enumerate_split(cluster, columns[:, rows], y[rows], {**settings, "max_rows": 0},
-                                 progress=progress, slices=slices, retries=retries)
-        result["front"] = _refit(result["front"], columns, y, bool(settings.get("scaling", True)))
-        return result
-    local: dict[str, Any] = _engine.enumerate(columns, y, split=True, progress=progress,
-                                              **settings)
-    plan = local.pop("split", None)
-    if plan is None or not plan["slots"]:
-        return local  # finished before the largest size: this is the answer
-
-    state, size, slots = plan["state"], int(plan["size"]), int(plan["slots"])
-    workers = len(cluster.scheduler_info()["workers"])
-    threads = sum(cluster.nthreads().values())
-    bounds = _slice_bounds(slots, int(plan["segment"]),
-                           slices if slices is not None else SLICES_PER_THREAD * max(threads, 1))
-    shared = {k: v for k, v in settings.items() if k not in _UNBOUNDED}
-    stage = time.perf_counter()
-    state_f, data_f = cluster.scatter([state, (columns, y)], broadcast=True, hash=False)
-    tag = uuid.uuid4().hex[:12]
-    futures = [cluster.submit(_run_slice, data_f, state_f, b, e, shared, retries=retries,
-                             pure=False, key=f"vok-slice-{tag}-{i}")
-               for i, (b, e) in enumerate(bounds)]
-    index = {f.key: i for i, f in enumerate(futures)}
-    parts: list[dict[str, Any] | None] = [None] * len(futures)
-    best = min((m["rmse"] for m in local["front"]), default=math.inf)
-    done = 0
-    complete = True
-    try:
-        for future in dist.as_completed(futures):
-            i = index[future.key]
-            part = parts[i] = future.result()
-            done += bounds[i][1] - bounds[i][0]
-            best = min([best, *(m["rmse"] for m in part["front"])])
-            if progress is not None:
-                progress({"size": size, "done": done, "expected": slots, "best_rmse": best,
-                          "elapsed": local["elapsed"] + time.perf_counter() - stage})
-    except KeyboardInterrupt:
-        # As the engine does on Ctrl-C: the front so far, marked interrupted.
-        complete = False
-    finally:
-        cluster.cancel([*futures, state_f, data_f])
-    finished = [p for p in parts if p is not None]
-    if not finished:
-        local["stopped"] = "interrupted"
-        return local
-    result = _merge(local, size, finished, int(settings.get("front_size", 1)),
-                    time.perf_counter() - stage, complete and len(finished) == len(parts))
-    result["elapsed"] = time.perf_counter() - start
-    result["cluster"] = {"slices": len(bounds), "workers": workers, "state_bytes": len(state),
-                         "data_bytes": columns.nbytes + y.nbytes}
-    return result
-
-
-# --- many searches ---
 
 def _problem(problem: Problem, settings: Mapping[str, Any]) -> dict[str, Any]:
     """discover()'s keyword arguments for one problem: the shared settings, then its own."""
@@ -272,8 +51,6 @@ def _problem(problem: Problem, settings: Mapping[str, Any]) -> dict[str, Any]:
 
 def _solve(kwargs: dict[str, Any]) -> Discovery | Exception:
     """One search; bad data comes back as its exception, so it is not retried."""
-    from vok_math.discovery import discover
-
     try:
         return discover(**kwargs)
     except Exception as error:  # noqa: BLE001 - every failure belongs to its own slot
@@ -301,11 +78,9 @@ def _iter_local(problems: Iterable[Problem], settings: Mapping[str, Any]
 
 def _iter_cluster(client: Client, problems: Iterable[Problem], settings: Mapping[str, Any],
                   retries: int) -> Generator[tuple[int, Discovery | Exception], None, None]:
-    dist = _distributed()
-    cluster = _checked(client)
-    progress = settings.get("progress")
-    if progress is None:
-        progress = sys.stderr is not None and sys.stderr.isatty()
+    dist = distributed_module()
+    cluster = checked_client(client)
+    progress = resolve(settings.get("progress"))
     if callable(progress):
         raise TypeError("a progress callable cannot run on the cluster; pass progress=True for "
                         "a bar of the problems finished")
@@ -324,7 +99,7 @@ def _iter_cluster(client: Client, problems: Iterable[Problem], settings: Mapping
         futures.append(future)
         index[future.key] = i
     yield from failed
-    bar = _problems_bar(len(futures) + len(failed), len(failed)) if progress else None
+    bar = problems_bar(len(futures) + len(failed), len(failed)) if progress else None
     try:
         for future in dist.as_completed(futures):
             i = index[future.key]
@@ -339,14 +114,6 @@ def _iter_cluster(client: Client, problems: Iterable[Problem], settings: Mapping
         cluster.cancel(futures)
         if bar is not None:
             bar.close()
-
-
-def _problems_bar(total: int, done: int) -> Any:
-    try:
-        from tqdm.auto import tqdm
-    except ImportError:
-        raise ImportError("progress bars need tqdm: pip install tqdm") from None
-    return tqdm(total=total, initial=done, unit="problem", leave=False, dynamic_ncols=True)
 
 
 def iter_many(problems: Iterable[Problem], *, client: Client | None = None,

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import contextlib
 from collections.abc import Sequence
 from typing import TYPE_CHECKING, Any
 
@@ -16,7 +17,9 @@ except ImportError:
                       "pip install 'vok_math[sklearn]'") from None
 
 from vok_math.data import check_names
-from vok_math.discovery import Discovery, Equation, ProgressArg, discover
+from vok_math.discovery import Discovery, discover
+from vok_math.equation import Equation
+from vok_math.progress import ProgressArg
 
 __all__ = ["VOKRegressor"]
 
@@ -80,10 +83,9 @@ class VOKRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
         names = [f"x{i}" for i in range(X.shape[1])]
         given = getattr(self, "feature_names_in_", None)
         if given is not None:
-            try:
+            # Column names that cannot be variable names: keep x0, x1, ...
+            with contextlib.suppress(ValueError):
                 names = list(check_names([str(n) for n in given], X.shape[1]))
-            except ValueError:
-                pass    # column names that cannot be variable names: keep x0, x1, ...
         self.discovery_ = discover(
             X, y, names=names, max_size=self.max_size, time_limit=self.time_limit,
             max_evaluations=self.max_evaluations, operators=self.operators,

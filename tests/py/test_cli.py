@@ -15,12 +15,11 @@ import numpy as np
 import pytest
 
 import vok_math
-
 from conftest import SANITIZED
+from vok_math.cli import parse_table
 
 # Python-level behaviour: the release lane covers it, and each call costs seconds under ASan.
 pytestmark = pytest.mark.skipif(SANITIZED, reason="pure Python; covered by the release lane")
-from vok_math.cli import parse_table
 
 GOOD = b"V,R,P\n1,2,0.5\n2,4,1\n3,3,3\n4,2,8\n"
 # The children import the package this process imports, from whatever folder they run in.

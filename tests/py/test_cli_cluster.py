@@ -75,7 +75,7 @@ def test_discover_on_a_scheduler_prints_the_local_front(folder, scheduler, capsy
     (["discover", "{folder}/exact.csv", "--scheduler", "tcp://127.0.0.1:1"], "cannot connect"),
 ])
 def test_usage_errors_are_one_line(folder, capsys, monkeypatch, argv, message):
-    from vok_math import cli_cluster
+    from vok_math.cli import scheduler as cli_cluster
 
     monkeypatch.setattr(cli_cluster, "CONNECT_TIMEOUT", 1)
     assert cli.main([a.format(folder=folder) for a in argv]) == cli.EXIT_USAGE

@@ -138,7 +138,7 @@ def test_fitted_constants_within_rounding_become_simple(scale, offset, want_scal
     x = np.linspace(0.5, 2.0, 30)
     y = want_scale * x + want_offset
     columns = np.ascontiguousarray(x[None, :])
-    found = vok_math.discovery._equations(
+    found = vok_math.front.build_front(
         columns, y, ("x",), [{"program": [("var", 0)], "scale": scale, "offset": offset,
                               "order": 0}], 1e-12 * float(np.sqrt(np.mean(y * y))))
     assert (found[0].scale, found[0].offset) == (want_scale, want_offset)

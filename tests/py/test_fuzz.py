@@ -2,7 +2,6 @@
 crash fails the test naming its input, and exact checks of re-entrant conversions."""
 import json
 import os
-import sys
 import textwrap
 
 import pytest

@@ -15,8 +15,8 @@ import tracemalloc
 import pytest
 
 import vok_math.vok_core as vc
-from vok_math import _engine as eng
 from conftest import SANITIZED
+from vok_math import _engine as eng
 
 pytestmark = pytest.mark.skipif(SANITIZED, reason="counters are noisy and slow under ASan")
 

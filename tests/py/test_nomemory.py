@@ -12,7 +12,7 @@ import textwrap
 import pytest
 
 import vok_math.vok_core as vc
-from conftest import SANITIZED, run_python
+from conftest import run_python
 
 STARTS = list(range(0, 40)) + [50, 70, 100, 150]
 

@@ -1,36 +1,30 @@
-"""The command line on a Dask cluster: ``--scheduler ADDRESS`` and ``vok-math batch``.
+"""``vok-math batch``: one search per CSV file, here or on a Dask cluster, and a summary table.
 
-``vok-math discover DATA.csv --scheduler tcp://host:8786`` splits the search's largest size
-across the cluster's workers; ``vok-math batch DIR_OR_GLOB`` runs one search per CSV file, here
-or on a cluster, writes each run as JSON and prints a summary table. The parser and the
-commands are in :mod:`vok_math.cli`; this module adds its parts there.
+Each run is written as JSON beside its file (or in ``--output-dir``); the table lists the
+chosen formula of every file, or why it has none.
 """
 
 from __future__ import annotations
 
 import argparse
-import contextlib
 import csv
 import glob
 import os
 import sys
-from collections.abc import Iterator, Sequence
+from collections.abc import Sequence
 from dataclasses import dataclass
 from pathlib import Path
-from typing import TYPE_CHECKING, Any, TextIO
+from typing import Any, TextIO
 
-if TYPE_CHECKING:
-    from distributed import Client
+from vok_math.cli.options import add_run_options, add_search_options, search_options
+from vok_math.cli.report import chosen
+from vok_math.cli.scheduler import connect
+from vok_math.cli.status import EXIT_FOUND, EXIT_INTERRUPTED, EXIT_NOTHING, InputError
+from vok_math.cli.table import formula_names, read_table, split_columns
+from vok_math.discovery import Discovery
+from vok_math.distributed import iter_many
 
-    from vok_math.discovery import Discovery
-
-__all__ = ["add_scheduler_option", "connect", "add_batch_command", "cmd_batch"]
-
-# Options of ``discover`` that ``batch`` takes as they are (defined once, on ``discover``).
-SHARED_OPTIONS = ("target", "features", "time_limit", "max_size", "max_evaluations", "operators",
-                  "constants", "no_scaling", "threads", "no_progress", "scheduler")
-# Seconds to wait for a scheduler before giving up on it.
-CONNECT_TIMEOUT = 10
+__all__ = ["BATCH_EXAMPLES", "add_parser", "cmd_batch", "find_files"]
 
 BATCH_EXAMPLES = """\
 examples:
@@ -42,40 +36,8 @@ Each DATA.csv gives DATA.json (beside it, or in --output-dir). exit status: 0 ev
 a formula, 1 some did not (the table says why), 2 usage error, 130 interrupted"""
 
 
-def add_scheduler_option(parser: argparse.ArgumentParser) -> None:
-    """Adds ``--scheduler ADDRESS`` (a running Dask scheduler) to a search command."""
-    parser.add_argument("--scheduler", metavar="ADDRESS",
-                        help="run on this Dask scheduler (e.g. tcp://host:8786; needs "
-                             "vok_math[dask]): discover splits its largest size across the "
-                             "workers, batch runs one file per task")
-
-
-@contextlib.contextmanager
-def connect(address: str | None) -> Iterator[Client | None]:
-    """A client of the scheduler at ``address`` (None: no client), closed on leaving.
-
-    Problems (dask missing, nobody listening) are the usage errors of :mod:`vok_math.cli`.
-    """
-    if address is None:
-        yield None
-        return
-    from vok_math.cli import InputError
-
-    try:
-        from distributed import Client
-    except ImportError:
-        raise InputError("--scheduler needs dask.distributed: pip install 'vok_math[dask]'") \
-            from None
-    try:
-        client = Client(address, timeout=CONNECT_TIMEOUT)  # type: ignore[no-untyped-call]
-    except (OSError, ValueError, TypeError) as exc:  # TimeoutError is an OSError
-        raise InputError(f"--scheduler {address}: cannot connect: {exc}") from None
-    with client:
-        yield client
-
-
-def add_batch_command(commands: Any, discover_parser: argparse.ArgumentParser) -> None:
-    """Adds ``batch`` to the subcommands; it shares the search options of ``discover``."""
+def add_parser(commands: Any) -> None:
+    """Adds ``batch`` to the subcommands; it takes the search options of ``discover``."""
     batch = commands.add_parser(
         "batch", help="search many CSV files, here or on a Dask cluster",
         formatter_class=argparse.RawDescriptionHelpFormatter, epilog=BATCH_EXAMPLES,
@@ -84,10 +46,8 @@ def add_batch_command(commands: Any, discover_parser: argparse.ArgumentParser) -
                     "of the chosen formulas.")
     batch.add_argument("data", metavar="DIR_OR_GLOB",
                        help="a directory (its *.csv files) or a pattern such as 'data/**/*.csv'")
-    # The same Action objects, as argparse's parents= shares them: one definition, two commands.
-    for action in discover_parser._actions:
-        if action.dest in SHARED_OPTIONS:
-            batch._add_action(action)
+    add_search_options(batch)
+    add_run_options(batch)
     batch.add_argument("-o", "--output-dir", metavar="DIR", type=Path,
                        help="write the JSON files here (default: beside each CSV file)")
     batch.add_argument("--summary", metavar="OUT.csv", type=Path,
@@ -106,7 +66,7 @@ class _Row:
     error: str = ""
 
     def cells(self) -> dict[str, Any]:
-        best = self.discovery.best if self.discovery and self.discovery.equations else None
+        best = chosen(self.discovery) if self.discovery else None
         error = self.error or ("" if best else "no formula could be evaluated")
         return {"file": self.file, "json": "" if self.json is None else str(self.json),
                 "rows": self.rows or "", "size": best.size if best else "",
@@ -116,8 +76,6 @@ class _Row:
 
 def find_files(pattern: str) -> list[Path]:
     """The CSV files of a directory, or the files matching a glob pattern, sorted."""
-    from vok_math.cli import InputError
-
     if os.path.isdir(pattern):
         paths = sorted(Path(pattern).glob("*.csv"))
     else:
@@ -129,15 +87,13 @@ def find_files(pattern: str) -> list[Path]:
 
 
 def _json_paths(paths: Sequence[Path], output_dir: Path | None) -> list[Path]:
-    from vok_math.cli import InputError
-
     if output_dir is None:
         return [p.with_suffix(".json") for p in paths]
     if not output_dir.is_dir():
         raise InputError(f"--output-dir {output_dir}: no such directory")
     out = [output_dir / (p.stem + ".json") for p in paths]
     seen: dict[Path, Path] = {}
-    for source, target in zip(paths, out):
+    for source, target in zip(paths, out, strict=True):
         if target in seen:
             raise InputError(f"--output-dir {output_dir}: {seen[target]} and {source} would "
                              f"both write {target.name}")
@@ -164,8 +120,6 @@ def _print_table(rows: Sequence[_Row], target_of: dict[str, str], out: TextIO) -
 
 
 def _write_summary(path: Path, rows: Sequence[_Row]) -> None:
-    from vok_math.cli import InputError
-
     fields = ["file", "json", "rows", "size", "rmse", "r2", "formula", "error"]
     try:
         with open(path, "w", newline="", encoding="utf-8") as f:
@@ -176,36 +130,40 @@ def _write_summary(path: Path, rows: Sequence[_Row]) -> None:
         raise InputError(f"{path}: cannot write: {exc.strerror}") from None
 
 
-def cmd_batch(args: argparse.Namespace, out: TextIO) -> int:
-    """``vok-math batch``: one search per file; returns the exit status."""
-    from vok_math import cli
-    from vok_math.distributed import iter_many
-
-    if args.summary is not None and args.summary.suffix.lower() != ".csv":
-        raise cli.InputError(f"--summary {args.summary}: the file name must end in .csv")
-    paths = find_files(args.data)
-    jsons = _json_paths(paths, args.output_dir)
-    rows = [_Row(str(p)) for p in paths]
+def _read_problems(paths: Sequence[Path], rows: list[_Row], args: argparse.Namespace
+                   ) -> tuple[list[dict[str, Any]], list[int], dict[str, str]]:
+    """The problems of the files that read, the row of each, and each file's target."""
     problems, slots, target_of = [], [], {}
     for i, path in enumerate(paths):
         # A file that cannot be read is that file's error; the others still run.
         try:
-            table = cli.read_table(str(path))
-            X, y, columns, target = cli.split_columns(table, args.target, args.features)
-        except cli.InputError as exc:
+            table = read_table(str(path))
+            X, y, columns, target = split_columns(table, args.target, args.features)
+        except InputError as exc:
             rows[i].error = str(exc)
             continue
         rows[i].rows = len(y)
         target_of[rows[i].file] = target
-        problems.append({"X": X, "y": y, "names": cli.formula_names(columns)})
+        problems.append({"X": X, "y": y, "names": formula_names(columns)})
         slots.append(i)
+    return problems, slots, target_of
+
+
+def cmd_batch(args: argparse.Namespace, out: TextIO) -> int:
+    """``vok-math batch``: one search per file; returns the exit status."""
+    if args.summary is not None and args.summary.suffix.lower() != ".csv":
+        raise InputError(f"--summary {args.summary}: the file name must end in .csv")
+    paths = find_files(args.data)
+    jsons = _json_paths(paths, args.output_dir)
+    rows = [_Row(str(p)) for p in paths]
+    problems, slots, target_of = _read_problems(paths, rows, args)
     where = f"on {args.scheduler}" if args.scheduler else "here"
     print(f"Searching {len(problems)} of {len(paths)} file{'s' if len(paths) != 1 else ''} "
           f"{where}", file=out, flush=True)
-    status = cli.EXIT_FOUND
+    status = EXIT_FOUND
     with connect(args.scheduler) as client:
         try:
-            for k, result in iter_many(problems, client=client, **cli.search_options(args)):
+            for k, result in iter_many(problems, client=client, **search_options(args)):
                 row = rows[slots[k]]
                 if isinstance(result, Exception):
                     row.error = str(result)
@@ -220,7 +178,7 @@ def cmd_batch(args: argparse.Namespace, out: TextIO) -> int:
         except KeyboardInterrupt:
             print("vok-math: interrupted: the table below holds the files finished so far",
                   file=sys.stderr)
-            status = cli.EXIT_INTERRUPTED
+            status = EXIT_INTERRUPTED
             for row in rows:
                 if row.discovery is None and not row.error:
                     row.error = "not finished (interrupted)"
@@ -228,6 +186,6 @@ def cmd_batch(args: argparse.Namespace, out: TextIO) -> int:
     if args.summary is not None:
         _write_summary(args.summary, rows)
         print(f"summary: {args.summary}", file=out)
-    if status == cli.EXIT_FOUND and any(not r.cells()["formula"] for r in rows):
-        status = cli.EXIT_NOTHING
+    if status == EXIT_FOUND and any(not r.cells()["formula"] for r in rows):
+        status = EXIT_NOTHING
     return status

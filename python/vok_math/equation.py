@@ -1,0 +1,163 @@
+"""Equation: one discovered formula, with its errors, its values and its exports."""
+
+from __future__ import annotations
+
+import math
+import sys
+from collections.abc import Sequence
+from dataclasses import dataclass
+from typing import TYPE_CHECKING, Any
+
+import numpy as np
+import numpy.typing as npt
+
+from vok_math import _engine, export
+from vok_math.data import check_names, prepare_features
+from vok_math.records import Token
+from vok_math.state import EquationState
+
+if TYPE_CHECKING:
+    import sympy as _sympy
+
+__all__ = ["Equation"]
+
+
+@dataclass(frozen=True, repr=False)
+class Equation:
+    """One discovered formula: ``scale * f(x) + offset`` with ``f`` the postfix ``program``.
+
+    Examples
+    --------
+    >>> eq = Equation.from_parts([("var", 0), ("var", 0), ("op", "mul")], 0.5, 0.0, ["v"])
+    >>> eq.formula, eq.size
+    ('0.5 * v * v', 4)
+    >>> eq.predict([1.0, 2.0, 3.0])
+    array([0.5, 2. , 4.5])
+    >>> eq(v=4.0)
+    array(8.)
+    """
+
+    program: tuple[Token, ...]
+    """Postfix tokens of f: ("const", float), ("var", index into names), ("op", name)."""
+    scale: float
+    offset: float
+    names: tuple[str, ...]
+    """The variable names, in the order of X's columns."""
+    size: int
+    """Tokens of the program, plus one for each fitted constant (scale not 1, offset not 0)."""
+    sse: float
+    """Sum of squared residuals on the training data, summed in row order."""
+    rmse: float
+    """Root mean squared error on the training data: sqrt(sse / n_samples)."""
+    r2: float
+    """Coefficient of determination on the training data (1 is a perfect fit)."""
+
+    @classmethod
+    def from_parts(cls, program: Sequence[Sequence[Any]], scale: float, offset: float,
+                   names: Sequence[str], sse: float = math.nan, rmse: float = math.nan,
+                   r2: float = math.nan) -> Equation:
+        """An equation from its parts (the errors are NaN unless given)."""
+        names_t = check_names(names, len(names))
+        prog = export.check_program(program, len(names_t))
+        size = len(prog) + (scale != 1.0) + (offset != 0.0)
+        return cls(prog, float(scale), float(offset), names_t, size, float(sse), float(rmse),
+                   float(r2))
+
+    @property
+    def formula(self) -> str:
+        """Infix text with the variable names and the fewest parentheses that keep the meaning."""
+        return export.formula_text(self.program, self.scale, self.offset, self.names)
+
+    def sympy(self) -> _sympy.Expr:
+        """The equation as a sympy expression (needs sympy).
+
+        vok(a, b) is written exp(a) - log(b); constants that are simple fractions (such as 1/2
+        or 2/3) become exact rationals.
+
+        >>> Equation.from_parts([("var", 0), ("var", 0), ("op", "mul")], 0.5, 0.0, ["v"]).sympy()
+        v**2/2
+        """
+        return export.to_sympy(self.program, self.scale, self.offset, self.names)
+
+    def latex(self) -> str:
+        r"""LaTeX of the sympy form (needs sympy).
+
+        >>> Equation.from_parts([("var", 0), ("op", "sqrt")], 1.5, 0.0, ["h"]).latex()
+        '\\frac{3 \\sqrt{h}}{2}'
+        """
+        return export.to_latex(self.program, self.scale, self.offset, self.names)
+
+    def python(self, name: str = "f") -> str:
+        """Source of a numpy function ``name(<every variable>)`` that computes the equation.
+
+        The function takes arrays or numbers (broadcast together), returns NaN where the
+        formula has no value, and keeps the search's order of operations.
+
+        >>> src = Equation.from_parts([("var", 1), ("op", "exp")], 2.0, 0.0, ["a", "b"]).python()
+        >>> print(src.splitlines()[-1].strip())
+        return 2 * np.exp(b)
+        """
+        if not name.isidentifier():
+            raise ValueError(f"function name {name!r} is not a Python identifier")
+        return export.python_source(self.program, self.scale, self.offset, self.names, name)
+
+    def _values(self, columns: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
+        f = np.asarray(_engine.evaluate(self.program, columns), dtype=np.float64)
+        return (self.scale * f) + self.offset
+
+    def predict(self, X: Any) -> npt.NDArray[np.float64]:
+        """Values of the equation on the rows of X; NaN where it has no value.
+
+        X is read as in :func:`discover` (a DataFrame's columns are picked by name). Rows with
+        NaN or infinite values give NaN.
+        """
+        rows = self._rows(X)
+        good = np.asarray(np.isfinite(rows).all(axis=1))
+        if not good.all():
+            rows = np.where(good[:, None], rows, 1.0)
+        with np.errstate(all="ignore"):
+            out = self._values(np.ascontiguousarray(rows.T))
+        out[~good | ~np.isfinite(out)] = np.nan
+        return out
+
+    def _rows(self, X: Any) -> npt.NDArray[np.float64]:
+        pd = sys.modules.get("pandas")
+        if pd is not None and isinstance(X, pd.DataFrame) and set(self.names) <= set(X.columns):
+            X = X[list(self.names)]
+        rows, _ = prepare_features(X)
+        if rows.shape[1] != len(self.names):
+            raise ValueError(f"X has {rows.shape[1]} feature{'s' if rows.shape[1] != 1 else ''} "
+                             f"but the equation has {len(self.names)} variable"
+                             f"{'s' if len(self.names) != 1 else ''} ({', '.join(self.names)})")
+        return rows
+
+    def __call__(self, *args: Any, **kwargs: Any) -> npt.NDArray[np.float64]:
+        """``eq(X)`` is ``eq.predict(X)``; ``eq(m, v)`` or ``eq(m=..., v=...)`` take one
+        array (or number) per variable, broadcast together."""
+        if len(args) == 1 and not kwargs:
+            pd = sys.modules.get("pandas")
+            table = np.ndim(args[0]) == 2 or (pd is not None and isinstance(args[0], pd.DataFrame))
+            if table or len(self.names) > 1:
+                return self.predict(args[0])
+        if kwargs:
+            unknown = set(kwargs) - set(self.names)
+            if args or unknown or len(kwargs) != len(self.names):
+                raise TypeError(f"give X, or one value per variable ({', '.join(self.names)})"
+                                + (f"; unknown: {', '.join(sorted(unknown))}" if unknown else ""))
+            args = tuple(kwargs[n] for n in self.names)
+        if len(args) != len(self.names):
+            raise TypeError(f"give X, or one value per variable ({', '.join(self.names)}), "
+                            f"got {len(args)} arguments")
+        columns = np.broadcast_arrays(*(np.asarray(a, dtype=np.float64) for a in args))
+        shape = columns[0].shape
+        return self.predict(np.stack([c.ravel() for c in columns], axis=1)).reshape(shape)
+
+    def __repr__(self) -> str:
+        return (f"Equation({self.formula!r}, size={self.size}, rmse={self.rmse:.6g}, "
+                f"r2={self.r2:.6g})")
+
+    def to_state(self) -> EquationState:
+        """The equation as a saved discovery keeps it."""
+        return {"program": [list(t) for t in self.program], "scale": self.scale,
+                "offset": self.offset, "size": self.size, "sse": self.sse, "rmse": self.rmse,
+                "r2": self.r2}

@@ -1,0 +1,127 @@
+"""discover()'s settings: each default written once, and the checks of what a caller gives.
+
+The engine has defaults of its own, for a bare ``_engine.enumerate`` call. Where discover()'s
+differ, the line says why.
+"""
+
+from __future__ import annotations
+
+import math
+import operator
+from collections.abc import Sequence
+
+import numpy as np
+import numpy.typing as npt
+
+from vok_math.operators import ALIASES, BINARY, NAMES, UNARY
+from vok_math.records import SearchSettings
+
+__all__ = ["DEFAULT_CONSTANTS", "DEFAULT_FRONT_SIZE", "DEFAULT_MAX_ROWS", "DEFAULT_MAX_SIZE",
+           "DEFAULT_OPERATORS", "DEFAULT_TIME_LIMIT", "MAX_SIZE_LIMIT", "NOISE", "check_constants",
+           "check_count", "check_operators", "check_seconds", "noise_floor", "search_settings"]
+
+# Not the engine's 8: 10 holds laws such as E = m·v²/2 with room to spare and completes on one
+# variable in seconds.
+DEFAULT_MAX_SIZE = 10
+# The engine's own bound on max_size, checked before a search starts.
+MAX_SIZE_LIMIT = 30
+# Not the engine's none: a search started without a limit still returns, with the front so far.
+DEFAULT_TIME_LIMIT = 60.0
+# Not the engine's every row: 5000 rows tell formulas apart as well as any more would while
+# keeping a search of millions of candidates within seconds (the front is then fitted on all).
+DEFAULT_MAX_ROWS = 5000
+# Not the engine's, which has vok: vok doubles the candidates of each size and mostly adds
+# lookalikes that fit noise. abs is left out by both.
+DEFAULT_OPERATORS = tuple(name for name in NAMES if name not in ("abs", "vok"))
+# Not the engine's (0, 1): with scaling, the fitted offset does what a 0 leaf would, and each
+# leaf makes every size two to three times slower.
+DEFAULT_CONSTANTS = (1.0,)
+# Not the engine's 1: the front is chosen after fitted constants are counted in the size, so a
+# few runners-up per size can take the place of a winner whose constants cost it a size.
+DEFAULT_FRONT_SIZE = 8
+# Not the engine's none (it would search every size): an error at most this far above zero,
+# relative to the size of y, is rounding, an exact fit, and ends the search.
+NOISE = 1e-12
+
+
+def noise_floor(y: npt.NDArray[np.float64]) -> float:
+    """The error at which a fit of y is exact up to rounding: the search's target_rmse."""
+    return NOISE * float(np.sqrt(np.mean(y * y)))
+
+
+def check_count(name: str, value: object, low: int, high: int | None = None) -> int:
+    """An integer setting, checked to be in [low, high]."""
+    try:
+        if isinstance(value, bool):
+            raise TypeError
+        number = operator.index(value)  # type: ignore[arg-type]
+    except TypeError:
+        raise TypeError(f"{name} must be an integer, not {type(value).__name__}") from None
+    if number < low or (high is not None and number > high):
+        bounds = f"between {low} and {high}" if high else f"at least {low}"
+        raise ValueError(f"{name} must be {bounds}, got {number}")
+    return number
+
+
+def check_operators(operators: Sequence[str] | None) -> tuple[list[str], list[str]]:
+    """The unary and the binary operators chosen, by their engine names."""
+    if operators is None:
+        operators = DEFAULT_OPERATORS
+    if isinstance(operators, str):
+        raise TypeError("operators must be a sequence of names, such as ['add', 'mul', 'exp']")
+    chosen = set()
+    for op in operators:
+        name = ALIASES.get(op, op)
+        if name not in NAMES:
+            raise ValueError(f"unknown operator {op!r}; known: {', '.join(NAMES)}")
+        chosen.add(name)
+    # Canonical order: the same set gives the same search whatever order it was given in.
+    return [op for op in UNARY if op in chosen], [op for op in BINARY if op in chosen]
+
+
+def check_constants(constants: Sequence[float] | None) -> list[float]:
+    """The constant leaves, finite and each once."""
+    if constants is None:
+        return list(DEFAULT_CONSTANTS)
+    out = []
+    for c in constants:
+        value = float(c)
+        if not math.isfinite(value):
+            raise ValueError(f"constants must be finite, got {c!r}")
+        if value not in out:
+            out.append(value)
+    return out
+
+
+def check_seconds(time_limit: float | None) -> float:
+    """The time limit in the engine's terms: seconds, 0 for none."""
+    if time_limit is None:
+        return DEFAULT_TIME_LIMIT
+    value = float(time_limit)
+    if not value > 0:
+        raise ValueError(f"time_limit must be positive (math.inf for none), got {time_limit!r}")
+    return 0.0 if math.isinf(value) else value
+
+
+def search_settings(*, max_size: int | None, time_limit: float | None,
+                    max_evaluations: int | None, operators: Sequence[str] | None,
+                    constants: Sequence[float] | None, scaling: bool, memory_limit: int | None,
+                    n_threads: int | None, max_rows: int | None,
+                    y: npt.NDArray[np.float64]) -> SearchSettings:
+    """The engine's settings from discover()'s arguments (None: the default), each checked;
+    ``y`` is the target, whose noise floor ends the search."""
+    unary, binary = check_operators(operators)
+    floor = noise_floor(y)
+    return {
+        "max_size": (DEFAULT_MAX_SIZE if max_size is None
+                     else check_count("max_size", max_size, 1, MAX_SIZE_LIMIT)),
+        "time_limit": check_seconds(time_limit),
+        "max_evaluations": (0 if max_evaluations is None
+                            else check_count("max_evaluations", max_evaluations, 1)),
+        "unary": unary, "binary": binary, "constants": check_constants(constants),
+        "scaling": bool(scaling), "front_size": DEFAULT_FRONT_SIZE,
+        "memory_limit": 0 if memory_limit is None else check_count("memory_limit", memory_limit, 1),
+        "n_threads": 0 if n_threads is None else check_count("n_threads", n_threads, 1),
+        "target_rmse": floor,
+        "max_rows": DEFAULT_MAX_ROWS if max_rows is None else check_count("max_rows", max_rows, 2),
+    }
