@@ -26,7 +26,7 @@ import subprocess
 import sys
 from collections.abc import Sequence
 from dataclasses import dataclass
-from typing import Any
+from typing import Any, Self
 
 DECIMALS = 3
 MAX_NODES = 400
@@ -128,7 +128,7 @@ class SymbolicChecker:
         self.timeout, self.max_nodes = timeout, max_nodes
         self._proc: subprocess.Popen[str] | None = None
 
-    def __enter__(self) -> SymbolicChecker:
+    def __enter__(self) -> Self:
         return self
 
     def __exit__(self, *exc: object) -> None:
