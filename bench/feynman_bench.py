@@ -95,7 +95,7 @@ def make_data(law: FeynmanLaw, noise: float, rows: int) -> Data:
         y = np.asarray(f(*X.T), dtype=np.float64) * np.ones(rows)
     if not np.all(np.isfinite(y)):
         raise SystemExit(f"{law.name}: the truth has no value on some rows of its ranges")
-    n_train = int(round(TRAIN_SHARE * rows))
+    n_train = round(TRAIN_SHARE * rows)
     y_train = y[:n_train]
     noise_rng = np.random.default_rng([SEED, zlib.crc32(law.name.encode()), 1])
     sigma = noise * float(np.sqrt(np.mean(y_train * y_train)))
@@ -281,7 +281,7 @@ def main() -> None:
     out_of_reach = {law.name: n for law in laws if (n := needs(law))}
     import vok_math
     vok_math.find_formula([[1.0, 2.0]], [1.0, 2.0], max_complexity=1)  # start the pool untimed
-    n_train = int(round(TRAIN_SHARE * args.rows))
+    n_train = round(TRAIN_SHARE * args.rows)
     print(f"# {len(laws)} equations, methods {', '.join(methods)}, budget {budget:g} s, "
           f"noise {', '.join(f'{v:g}' for v in noises)}, load average {os.getloadavg()[0]:.1f}",
           flush=True)
