@@ -642,8 +642,8 @@ def print_noise_summary(results: list[Result], laws: Sequence[Law], methods: Seq
     reach = {law.name for law in laws if law.size is not None and law.size <= GOAL_SIZE}
     controls = {law.name for law in laws if law.size is None}
     print(f"\n## per noise level: symbolic solutions of the laws within {GOAL_SIZE} tokens "
-          f"({len(reach)}); for discover, the truth on the front but not .best, and the "
-          f"controls ({len(controls)}) claimed exact")
+          f"({len(reach)}); for discover, the laws (all but the controls) whose truth is on "
+          f"the front but not .best, and the controls ({len(controls)}) claimed exact")
     head = f"{'noise':<7}" + "".join(f"{m[:12]:>14}" for m in methods)
     print(head + f"  {'front, not best':<18} controls claimed exact")
     for noise in noises:
@@ -673,7 +673,8 @@ def print_misses(results: list[Result], laws: Sequence[Law]) -> None:
         tag = f"size {sizes[r.law]}" if sizes[r.law] else "control"
         print(f"  {r.law:<15} noise {r.noise:<5g} {tag:<8} found (size {r.size}) "
               f"{r.formula[:70]}\n      cause: {r.cause}")
-    print("\n## find_formula misses")
+    if any(r.method == "find_formula" for r in results):
+        print("\n## find_formula misses")
     for r in results:
         if r.method == "find_formula" and not r.exact:
             print(f"  {r.law:<15} noise {r.noise:<5g} {r.cause:<38} {r.formula[:60]}")
