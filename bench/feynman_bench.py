@@ -216,22 +216,22 @@ def print_noise_summary(results: list[Result], methods: Sequence[str],
           "(and not chosen), flags")
     for noise in noises:
         rs = [r for r in results if r.noise == noise]
-        parts = []
+        pieces = []
         for m in methods:
             mine = [r for r in rs if r.method == m]
             if mine:
-                parts.append(f"{m} sym {sum(r.symbolic for r in mine)}/{len(mine)} "
+                pieces.append(f"{m} sym {sum(r.symbolic for r in mine)}/{len(mine)} "
                              f"r2 {sum(r.r2 > R2_SOLUTION for r in mine)}/{len(mine)}")
         disc = [r for r in rs if r.method == "discover"]
         judged = [r for r in disc if r.truth_on_front is not None]
         if judged:
             passed = sorted(r.law for r in judged if r.truth_on_front and not r.best_is_truth)
-            parts.append(f"front {sum(bool(r.truth_on_front) for r in judged)}/{len(judged)} "
+            pieces.append(f"front {sum(bool(r.truth_on_front) for r in judged)}/{len(judged)} "
                          f"(not .best {len(passed)}{': ' + ', '.join(passed) if passed else ''})")
         flagged = [r.law for r in disc if r.flag]
         if disc:
-            parts.append(f"flagged: {', '.join(flagged) if flagged else 'none'}")
-        print(f"  noise {noise:<6g} " + "; ".join(parts))
+            pieces.append(f"flagged: {', '.join(flagged) if flagged else 'none'}")
+        print(f"  noise {noise:<6g} " + "; ".join(pieces))
 
 
 def main() -> None:

@@ -37,8 +37,8 @@ class FeynmanLaw:
 def _f(name: str, number: int, output: str, truth: str, ranges: str) -> FeynmanLaw:
     """ranges: "name low high, name low high, ..."."""
     triples = []
-    for part in ranges.split(","):
-        var, low, high = part.split()
+    for item in ranges.split(","):
+        var, low, high = item.split()
         triples.append((var, float(low), float(high)))
     return FeynmanLaw(name, number, output, truth, tuple(triples))
 
