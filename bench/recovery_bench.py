@@ -1,12 +1,15 @@
 """Recovery benchmark: which known laws discover(), find_formula and (optionally) two peers find.
 
     PYTHONPATH=build/release/python python3 bench/recovery_bench.py [--laws a,b] [--budget 60]
-        [--noise 0|0.01|both] [--peers] [--quick] [--json OUT]
+        [--noise 0,0.001,0.01,0.1|both|all] [--peers] [--quick] [--json OUT]
 
 The laws are in bench/recovery_laws.py. Per law, with a seed fixed per law name: 200 training
 rows drawn uniformly from the law's ranges, 1000 test rows and 1000 fresh rows drawn the same way.
-With noise level s the training target is y + s * std(y) * N(0, 1); test and fresh targets are
-always noise-free. Methods run one after another (the machine's cores are shared):
+With noise level s the training target is y + s * rms(y) * N(0, 1), rms(y) = sqrt(mean(y^2)) of
+the training targets, as SRBench adds its noise (this benchmark used s * std(y) before; the two
+differ where y has a large mean). Test and fresh targets are always noise-free. --noise takes a
+comma-separated list of levels; "both" (the default) is 0,0.01 and "all" is 0,0.001,0.01,0.1.
+Methods run one after another (the machine's cores are shared):
 
 - find_formula: ``find_formula(columns, y)`` with its defaults. Its formula text is evaluated by
   a small translator (its ``to_python()`` takes x alone).
@@ -37,10 +40,22 @@ Exact recovery (the "ok" column):
 or its own test NMSE: pyoperon keeps its constants in single precision, so its own error can stay
 above 1e-10 with the right structure).
 
+Symbolic solution (the "sym" column), SRBench's test (bench/symbolic_check.py): the model's
+constants rounded to 3 decimals, (model - truth) or (model / truth) simplifies to a constant.
+It runs in a child process with a time limit, a timeout counting as a failure. It is blind to
+the sizes but stricter on noisy constants (an offset of 0.003 fails it); a tiny scale, such as
+larmor's 2e-16, rounds to 0 and fails it.
+
 R² is on the noise-free test rows with the method's own prediction ("-" when it has no value on
 some rows). Times are wall seconds. For every law within 9 tokens that discover misses the cause
 is diagnosed: the truth in the front but another equation chosen, the truth's size not
 completely enumerated within the budget, or the truth's size enumerated but the truth not kept.
+
+Per noise level, the summary gives for each method the laws stated exactly by the symbolic test
+out of those within reach (a witness of at most 9 tokens); for discover also how often the truth
+(its structure, refitted) is on the front (``d.equations``) but ``.best`` is another equation,
+and whether any control is claimed exact: a control's best with training r2 == 1 or an rmse at
+the noise floor (``Discovery.noise_floor``), or passing the symbolic test, is flagged.
 """
 
 from __future__ import annotations
@@ -63,6 +78,7 @@ import numpy.typing as npt
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from recovery_laws import LAWS, QUICK, Law
+from symbolic_check import SymbolicChecker, Verdict
 
 Array = npt.NDArray[np.float64]
 Predictor = Callable[[Array], Array]
@@ -72,6 +88,7 @@ N_TRAIN, N_TEST, N_FRESH = 200, 1000, 1000
 AGREE = 1e-9
 EXACT_NMSE = 1e-10
 GOAL_SIZE = 9
+NOISE_SETS = {"both": (0.0, 0.01), "all": (0.0, 0.001, 0.01, 0.1)}
 METHODS = ("find_formula", "discover", "pyoperon", "gplearn")
 OPERATORS = ("neg", "inv", "exp", "ln", "sqrt", "sin", "cos", "add", "sub", "mul", "div", "vok")
 
@@ -113,7 +130,8 @@ def make_data(law: Law, noise: float) -> Data:
     X_test, y_test = draw(N_TEST)
     X_fresh, y_fresh = draw(N_FRESH)
     noise_rng = np.random.default_rng([SEED, zlib.crc32(law.name.encode()), 1])
-    y_noisy = y + noise * np.std(y) * noise_rng.standard_normal(N_TRAIN) if noise else y
+    sigma = noise * float(np.sqrt(np.mean(y * y)))
+    y_noisy = y + sigma * noise_rng.standard_normal(N_TRAIN) if noise else y
     return Data(law, noise, X, y_noisy, y, X_test, y_test, X_fresh, y_fresh)
 
 
@@ -191,11 +209,37 @@ class Result:
     formula: str = ""
     cause: str = ""
     extra: dict[str, Any] = field(default_factory=dict)
+    symbolic: bool = False
+    """SRBench's symbolic-solution test passed."""
+    symbolic_why: str = ""
+    """How it passed ("difference", "ratio") or why not ("not constant", "timeout", ...)."""
+    truth_on_front: bool | None = None
+    """discover: the truth's structure is one of d.equations (None for a control)."""
+    best_is_truth: bool | None = None
+    """discover: .best is the truth's structure (None for a control)."""
+    flag: str = ""
+    """discover on a control: why its best looks like an exact claim (empty: it does not)."""
+
+
+_CHECKER: SymbolicChecker | None = None
+
+
+def symbolic_check(model: Any, law: Any) -> Verdict:
+    """SRBench's test of a sympy model against the law's truth, in the shared child process."""
+    global _CHECKER
+    if model is None:
+        return Verdict(False, "no model")
+    if _CHECKER is None:
+        _CHECKER = SymbolicChecker()
+    try:
+        return _CHECKER.check(model, law.truth, law.ranges)
+    except Exception as e:  # a model sympy cannot even write out is no solution
+        return Verdict(False, f"error: {type(e).__name__}: {e}")
 
 
 def finish(res: Result, d: Data, predict: Predictor, refit: Predictor | None,
-           size_ok: bool) -> Result:
-    """Fills the test error, R² and the exact-recovery verdict."""
+           size_ok: bool, model: Any = None) -> Result:
+    """Fills the test error, R², the exact-recovery verdict and the symbolic test of model."""
     with np.errstate(all="ignore"):
         pred = np.asarray(predict(d.X_test), dtype=np.float64)
         res.test_nmse = nmse(pred, d.y_test)
@@ -204,6 +248,8 @@ def finish(res: Result, d: Data, predict: Predictor, refit: Predictor | None,
     own = d.noise > 0 or res.test_nmse < EXACT_NMSE
     res.structure = bool(structure)
     res.exact = bool(structure and size_ok and own)
+    verdict = symbolic_check(model, d.law)
+    res.symbolic, res.symbolic_why = verdict.ok, verdict.why
     return res
 
 
@@ -227,8 +273,8 @@ def _guarded_namespace() -> dict[str, Any]:
             "abs": np.abs, "vok": vok}
 
 
-def find_formula_predictor(text: str, params: Sequence[float]) -> Predictor:
-    """numpy function of the rows for find_formula's infix text (variables x, y, z, {, |, ...)."""
+def find_formula_code(text: str) -> Any:
+    """find_formula's infix text as Python code over X[i], P[i], PI, E and its functions."""
     out, pos = [], 0
     while pos < len(text):
         m = _FF_TOKEN.match(text, pos)
@@ -244,13 +290,18 @@ def find_formula_predictor(text: str, params: Sequence[float]) -> Predictor:
         elif m["sym"]:
             out.append(m["sym"])
         elif m["cpi"]:
-            out.append("3.141592653589793")
+            out.append("PI")
         elif m["ce"]:
-            out.append("2.718281828459045")
+            out.append("E")
         else:
             out.append(f"X[{ord(m['var']) - ord('x')}]")
-    code = compile("".join(out), "<find_formula>", "eval")
-    namespace = _guarded_namespace()
+    return compile("".join(out), "<find_formula>", "eval")
+
+
+def find_formula_predictor(text: str, params: Sequence[float]) -> Predictor:
+    """numpy function of the rows for find_formula's infix text (variables x, y, z, {, |, ...)."""
+    code = find_formula_code(text)
+    namespace = {**_guarded_namespace(), "PI": math.pi, "E": math.e}
 
     def predict(X: Array) -> Array:
         with np.errstate(all="ignore"):
@@ -260,6 +311,16 @@ def find_formula_predictor(text: str, params: Sequence[float]) -> Predictor:
         return v
 
     return predict
+
+
+def find_formula_sympy(text: str, params: Sequence[float], names: Sequence[str]) -> Any:
+    """find_formula's text as a sympy expression over the law's variable names."""
+    import sympy
+    namespace = {"exp": sympy.exp, "ln": sympy.log, "sqrt": sympy.sqrt, "sin": sympy.sin,
+                 "cos": sympy.cos, "abs": sympy.Abs, "vok": lambda a, b: sympy.exp(a) - sympy.log(b),
+                 "PI": sympy.pi, "E": sympy.E, "X": [sympy.Symbol(n) for n in names],
+                 "P": [sympy.Float(p) for p in params]}
+    return sympy.sympify(eval(find_formula_code(text), {"__builtins__": {}}, namespace))
 
 
 def run_find_formula(d: Data) -> Result:
@@ -279,7 +340,11 @@ def run_find_formula(d: Data) -> Result:
     res.extra["error_check"] = own / found.error - 1 if found.error else own
     # With no fitted constant, agreeing to 1e-9 on fresh rows already makes it the law itself.
     size_ok = d.law.size is not None and (not found.params or res.size <= d.law.size + 2)
-    finish(res, d, predict, predict, size_ok)
+    try:
+        model = find_formula_sympy(found.formula, found.params, d.law.variables)
+    except Exception:  # the numeric tests stand; the symbolic one then fails as "no model"
+        model = None
+    finish(res, d, predict, predict, size_ok, model)
     if not res.exact:
         res.cause = find_formula_cause(d, res)
     return res
@@ -327,20 +392,41 @@ def run_discover(d: Data, budget: float) -> Result:
                  "reached_size": max((s["size"] for s in disc.sizes), default=0),
                  "front": [(e.size, e.rmse, e.formula) for e in disc.equations],
                  "sizes": [(s["size"], s["complete"], round(s["seconds"], 2)) for s in disc.sizes]}
-    eq = disc.best
-    if eq is None:
+    if not disc.equations:
         res.cause = "empty front"
         return res
+    eq = disc.best
     res.formula, res.size = eq.formula, eq.size
+    model = None
     try:
-        res.extra["sympy"] = str(eq.sympy())
-    except Exception as e:  # the check is numeric; the sympy text is for reading
+        model = eq.sympy()
+        res.extra["sympy"] = str(model)
+    except Exception as e:  # the symbolic test then fails as "no model"
         res.extra["sympy"] = f"<{type(e).__name__}: {e}>"
     size_ok = d.law.size is not None and eq.size <= d.law.size + 2
-    finish(res, d, eq.predict, equation_refit(eq.program, d), size_ok)
+    finish(res, d, eq.predict, equation_refit(eq.program, d), size_ok, model)
+    floor = getattr(disc, "noise_floor", 1e-12 * float(np.sqrt(np.mean(d.y * d.y))))
+    res.extra.update(best_r2=eq.r2, best_rmse=eq.rmse, noise_floor=floor)
+    if d.law.size is None:
+        res.flag = control_flag(eq, floor, res)
+    else:
+        res.best_is_truth = is_truth(eq.program, eq.size, d)
+        res.truth_on_front = any(is_truth(e.program, e.size, d) for e in disc.equations)
     if not res.exact:
         res.cause = discover_cause(d, disc, res)
     return res
+
+
+def control_flag(eq: Any, floor: float, res: Result) -> str:
+    """Why a control's best looks like a claim to be exact (no expression can equal it)."""
+    why = []
+    if eq.r2 == 1.0:
+        why.append("training r2 == 1")
+    if eq.rmse <= floor:
+        why.append(f"rmse {eq.rmse:.3g} at the noise floor {floor:.3g}")
+    if res.symbolic:
+        why.append(f"symbolic test passed ({res.symbolic_why})")
+    return "; ".join(why)
 
 
 def discover_cause(d: Data, disc: Any, res: Result) -> str:
@@ -422,8 +508,9 @@ def run_pyoperon(d: Data, budget: float) -> Result:
     names = {f"X{i + 1}": s for i, s in enumerate(symbols)}
     expr = sympy.parse_expr(text, local_dict=names)
     res.formula, res.size = str(expr), int(reg.stats_["model_length"])
+    res.extra["sympy"] = str(expr)
     finish(res, d, lambda X: np.asarray(reg.predict(X), dtype=np.float64),
-           _sympy_refit(expr, symbols, d), True)
+           _sympy_refit(expr, symbols, d), True, expr)
     return res
 
 
@@ -468,8 +555,9 @@ def run_gplearn(d: Data, budget: float) -> Result:
                  sin=sympy.sin, cos=sympy.cos, exp=sympy.exp)
     expr = sympy.Float(mu) + sympy.Float(sigma) * sympy.sympify(str(est._program), locals=local)
     res.formula, res.size = str(expr), int(est._program.length_)
+    res.extra["sympy"] = str(expr)
     finish(res, d, lambda X: mu + sigma * np.asarray(est.predict(X), dtype=np.float64),
-           _sympy_refit(expr, symbols, d), True)
+           _sympy_refit(expr, symbols, d), True, expr)
     return res
 
 
@@ -506,22 +594,23 @@ def fmt_r2(v: float) -> str:
 def print_table(results: list[Result], laws: Sequence[Law], methods: Sequence[str],
                 noise: float, budget: float) -> None:
     by = {(r.law, r.method): r for r in results if r.noise == noise}
-    title = "noise-free" if noise == 0 else f"noise {noise:g} x std(y)"
+    title = "noise-free" if noise == 0 else f"noise {noise:g} x rms(y)"
     print(f"\n## {title}, discover budget {budget:g} s, {N_TRAIN} training rows, seed {SEED}")
     head = f"{'law':<15}{'vars':>4}{'size':>5}"
     for m in methods:
-        head += f" | {m[:12]:<12} {'R2 test':>9} {'s':>6}"
+        head += f" | {m[:12]:<12} {'sym':>4} {'R2 test':>9} {'s':>6}"
     print(head + " | discover's formula")
     for law in laws:
         row = f"{law.name:<15}{len(law.variables):>4}{law.size if law.size else '-':>5}"
         for m in methods:
             r = by.get((law.name, m))
             if r is None:
-                row += f" | {'':<12} {'':>9} {'':>6}"
+                row += f" | {'':<12} {'':>4} {'':>9} {'':>6}"
                 continue
             ok = ("exact" if r.exact else "struct" if r.structure else
                   "error" if r.cause.startswith("error") else "-")
-            row += f" | {ok:<12} {fmt_r2(r.r2):>9} {r.seconds:6.1f}"
+            row += (f" | {ok:<12} {'sym' if r.symbolic else '-':>4} {fmt_r2(r.r2):>9} "
+                    f"{r.seconds:6.1f}")
         dr = by.get((law.name, "discover"))
         print(row + (f" | {dr.formula[:60]}" if dr else " |"), flush=True)
     print("totals:")
@@ -532,15 +621,47 @@ def print_table(results: list[Result], laws: Sequence[Law], methods: Sequence[st
             continue
         ok = sum(r.exact for r in rs)
         ok_small = sum(r.exact for r in rs if r.law in small)
+        sym = sum(r.symbolic for r in rs)
+        sym_small = sum(r.symbolic for r in rs if r.law in small)
         struct = sum(r.structure and not r.exact for r in rs)
         n_small = sum(r.law in small for r in rs)
         r2s = [r.r2 for r in rs if math.isfinite(r.r2)]
         med = float(np.median(r2s)) if r2s else math.nan
         times = [r.seconds for r in rs if math.isfinite(r.seconds)]
         print(f"  {m:<13} exact {ok:>2}/{len(rs):<3} within {GOAL_SIZE} tokens {ok_small:>2}/"
-              f"{n_small:<3} (+{struct} struct) median R2 {fmt_r2(med)}  time total {sum(times):7.1f} s, "
+              f"{n_small:<3} (+{struct} struct), symbolic {sym:>2}/{len(rs):<3} within "
+              f"{GOAL_SIZE} tokens {sym_small:>2}/{n_small:<3} median R2 {fmt_r2(med)}  "
+              f"time total {sum(times):7.1f} s, "
               f"median {float(np.median(times)) if times else math.nan:5.1f} s, "
               f"max {max(times, default=math.nan):5.1f} s")
+
+
+def print_noise_summary(results: list[Result], laws: Sequence[Law], methods: Sequence[str],
+                        noises: Sequence[float]) -> None:
+    """Per noise level: symbolic solutions within reach, the truth passed over, the controls."""
+    reach = {law.name for law in laws if law.size is not None and law.size <= GOAL_SIZE}
+    controls = {law.name for law in laws if law.size is None}
+    print(f"\n## per noise level: symbolic solutions of the laws within {GOAL_SIZE} tokens "
+          f"({len(reach)}); for discover, the laws (all but the controls) whose truth is on "
+          f"the front but not .best, and the controls ({len(controls)}) claimed exact")
+    head = f"{'noise':<7}" + "".join(f"{m[:12]:>14}" for m in methods)
+    print(head + f"  {'front, not best':<18} controls claimed exact")
+    for noise in noises:
+        rs = [r for r in results if r.noise == noise]
+        row = f"{noise:<7g}"
+        for m in methods:
+            mine = [r for r in rs if r.method == m and r.law in reach]
+            row += f"{sum(r.symbolic for r in mine):>8}/{len(mine):<5}" if mine else f"{'':>14}"
+        disc = [r for r in rs if r.method == "discover"]
+        passed = sorted(r.law for r in disc if r.truth_on_front and not r.best_is_truth)
+        n_law = sum(r.truth_on_front is not None for r in disc)
+        flagged = [f"{r.law} ({r.flag})" for r in disc if r.law in controls and r.flag]
+        n_ctrl = sum(r.law in controls for r in disc)
+        row += f"  {len(passed):>3}/{n_law:<14}" if disc else f"  {'':<18}"
+        row += (("; ".join(flagged) if flagged else f"none of {n_ctrl}") if disc else "")
+        print(row)
+        if passed:
+            print(f"{'':<7}truth on the front, another .best: {', '.join(passed)}")
 
 
 def print_misses(results: list[Result], laws: Sequence[Law]) -> None:
@@ -552,7 +673,8 @@ def print_misses(results: list[Result], laws: Sequence[Law]) -> None:
         tag = f"size {sizes[r.law]}" if sizes[r.law] else "control"
         print(f"  {r.law:<15} noise {r.noise:<5g} {tag:<8} found (size {r.size}) "
               f"{r.formula[:70]}\n      cause: {r.cause}")
-    print("\n## find_formula misses")
+    if any(r.method == "find_formula" for r in results):
+        print("\n## find_formula misses")
     for r in results:
         if r.method == "find_formula" and not r.exact:
             print(f"  {r.law:<15} noise {r.noise:<5g} {r.cause:<38} {r.formula[:60]}")
@@ -562,7 +684,9 @@ def main() -> None:
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--laws", help="comma-separated law names (default: all)")
     ap.add_argument("--budget", type=float, help="seconds per search (default 60, --quick 20)")
-    ap.add_argument("--noise", choices=("0", "0.01", "both"), default="both")
+    ap.add_argument("--noise", default="both",
+                    help="comma-separated levels (noise = level x rms(y)); both: 0,0.01 "
+                         "(default); all: 0,0.001,0.01,0.1")
     ap.add_argument("--peers", action="store_true", help="also run pyoperon and gplearn")
     ap.add_argument("--methods", help=f"comma-separated, of {','.join(METHODS)} "
                     "(default: find_formula,discover)")
@@ -582,7 +706,13 @@ def main() -> None:
     else:
         laws = list(LAWS)
     budget = args.budget if args.budget is not None else (20.0 if args.quick else 60.0)
-    noises = [0.0, 0.01] if args.noise == "both" else [float(args.noise)]
+    try:
+        noises = list(NOISE_SETS.get(args.noise) or
+                      dict.fromkeys(float(v) for v in args.noise.split(",")))
+    except ValueError:
+        ap.error(f"--noise: {args.noise!r} is neither both, all nor a list of levels")
+    if any(not 0 <= v < 10 for v in noises):
+        ap.error("--noise: levels are fractions of rms(y), from 0")
     methods = args.methods.split(",") if args.methods else ["find_formula", "discover"]
     if args.peers:
         methods += [m for m in peers_available() if m not in methods]
@@ -614,13 +744,15 @@ def main() -> None:
                 r = run_method(m, d, budget)
                 results.append(r)
                 print(f"  {law.name:<15} noise {noise:<5g} {m:<13} "
-                      f"{'exact' if r.exact else '-':<6} R2 {fmt_r2(r.r2):>9} "
+                      f"{'exact' if r.exact else '-':<6} {'sym' if r.symbolic else '-':<4} "
+                      f"R2 {fmt_r2(r.r2):>9} "
                       f"{r.seconds:6.1f} s  {r.formula[:70]}", file=sys.stderr, flush=True)
                 if args.json:
                     with open(args.json, "w", encoding="utf-8") as out:
                         json.dump([asdict(x) for x in results], out, indent=1, default=str)
     for noise in noises:
         print_table(results, laws, methods, noise, budget)
+    print_noise_summary(results, laws, methods, noises)
     print_misses(results, laws)
 
 
