@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "core/candidate_fit.hpp"
+#include "core/column_ops.hpp"
 
 namespace vok::enumeration {
 namespace {
@@ -66,8 +67,9 @@ Settled settle_on_rows(const Expr& expr, std::span<const Column> x_cols, std::sp
                        bool scaling, std::span<const std::array<double, 2>> constants) {
     check_rows(x_cols, y);
     std::vector<double> f(y.size());
+    ColumnEvaluator eval;
     Settled out;
-    if (expr.eval_rows_or_nan(x_cols, f)) {
+    if (values_or_nan(eval, expr, x_cols, f)) {
         if (const auto fit = fit_values(f.data(), FitTarget(y), scaling))
             out.fit = RowFit{fit->sse, fit->scale, fit->offset};
     }

@@ -2,10 +2,12 @@
 // have none.
 #include <Python.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
 
+#include "core/column_ops.hpp"
 #include "core/expr.hpp"
 #include "python/bind_args.hpp"
 #include "python/convert.hpp"
@@ -40,6 +42,20 @@ PyObject* evaluate(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     return py::new_float_list(values).release();
 }
 
+// Runs of programs, one evaluator each; every program fills its own rows, so
+// any worker count gives the same bits.
+void evaluate_all(const std::vector<vok::Expr>& programs, std::span<const vok::Column> columns,
+                  std::size_t rows, std::span<double> values) {
+    if (programs.empty()) return;
+    vok::ThreadPool& pool = vok::ThreadPool::global();
+    const std::size_t runs = std::min(programs.size(), pool.size());
+    pool.parallel_for(runs, [&](std::size_t run) {
+        vok::ColumnEvaluator eval;
+        for (std::size_t p = run * programs.size() / runs; p < (run + 1) * programs.size() / runs; ++p)
+            (void)vok::values_or_nan(eval, programs[p], columns, values.subspan(p * rows, rows));
+    });
+}
+
 constexpr std::array<const char*, 2> kManyParams{"programs", "columns"};
 constexpr py::Signature kManySignature{"evaluate_many", nullptr, kManyParams, 2};
 
@@ -52,13 +68,7 @@ PyObject* evaluate_many(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
     if (!engine::read_programs(slot[0], columns.size(), programs)) return nullptr;
     const std::size_t rows = columns.empty() ? 0 : columns.front().size();
     std::vector<double> values(programs.size() * rows);
-    // Each program fills its own rows, so any worker count gives the same bits.
-    engine::without_lock([&] {
-        if (programs.empty()) return;
-        vok::ThreadPool::global().parallel_for(programs.size(), [&](std::size_t p) {
-            (void)programs[p].eval_rows_or_nan(columns, std::span(values).subspan(p * rows, rows));
-        });
-    });
+    engine::without_lock([&] { evaluate_all(programs, columns, rows, values); });
     return py::new_double_views(values, programs.size()).release();
 }
 
