@@ -38,7 +38,7 @@ class Settled(TypedDict):
 
 SEGMENT_SLOTS: int
 OPERATORS: tuple[Operator, ...]
-"""Every operator the engine knows, in op-code order."""
+"""Every operator the engine knows, unary then binary, in the generation order of a full list."""
 DEFAULTS: dict[str, Any]
 """Every setting of enumerate and enumerate_slice with its default, in parameter order."""
 

@@ -36,6 +36,13 @@ inline constexpr std::array<OpInfo, kOpCodeCount> kOps{{
     {OpCode::Div, "div", 2, false, "/"},
 }};
 
+// The order operators are listed in: the default settings' order, with abs
+// among the unary ones. An operator list is generated in its given order, so
+// a list taken in this order searches as the Python layer's canonical one.
+inline constexpr std::array<OpCode, kOpCodeCount> kOpListing{
+    OpCode::Neg, OpCode::Inv, OpCode::Exp, OpCode::Ln, OpCode::Sqrt, OpCode::Sin, OpCode::Cos,
+    OpCode::Abs, OpCode::Add, OpCode::Sub, OpCode::Mul, OpCode::Div, OpCode::Vok};
+
 [[nodiscard]] constexpr const OpInfo& op_info(OpCode op) noexcept {
     return kOps[static_cast<std::size_t>(op)];
 }
@@ -52,11 +59,15 @@ constexpr bool op_table_matches_codes() noexcept {
     for (std::size_t i = 0; i < kOps.size(); ++i) {
         if (static_cast<std::size_t>(kOps[i].code) != i || kOps[i].arity != arity(kOps[i].code)) return false;
         if (kOps[i].symbol != nullptr && kOps[i].arity != 2) return false;
+        std::size_t listed = 0;
+        for (OpCode op : kOpListing) listed += op == kOps[i].code ? 1 : 0;
+        if (listed != 1) return false;
     }
     return true;
 }
 }  // namespace detail
 
-static_assert(detail::op_table_matches_codes(), "kOps must list every op code in order, with its arity");
+static_assert(detail::op_table_matches_codes(),
+              "kOps must hold every op code in order, with its arity, and kOpListing each once");
 
 }  // namespace vok

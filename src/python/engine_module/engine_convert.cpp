@@ -147,8 +147,8 @@ py::Ref front_list(std::span<const vok::enumeration::FrontMember> front) {
 py::Ref operator_records() {
     py::Ref tuple = py::Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(vok::kOps.size())));
     if (!tuple) return tuple;
-    for (std::size_t i = 0; i < vok::kOps.size(); ++i) {
-        const vok::OpInfo& op = vok::kOps[i];
+    for (std::size_t i = 0; i < vok::kOpListing.size(); ++i) {
+        const vok::OpInfo& op = vok::op_info(vok::kOpListing[i]);
         py::Ref symbol = op.symbol ? py::Ref::steal(PyUnicode_FromString(op.symbol)) : py::Ref::borrow(Py_None);
         if (!symbol) return py::Ref();
         PyObject* record = Py_BuildValue("{s:s,s:i,s:O,s:O}", "name", op.name, "arity", op.arity, "commutative",
