@@ -113,7 +113,7 @@ def refit(front: Sequence[Mapping[str, Any]], columns: _Columns, y: _Values,
     (size, sse, order)."""
 
 def merge_slices(local: Mapping[str, Any], size: SupportsIndex,
-                 parts: Sequence[Mapping[str, Any]], front_size: SupportsIndex,
+                 slices: Sequence[Mapping[str, Any]], front_size: SupportsIndex,
                  seconds: _Float, complete: bool) -> dict[str, Any]:
     """A split search's result from its local sizes and its largest size's slices: the
     slices' fronts ranked by (sse, order), their reports summed."""

@@ -8,15 +8,15 @@
 namespace vok::enumeration {
 namespace {
 
-SizeReport summed_report(std::uint32_t size, std::span<const EnumerationResult> parts, double seconds,
+SizeReport summed_report(std::uint32_t size, std::span<const EnumerationResult> slices, double seconds,
                          bool complete) {
     SizeReport sum;
     sum.size = size;
     sum.complete = complete;
     sum.seconds = seconds;
-    for (const EnumerationResult& part : parts) {
-        if (part.sizes.empty()) throw std::invalid_argument("a slice's result has no size report");
-        const SizeReport& r = part.sizes.front();
+    for (const EnumerationResult& slice : slices) {
+        if (slice.sizes.empty()) throw std::invalid_argument("a slice's result has no size report");
+        const SizeReport& r = slice.sizes.front();
         sum.complete = sum.complete && r.complete;
         sum.candidates += r.candidates;
         sum.no_value += r.no_value;
@@ -32,12 +32,12 @@ SizeReport summed_report(std::uint32_t size, std::span<const EnumerationResult> 
 }  // namespace
 
 EnumerationResult merge_slices(EnumerationResult local, std::uint32_t size,
-                               std::span<const EnumerationResult> parts, std::uint32_t front_size,
+                               std::span<const EnumerationResult> slices, std::uint32_t front_size,
                                double seconds, bool complete) {
-    if (parts.empty()) throw std::invalid_argument("there is no slice to merge");
-    const SizeReport report = summed_report(size, parts, seconds, complete);
+    if (slices.empty()) throw std::invalid_argument("there is no slice to merge");
+    const SizeReport report = summed_report(size, slices, seconds, complete);
     std::vector<FrontMember> members;
-    for (const EnumerationResult& part : parts) members.insert(members.end(), part.front.begin(), part.front.end());
+    for (const EnumerationResult& slice : slices) members.insert(members.end(), slice.front.begin(), slice.front.end());
     std::stable_sort(members.begin(), members.end(), ranks_before);
     members.resize(std::min<std::size_t>(members.size(), front_size));
 

@@ -15,10 +15,10 @@ namespace vok::enumeration {
 // (sse, order), ties kept in slice order: exactly enumerate_formulas' front
 // once every slot has run. Stopped is Complete when `complete`, else
 // Interrupted; evaluations and elapsed add the slices' scored and seconds.
-// Each part's first size report is its slice's (enumerate_slice has no
-// other). Throws std::invalid_argument without a part or a part's report.
+// Each slice's first size report is the one read (enumerate_slice gives no
+// other). Throws std::invalid_argument without a slice or a slice's report.
 [[nodiscard]] EnumerationResult merge_slices(EnumerationResult local, std::uint32_t size,
-                                             std::span<const EnumerationResult> parts,
+                                             std::span<const EnumerationResult> slices,
                                              std::uint32_t front_size, double seconds, bool complete);
 
 }  // namespace vok::enumeration

@@ -258,8 +258,8 @@ Ref new_double_views(std::span<const double> values, std::size_t count) {
     if (!list) return list;
     const Py_ssize_t run = count == 0 ? 0 : Py_ssize_t(values.size() / count * sizeof(double));
     for (std::size_t i = 0; i < count; ++i) {
-        Ref part = Ref::steal(PySequence_GetSlice(whole.get(), Py_ssize_t(i) * run, Py_ssize_t(i + 1) * run));
-        Ref view = part ? Ref::steal(PyObject_CallMethod(part.get(), "cast", "s", "d")) : Ref();
+        Ref piece = Ref::steal(PySequence_GetSlice(whole.get(), Py_ssize_t(i) * run, Py_ssize_t(i + 1) * run));
+        Ref view = piece ? Ref::steal(PyObject_CallMethod(piece.get(), "cast", "s", "d")) : Ref();
         if (!view) return Ref();
         PyList_SET_ITEM(list.get(), Py_ssize_t(i), view.release());
     }

@@ -42,11 +42,11 @@ TEST(SliceMerge, RanksBySseThenSlotInAnySliceOrder) {
     local.front = {member(9.0, 0)};
     local.evaluations = 10;
     local.elapsed = 1.0;
-    const std::vector<EnumerationResult> parts{slice({member(2.0, 70000), member(1.0, 70001)}, 5, true),
+    const std::vector<EnumerationResult> slices{slice({member(2.0, 70000), member(1.0, 70001)}, 5, true),
                                                slice({member(2.0, 3), member(3.0, 4)}, 7, true)};
-    const std::vector<EnumerationResult> reversed{parts[1], parts[0]};
-    for (const auto& p : {parts, reversed}) {
-        const EnumerationResult r = merge_slices(local, 4, p, 3, 0.5, true);
+    const std::vector<EnumerationResult> reversed{slices[1], slices[0]};
+    for (const auto& s : {slices, reversed}) {
+        const EnumerationResult r = merge_slices(local, 4, s, 3, 0.5, true);
         EXPECT_EQ(orders(r), (std::vector<std::uint64_t>{0, 70001, 3, 70000}));
         ASSERT_EQ(r.sizes.size(), 1u);
         EXPECT_EQ(r.sizes[0].candidates, 24u);
@@ -59,9 +59,9 @@ TEST(SliceMerge, RanksBySseThenSlotInAnySliceOrder) {
 }
 
 TEST(SliceMerge, AnUnfinishedSliceOrRunLeavesTheSizeIncomplete) {
-    const std::vector<EnumerationResult> parts{slice({}, 1, true), slice({member(1.0, 5)}, 1, false)};
-    EXPECT_FALSE(merge_slices({}, 4, parts, 10, 0.0, true).sizes[0].complete);
-    const EnumerationResult stopped = merge_slices({}, 4, std::span(parts).first(1), 10, 0.0, false);
+    const std::vector<EnumerationResult> slices{slice({}, 1, true), slice({member(1.0, 5)}, 1, false)};
+    EXPECT_FALSE(merge_slices({}, 4, slices, 10, 0.0, true).sizes[0].complete);
+    const EnumerationResult stopped = merge_slices({}, 4, std::span(slices).first(1), 10, 0.0, false);
     EXPECT_FALSE(stopped.sizes[0].complete);
     EXPECT_EQ(stopped.stopped, StopReason::Interrupted);
     EXPECT_THROW((void)merge_slices({}, 4, {}, 1, 0.0, true), std::invalid_argument);

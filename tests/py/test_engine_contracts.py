@@ -100,29 +100,29 @@ def test_settle_sums_as_numpy_sums_in_row_order(seed, scaling):
         assert np.isnan(eng.settle(PROGRAMS[1], SHIFTED, y, [(1.0, 0.0)])["sse"][0])
 
 
-def split_run(columns, y, settings, slices):
+def split_run(columns, y, settings, n_slices):
     local = eng.enumerate(columns, y, split=True, **settings)
     plan = local.pop("split")
-    bounds = distributed._slice_bounds(plan["slots"], plan["segment"], slices)
-    parts = [eng.enumerate_slice(columns, y, plan["state"], b, e, **settings) for b, e in bounds]
-    return local, plan["size"], parts
+    bounds = distributed._slice_bounds(plan["slots"], plan["segment"], n_slices)
+    slices = [eng.enumerate_slice(columns, y, plan["state"], b, e, **settings) for b, e in bounds]
+    return local, plan["size"], slices
 
 
-@pytest.mark.parametrize("settings, slices", [
+@pytest.mark.parametrize("settings, n_slices", [
     (dict(max_size=7, front_size=3), 6),
     (dict(max_size=7, front_size=5, scaling=False), 2),
     (dict(max_size=6, front_size=2, unary=["neg", "exp"], constants=[1.0, 2.0]), 1),
 ])
-def test_merge_slices_is_the_unsplit_search_and_the_dask_layers_merge(settings, slices):
+def test_merge_slices_is_the_unsplit_search_and_the_dask_layers_merge(settings, n_slices):
     columns, y = X[:1, :30], Y[:30]
-    local, size, parts = split_run(columns, y, settings, slices)
+    local, size, slices = split_run(columns, y, settings, n_slices)
     k = settings["front_size"]
-    merged = eng.merge_slices(local, size, parts, k, 0.25, True)
+    merged = eng.merge_slices(local, size, slices, k, 0.25, True)
     assert exact(merged) == exact(eng.enumerate(columns, y, **settings))
-    assert merged == distributed._merge(local, size, parts, k, 0.25, True)
-    assert eng.merge_slices(local, size, parts[::-1], k, 0.25, True) == merged
-    assert eng.merge_slices(local, size, parts[-1:], k, 0.5, False) == \
-        distributed._merge(local, size, parts[-1:], k, 0.5, False)
+    assert merged == distributed._merge(local, size, slices, k, 0.25, True)
+    assert eng.merge_slices(local, size, slices[::-1], k, 0.25, True) == merged
+    assert eng.merge_slices(local, size, slices[-1:], k, 0.5, False) == \
+        distributed._merge(local, size, slices[-1:], k, 0.5, False)
 
 
 @pytest.mark.parametrize("scaling", [True, False])

@@ -1,4 +1,4 @@
-// merge_slices: a split search's result put together from its parts.
+// merge_slices: a split search's result put together from its slices.
 #include <Python.h>
 
 #include <algorithm>
@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr std::array<const char*, 6> kParams{"local", "size", "parts", "front_size", "seconds", "complete"};
+constexpr std::array<const char*, 6> kParams{"local", "size", "slices", "front_size", "seconds", "complete"};
 constexpr py::Signature kSignature{"merge_slices", nullptr, kParams, 6};
 
 bool read_u32(PyObject* obj, std::uint32_t* out, const char* name, bool clamp) {
@@ -36,19 +36,19 @@ PyObject* merge_slices(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
     std::array<PyObject*, kParams.size()> slot{};
     if (!py::bind_fastcall(kSignature, args, nargs, kwnames, slot)) return nullptr;
     vok::enumeration::EnumerationResult local;
-    std::vector<vok::enumeration::EnumerationResult> parts;
+    std::vector<vok::enumeration::EnumerationResult> slices;
     std::uint32_t size = 0;
     std::uint32_t front_size = 0;
     double seconds = 0.0;
     bool complete = false;
     // front_size past any front keeps every member, as a longer slice would.
     if (!engine::read_result(slot[0], local) || !read_u32(slot[1], &size, "size", false) ||
-        !engine::read_slices(slot[2], parts) || !read_u32(slot[3], &front_size, "front_size", true) ||
+        !engine::read_slices(slot[2], slices) || !read_u32(slot[3], &front_size, "front_size", true) ||
         !py::convert_arg(slot[4], &seconds, "seconds") || !py::convert_arg(slot[5], &complete, "complete"))
         return nullptr;
     vok::enumeration::EnumerationResult merged;
     try {
-        merged = vok::enumeration::merge_slices(std::move(local), size, parts, front_size, seconds, complete);
+        merged = vok::enumeration::merge_slices(std::move(local), size, slices, front_size, seconds, complete);
     } catch (const std::invalid_argument& e) {
         PyErr_SetString(PyExc_ValueError, e.what());
         return nullptr;
@@ -60,10 +60,10 @@ PyObject* merge_slices(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
 
 PyMethodDef merge_slices_def = {
     "merge_slices", py::fastcall_method<&merge_slices>(), METH_FASTCALL | METH_KEYWORDS,
-    "merge_slices(local, size, parts, front_size, seconds, complete)\n--\n\n"
-    "The result of a split search from its parts: local is enumerate(..., split=True)'s\n"
-    "dict, parts the enumerate_slice dicts of its largest size (size). The largest size's\n"
-    "front is the first front_size of all parts' fronts ranked by (sse, order); its report\n"
-    "sums theirs, is complete when complete and all of theirs are, and takes seconds.\n"
+    "merge_slices(local, size, slices, front_size, seconds, complete)\n--\n\n"
+    "The result of a split search: local is enumerate(..., split=True)'s dict, slices the\n"
+    "enumerate_slice dicts of its largest size (size). That size's front is the first\n"
+    "front_size of all slices' fronts ranked by (sse, order); its report sums theirs,\n"
+    "is complete when complete and all of theirs are, and takes seconds.\n"
     "stopped is 'complete' when complete, else 'interrupted'; evaluations and elapsed\n"
     "add the report's scored and seconds. The same dict as enumerate's, without 'split'."};

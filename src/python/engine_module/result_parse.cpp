@@ -86,7 +86,7 @@ bool read_result(PyObject* obj, EnumerationResult& out) {
 }
 
 bool read_slices(PyObject* obj, std::vector<EnumerationResult>& out) {
-    return read_list(obj, "parts must be a sequence of slice results", out, read_slice);
+    return read_list(obj, "slices must be a sequence of slice results", out, read_slice);
 }
 
 }  // namespace engine
