@@ -1,7 +1,7 @@
 """Type stub for the native enumeration engine of vok_math."""
 
-from collections.abc import Callable, Sequence
-from typing import Any, SupportsFloat, SupportsIndex
+from collections.abc import Callable, Mapping, Sequence
+from typing import Any, SupportsFloat, SupportsIndex, TypedDict
 
 import numpy as np
 import numpy.typing as npt
@@ -10,9 +10,37 @@ _Float = SupportsFloat | SupportsIndex
 _Columns = Sequence[Sequence[_Float]] | npt.NDArray[np.float64]
 _Values = Sequence[_Float] | npt.NDArray[np.float64]
 _Token = tuple[str, float | int | str]
+_Program = Sequence[_Token]
+
 _Progress = Callable[[dict[str, Any]], object] | None
 
+class FrontMember(TypedDict):
+    """One member of a front, as enumerate's dict holds it."""
+    size: int
+    program: tuple[_Token, ...]
+    sse: float
+    rmse: float
+    scale: float
+    offset: float
+    order: int
+
+class Operator(TypedDict):
+    """symbol: the infix symbol of an arithmetic operator."""
+    name: str
+    arity: int
+    commutative: bool
+    symbol: str | None
+
+class Settled(TypedDict):
+    """fit: fit()'s result; sse: one per (scale, offset) asked for."""
+    fit: tuple[float, float, float] | None
+    sse: list[float]
+
 SEGMENT_SLOTS: int
+OPERATORS: tuple[Operator, ...]
+"""Every operator the engine knows, unary then binary, in the generation order of a full list."""
+DEFAULTS: dict[str, Any]
+"""Every setting of enumerate and enumerate_slice with its default, in parameter order."""
 
 class PanicException(BaseException): ...
 
@@ -21,8 +49,8 @@ def enumerate(
     y: _Values,
     split: bool = False,
     max_size: SupportsIndex = 8,
-    unary: Sequence[str] = ...,
-    binary: Sequence[str] = ...,
+    unary: Sequence[str] = ("neg", "inv", "exp", "ln", "sqrt", "sin", "cos"),
+    binary: Sequence[str] = ("add", "sub", "mul", "div", "vok"),
     constants: Sequence[_Float] = (0.0, 1.0),
     scaling: bool = True,
     front_size: SupportsIndex = 1,
@@ -45,8 +73,8 @@ def enumerate_slice(
     begin: SupportsIndex,
     end: SupportsIndex,
     max_size: SupportsIndex = 8,
-    unary: Sequence[str] = ...,
-    binary: Sequence[str] = ...,
+    unary: Sequence[str] = ("neg", "inv", "exp", "ln", "sqrt", "sin", "cos"),
+    binary: Sequence[str] = ("add", "sub", "mul", "div", "vok"),
     constants: Sequence[_Float] = (0.0, 1.0),
     scaling: bool = True,
     front_size: SupportsIndex = 1,
@@ -62,9 +90,30 @@ def enumerate_slice(
 ) -> dict[str, Any]:
     """Enumerates slots [begin, end) of the largest size of a split run."""
 
-def evaluate(program: Sequence[_Token], columns: _Columns) -> list[float]:
+def evaluate(program: _Program, columns: _Columns) -> list[float]:
     """A program's value on every row, computed exactly as the enumeration does (NaN: none)."""
 
-def fit(program: Sequence[_Token], columns: _Columns, y: _Values,
+def evaluate_many(programs: Sequence[_Program], columns: _Columns) -> list[memoryview]:
+    """evaluate() of each program, the columns read once: one read-only memoryview of
+    float64 (format 'd') per program, bit for bit evaluate()'s values."""
+
+def fit(program: _Program, columns: _Columns, y: _Values,
         scaling: bool = True) -> tuple[float, float, float] | None:
     """A program scored on every row as the enumeration scores it: (sse, scale, offset)."""
+
+def settle(program: _Program, columns: _Columns, y: _Values,
+           constants: Sequence[tuple[_Float, _Float]], scaling: bool = True) -> Settled:
+    """fit()'s result, and the sse of each (scale, offset) in constants, summed as the fit
+    sums its own (NaN when the program has no value on some row)."""
+
+def refit(front: Sequence[Mapping[str, Any]], columns: _Columns, y: _Values,
+          scaling: bool = True) -> list[FrontMember]:
+    """A front searched on a subset of the rows, fitted again on these rows as the engine does
+    after its own subset search; members without a fit dropped, the rest ranked by
+    (size, sse, order)."""
+
+def merge_slices(local: Mapping[str, Any], size: SupportsIndex,
+                 slices: Sequence[Mapping[str, Any]], front_size: SupportsIndex,
+                 seconds: _Float, complete: bool) -> dict[str, Any]:
+    """A split search's result from its local sizes and its largest size's slices: the
+    slices' fronts ranked by (sse, order), their reports summed."""

@@ -104,14 +104,19 @@ bool fit_scaled(const double* f, const FitTarget& t, Fit& out) noexcept {
         offset = t.mean - scale * mf;
     }
     if (!finite(scale) || !finite(offset)) return false;
-    double sse = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double r = t.y[i] - ((scale * f[i]) + offset);
-        sse += r * r;
-    }
+    const double sse = sse_at(f, t.y, scale, offset);
     if (!finite(sse)) return false;
     out = {sse, scale, offset};
     return true;
+}
+
+double sse_at(const double* f, std::span<const double> y, double scale, double offset) noexcept {
+    double sse = 0.0;
+    for (std::size_t i = 0; i < y.size(); ++i) {
+        const double r = y[i] - ((scale * f[i]) + offset);
+        sse += r * r;
+    }
+    return sse;
 }
 
 bool fit_constant_scaled(const FitTarget& t, Fit& out) noexcept {

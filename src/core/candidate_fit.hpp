@@ -44,6 +44,12 @@ struct Fit {
 [[nodiscard]] bool fit_plain(const double* f, const FitTarget& t, Fit& out) noexcept;
 [[nodiscard]] bool fit_scaled(const double* f, const FitTarget& t, Fit& out) noexcept;
 
+// sum (y - ((scale * f) + offset))^2 over the rows of y, in row order: the
+// error of given constants, summed as fit_scaled sums its own; not finite
+// when the values make it so.
+[[nodiscard]] double sse_at(const double* f, std::span<const double> y, double scale,
+                            double offset) noexcept;
+
 // fit_scaled's result for values equal on every row, found without them: such
 // values are flat (their computed spread is rounding only) and the line is the
 // target's mean. False when that is not certain (data this long could round

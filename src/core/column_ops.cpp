@@ -194,4 +194,10 @@ bool ColumnEvaluator::run(std::span<const Token> tokens, std::span<const Column>
     return true;
 }
 
+bool values_or_nan(ColumnEvaluator& eval, const Expr& expr, std::span<const Column> columns,
+                   std::span<double> out) {
+    if (eval.run(expr.tokens, columns, {}, 0, out.size(), out.data())) return true;
+    return expr.eval_rows_or_nan(columns, out);
+}
+
 }  // namespace vok

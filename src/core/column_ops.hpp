@@ -71,4 +71,10 @@ private:
     std::vector<double> stack_;  // depth x kRowChunk values
 };
 
+// expr.eval_rows_or_nan's values (out holds the row count): column-wise,
+// unless some row has no value, then row by row for the NaNs. True when
+// every row had a value.
+bool values_or_nan(ColumnEvaluator& eval, const Expr& expr, std::span<const Column> columns,
+                   std::span<double> out);
+
 }  // namespace vok

@@ -1,6 +1,7 @@
 // Evaluation of postfix programs: the inner loop of the whole search.
 #include "core/expr.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -108,6 +109,31 @@ bool Expr::eval_rows_into(std::span<const Column> columns, std::span<const doubl
     } catch (const std::bad_alloc&) {
         return false;
     }
+}
+
+bool Expr::eval_rows_or_nan(std::span<const Column> columns, std::span<double> out) const noexcept {
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    bool all = true;
+    try {
+        Stack stack(tokens.size());
+        for (std::size_t row = 0; row < out.size(); ++row) {
+            auto load = [&](std::uint64_t i, double& value) noexcept {
+                if (i >= columns.size()) return false;
+                value = columns[i][row];
+                return true;
+            };
+            // eval() answers an empty program with no value.
+            if (tokens.empty() || !run(tokens, {}, stack.data(), load, out[row])) {
+                out[row] = kNaN;
+                all = false;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        // As eval() does when a long program's stack cannot be had: no value.
+        std::fill(out.begin(), out.end(), kNaN);
+        return out.empty();
+    }
+    return all;
 }
 
 std::optional<std::vector<double>> Expr::eval_batch(std::span<const Column> columns,

@@ -40,6 +40,11 @@ struct Expr {
                                       std::span<const double> params,
                                       std::span<double> out) const noexcept;
 
+    // eval() on every row into out (which must hold the row count), NaN on
+    // rows without a value, with one stack for all rows. True when every row
+    // had one. The columns must already satisfy eval_batch's shape rule.
+    bool eval_rows_or_nan(std::span<const Column> columns, std::span<double> out) const noexcept;
+
     // Fully parenthesised infix text.
     [[nodiscard]] std::string to_string() const;
 };

@@ -9,6 +9,7 @@
 
 #include "core/candidate_fit.hpp"
 #include "enumeration/enumerator.hpp"
+#include "enumeration/front_fit.hpp"
 
 namespace vok::enumeration {
 namespace {
@@ -68,39 +69,6 @@ bool subsampled(const EnumerationSettings& s, std::size_t rows) {
     return s.max_rows > 0 && rows > s.max_rows;
 }
 
-// The front of a search on a subset, fitted again on every row; a member
-// without a value on some row leaves it.
-std::optional<Fit> fit_rows(const Expr& expr, std::span<const Column> x_cols,
-                            const FitTarget& target, bool scaling, std::vector<double>& f) {
-    f.resize(target.n);
-    Fit fit;
-    if (!expr.eval_rows_into(x_cols, {}, f)) return std::nullopt;
-    if (!(scaling ? fit_scaled(f.data(), target, fit) : fit_plain(f.data(), target, fit)))
-        return std::nullopt;
-    return fit;
-}
-
-void refit_front(EnumerationResult& result, std::span<const Column> x_cols,
-                 std::span<const double> y, bool scaling) {
-    const FitTarget target(y);
-    std::vector<double> f;
-    std::vector<FrontMember> kept;
-    for (FrontMember& m : result.front) {
-        const auto refit = fit_rows(m.expr, x_cols, target, scaling, f);
-        if (!refit) continue;
-        const Fit& fit = *refit;
-        m.sse = fit.sse;
-        m.rmse = std::sqrt(fit.sse / static_cast<double>(y.size()));
-        m.scale = fit.scale;
-        m.offset = fit.offset;
-        kept.push_back(std::move(m));
-    }
-    std::stable_sort(kept.begin(), kept.end(), [](const FrontMember& a, const FrontMember& b) {
-        return a.size < b.size || (a.size == b.size && ranks_before(a, b));
-    });
-    result.front = std::move(kept);
-}
-
 }  // namespace
 
 const char* stop_reason_name(StopReason reason) noexcept {
@@ -113,17 +81,6 @@ const char* stop_reason_name(StopReason reason) noexcept {
         case StopReason::Interrupted: return "interrupted";
     }
     return "complete";
-}
-
-std::optional<RowFit> fit_on_rows(const Expr& expr, std::span<const Column> x_cols,
-                                  std::span<const double> y, bool scaling) {
-    check_columns(x_cols);
-    if (x_cols.front().size() != y.size() || y.empty())
-        throw std::invalid_argument("the columns and y must have the same, nonzero, length");
-    std::vector<double> f;
-    const auto fit = fit_rows(expr, x_cols, FitTarget(y), scaling, f);
-    if (!fit) return std::nullopt;
-    return RowFit{fit->sse, fit->scale, fit->offset};
 }
 
 bool ranks_before(const FrontMember& a, const FrontMember& b) noexcept {
@@ -153,7 +110,7 @@ EnumerationResult enumerate_formulas(std::span<const Column> x_cols, std::span<c
         run.run_through(settings.max_size);
         result = run.finish();
     }
-    refit_front(result, x_cols, y, settings.scaling);
+    refit_front(result.front, x_cols, y, settings.scaling);
     return result;
 }
 

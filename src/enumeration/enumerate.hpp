@@ -50,6 +50,7 @@ namespace vok::enumeration {
 // and of the largest size's deduplication.
 inline constexpr std::uint32_t kSegmentSlots = std::uint32_t{1} << 16;
 
+// Named to callers through settings_fields.hpp, which lists every field.
 struct EnumerationSettings {
     std::uint32_t max_size = 8;
     std::vector<OpCode> unary{OpCode::Neg, OpCode::Inv, OpCode::Exp, OpCode::Ln,
@@ -64,7 +65,7 @@ struct EnumerationSettings {
     double time_limit = 0.0;                // seconds; 0 = no limit
     std::uint64_t memory_limit = 0;         // bytes; 0 = a share of physical memory
     double target_rmse = -1.0;              // stop after a size whose best reaches it
-    std::size_t n_threads = 0;              // 0 = the configured pool size
+    std::uint64_t n_threads = 0;            // 0 = the configured pool size
     // Rows the search scores candidates on: with more data, an evenly spread
     // subset of this many, and the front is then fitted again on every row.
     // 0 = all rows.
@@ -74,7 +75,7 @@ struct EnumerationSettings {
     // x + (y + z), count once (0: exact bits). Exact bits count about a
     // quarter more distinct functions per size; past 8 dropped bits the
     // counts hardly move, and 16 still leaves 37 bits to tell functions apart.
-    unsigned dedup_drop_bits = 16;
+    std::uint32_t dedup_drop_bits = 16;
 };
 
 enum class StopReason { Complete, Target, Time, Evaluations, Memory, Interrupted };

@@ -5,6 +5,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include "core/op_table.hpp"
+
 namespace vok::enumeration {
 namespace {
 
@@ -19,7 +21,7 @@ std::uint64_t checked_product(std::uint64_t a, std::uint64_t b) {
 SlotLayout::SlotLayout(std::uint32_t size, const OperandLists& operands,
                        std::span<const OpCode> unary, std::span<const OpCode> binary)
     : unary_(unary), binary_(binary) {
-    for (OpCode op : binary) commutative_.push_back(op == OpCode::Add || op == OpCode::Mul);
+    for (OpCode op : binary) commutative_.push_back(op_info(op).commutative);
     auto add_block = [&](Block block) {
         if (block.count == 0) return;
         block.begin = total_;

@@ -250,4 +250,20 @@ Ref new_tuple_list(std::span<const Triple> values) {
     return new_list(values, [](const Triple& v) { return new_float_tuple(v); });
 }
 
+Ref new_double_views(std::span<const double> values, std::size_t count) {
+    Ref bytes = Ref::steal(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(values.data()),
+                                                     Py_ssize_t(values.size() * sizeof(double))));
+    Ref whole = bytes ? Ref::steal(PyMemoryView_FromObject(bytes.get())) : Ref();
+    Ref list = whole ? Ref::steal(PyList_New(Py_ssize_t(count))) : Ref();
+    if (!list) return list;
+    const Py_ssize_t run = count == 0 ? 0 : Py_ssize_t(values.size() / count * sizeof(double));
+    for (std::size_t i = 0; i < count; ++i) {
+        Ref piece = Ref::steal(PySequence_GetSlice(whole.get(), Py_ssize_t(i) * run, Py_ssize_t(i + 1) * run));
+        Ref view = piece ? Ref::steal(PyObject_CallMethod(piece.get(), "cast", "s", "d")) : Ref();
+        if (!view) return Ref();
+        PyList_SET_ITEM(list.get(), Py_ssize_t(i), view.release());
+    }
+    return list;
+}
+
 }  // namespace py

@@ -44,5 +44,8 @@ bool convert_arg(PyObject* obj, T* out, const char* name) {
 Ref new_float_list(std::span<const double> values);
 Ref new_tuple_list(std::span<const Pair2> values);
 Ref new_tuple_list(std::span<const Triple> values);
+// values cut into `count` equal runs, as a list of read-only memoryviews of
+// format 'd' over one bytes object.
+Ref new_double_views(std::span<const double> values, std::size_t count);
 
 }  // namespace py

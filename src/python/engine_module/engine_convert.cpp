@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "python/engine_module/op_names.hpp"
+#include "core/op_table.hpp"
 #include "python/convert.hpp"
 
 namespace engine {
@@ -19,7 +19,7 @@ py::Ref token_tuple(const vok::Token& t) {
         case vok::TokenKind::Param: return py::Ref::steal(Py_BuildValue("(sd)", "const", t.value));
         case vok::TokenKind::Var:
             return py::Ref::steal(Py_BuildValue("(sK)", "var", static_cast<unsigned long long>(t.index)));
-        case vok::TokenKind::Op: return py::Ref::steal(Py_BuildValue("(ss)", "op", op_name(t.op)));
+        case vok::TokenKind::Op: return py::Ref::steal(Py_BuildValue("(ss)", "op", vok::op_info(t.op).name));
     }
     return py::Ref();
 }
@@ -83,7 +83,7 @@ bool convert_ops(PyObject* obj, std::vector<vok::OpCode>* out, int arity, const 
         }
         const char* text = PyUnicode_AsUTF8(item);
         if (text == nullptr) return false;
-        const auto op = op_from_name(text);
+        const auto op = vok::op_from_name(text);
         if (!op || vok::arity(*op) != arity) {
             PyErr_Format(PyExc_ValueError, "%s: unknown %s operator %R", name,
                          arity == 1 ? "unary" : "binary", item);
@@ -119,7 +119,7 @@ bool convert_program(PyObject* obj, std::vector<vok::Token>* out) {
         } else if (k == "op") {
             const char* text = PyUnicode_Check(value) ? PyUnicode_AsUTF8(value) : nullptr;
             if (text == nullptr) return PyErr_Occurred() ? false : fail_token(i, "an operator is named by a str");
-            const auto op = op_from_name(text);
+            const auto op = vok::op_from_name(text);
             if (!op) return fail_token(i, "unknown operator");
             out->push_back(vok::Token::oper(*op));
         } else {
@@ -140,11 +140,30 @@ py::Ref program_tuple(std::span<const vok::Token> tokens) {
     return tuple;
 }
 
+py::Ref front_list(std::span<const vok::enumeration::FrontMember> front) {
+    return list_of(front, member_dict);
+}
+
+py::Ref operator_records() {
+    py::Ref tuple = py::Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(vok::kOps.size())));
+    if (!tuple) return tuple;
+    for (std::size_t i = 0; i < vok::kOpListing.size(); ++i) {
+        const vok::OpInfo& op = vok::op_info(vok::kOpListing[i]);
+        py::Ref symbol = op.symbol ? py::Ref::steal(PyUnicode_FromString(op.symbol)) : py::Ref::borrow(Py_None);
+        if (!symbol) return py::Ref();
+        PyObject* record = Py_BuildValue("{s:s,s:i,s:O,s:O}", "name", op.name, "arity", op.arity, "commutative",
+                                         op.commutative ? Py_True : Py_False, "symbol", symbol.get());
+        if (record == nullptr) return py::Ref();
+        PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), record);
+    }
+    return tuple;
+}
+
 py::Ref result_dict(const vok::enumeration::EnumerationResult& result) {
     py::Ref d = py::Ref::steal(PyDict_New());
     if (!d) return d;
     const bool ok =
-        set_item(d.get(), "front", list_of(std::span(result.front), member_dict)) &&
+        set_item(d.get(), "front", front_list(result.front)) &&
         set_item(d.get(), "sizes", list_of(std::span(result.sizes), size_dict)) &&
         set_item(d.get(), "stopped", py::Ref::steal(PyUnicode_FromString(vok::enumeration::stop_reason_name(result.stopped)))) &&
         set_item(d.get(), "evaluations", py::Ref::steal(PyLong_FromUnsignedLongLong(result.evaluations))) &&

@@ -19,6 +19,10 @@ bool convert_ops(PyObject* obj, std::vector<vok::OpCode>* out, int arity, const 
 bool convert_program(PyObject* obj, std::vector<vok::Token>* out);
 
 py::Ref program_tuple(std::span<const vok::Token> tokens);
+py::Ref front_list(std::span<const vok::enumeration::FrontMember> front);
 py::Ref result_dict(const vok::enumeration::EnumerationResult& result);
+
+// The operator table (core/op_table.hpp) as a tuple of dicts, in listing order.
+py::Ref operator_records();
 
 }  // namespace engine

@@ -1,7 +1,11 @@
 // The module vok_math._engine: the enumeration engine's Python entry.
 #include <Python.h>
 
+#include <array>
+
 #include "enumeration/enumerate.hpp"
+#include "python/engine_module/engine_convert.hpp"
+#include "python/engine_module/settings_table.hpp"
 #include "python/entry.hpp"
 #include "python/errors.hpp"
 #include "python/ref.hpp"
@@ -9,33 +13,44 @@
 extern PyMethodDef enumerate_def;
 extern PyMethodDef enumerate_slice_def;
 extern PyMethodDef evaluate_def;
+extern PyMethodDef evaluate_many_def;
 extern PyMethodDef fit_def;
+extern PyMethodDef settle_def;
+extern PyMethodDef refit_def;
+extern PyMethodDef merge_slices_def;
+bool describe_enumerate_entries(PyObject* defaults);
 
 namespace {
 
-PyMethodDef engine_methods[5];
+std::array<PyMethodDef, 9> engine_methods{};
 
 PyModuleDef engine_module = {
     PyModuleDef_HEAD_INIT,
     "_engine",
     "Complete enumeration of expressions by size: the native entry of vok_math.discover.",
     0,
-    engine_methods,
+    engine_methods.data(),
     nullptr, nullptr, nullptr, nullptr,
 };
 
+bool add_tables(PyObject* module, py::Ref defaults) {
+    py::Ref operators = engine::operator_records();
+    return operators && PyModule_AddObjectRef(module, "OPERATORS", operators.get()) == 0 &&
+           PyModule_AddObjectRef(module, "DEFAULTS", defaults.get()) == 0 &&
+           PyModule_AddIntConstant(module, "SEGMENT_SLOTS", vok::enumeration::kSegmentSlots) == 0;
+}
+
 PyObject* init_module() {
-    engine_methods[0] = enumerate_def;
-    engine_methods[1] = enumerate_slice_def;
-    engine_methods[2] = evaluate_def;
-    engine_methods[3] = fit_def;
-    engine_methods[4] = PyMethodDef{nullptr, nullptr, 0, nullptr};
+    py::Ref defaults = engine::settings_defaults();
+    if (!defaults || !describe_enumerate_entries(defaults.get())) return nullptr;
+    engine_methods = {enumerate_def, enumerate_slice_def, evaluate_def, fit_def, evaluate_many_def,
+                      settle_def, refit_def, merge_slices_def, PyMethodDef{nullptr, nullptr, 0, nullptr}};
     py::Ref module = py::Ref::steal(PyModule_Create(&engine_module));
     if (!module) return nullptr;
     if (py::panic_exception() == nullptr ||
         PyModule_AddObjectRef(module.get(), "PanicException", py::panic_exception()) < 0)
         return nullptr;
-    if (PyModule_AddIntConstant(module.get(), "SEGMENT_SLOTS", vok::enumeration::kSegmentSlots) < 0) return nullptr;
+    if (!add_tables(module.get(), std::move(defaults))) return nullptr;
     return module.release();
 }
 

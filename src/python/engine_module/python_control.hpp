@@ -12,6 +12,17 @@
 
 namespace engine {
 
+// Runs f() without the interpreter lock, taken back before returning or
+// unwinding. f must not touch Python objects.
+template <class F>
+void without_lock(F&& f) {
+    struct Release {
+        PyThreadState* state = PyEval_SaveThread();
+        ~Release() { PyEval_RestoreThread(state); }
+    } release;
+    f();
+}
+
 class PythonControl {
 public:
     // progress: a callable taking one dict, or null.
