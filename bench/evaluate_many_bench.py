@@ -43,9 +43,12 @@ def main():
     programs = programs[: args.programs]
     print(f"{len(programs)} programs x {args.rows} rows")
 
-    loop = lambda: [np.asarray(_engine.evaluate(p, columns), dtype=np.float64) for p in programs]
-    many = lambda: [np.asarray(v) for v in _engine.evaluate_many(programs, columns)]
-    lists = lambda: [v.tolist() for v in _engine.evaluate_many(programs, columns)]
+    def loop():
+        return [np.asarray(_engine.evaluate(p, columns), dtype=np.float64) for p in programs]
+    def many():
+        return [np.asarray(v) for v in _engine.evaluate_many(programs, columns)]
+    def lists():
+        return [v.tolist() for v in _engine.evaluate_many(programs, columns)]
     assert all(a.tobytes() == b.tobytes() for a, b in zip(loop(), many(), strict=True))
     t_loop, t_many, t_lists = best_ms(loop), best_ms(many), best_ms(lists)
     print(f"loop of evaluate + np.asarray: {t_loop:8.2f} ms")
@@ -54,8 +57,10 @@ def main():
 
     pairs = [[(m["scale"], m["offset"]), (1.0, m["offset"]), (m["scale"], 0.0)] for m in front]
     values = many()
-    by_python = lambda: [[python_sse(f, y, s, o) for s, o in p] for f, p in zip(values, pairs)]
-    by_engine = lambda: [_engine.settle(m["program"], columns, y, p)["sse"] for m, p in zip(front, pairs)]
+    def by_python():
+        return [[python_sse(f, y, s, o) for s, o in p] for f, p in zip(values, pairs)]
+    def by_engine():
+        return [_engine.settle(m["program"], columns, y, p)["sse"] for m, p in zip(front, pairs)]
     assert by_python() == by_engine()
     t_py, t_engine = best_ms(by_python), best_ms(by_engine)
     print(f"sse of 3 constant pairs each, numpy on ready values: {t_py:8.2f} ms")

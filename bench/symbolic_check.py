@@ -172,6 +172,9 @@ class SymbolicChecker:
             if self._proc.poll() is None:
                 self._proc.kill()
             self._proc.wait()
+            for stream in (self._proc.stdin, self._proc.stdout):
+                if stream is not None:
+                    stream.close()
             self._proc = None
 
 

@@ -14,9 +14,9 @@ from fractions import Fraction
 import numpy as np
 import numpy.typing as npt
 
-from vok_math import _engine, engine_sums, export
+from vok_math import _engine, export
 from vok_math.equation import Equation
-from vok_math.records import Candidate
+from vok_math.records import Candidate, Token
 
 __all__ = ["CLOSE", "KNEE_BAND", "build_front", "choose_best"]
 
@@ -41,13 +41,11 @@ def _rounding(sse: float, n: int, floor: float) -> float:
     return sse * 1e-9 + n * floor * floor
 
 
-def _settle_constants(f: npt.NDArray[np.float64], y: npt.NDArray[np.float64], scale: float,
-                      offset: float, floor: float, neutral_scale: bool = True
-                      ) -> tuple[float, float, float]:
+def _settled(sse_at: dict[tuple[float, float], float], scale: float, offset: float,
+             floor: float, rows: int, neutral_scale: bool) -> tuple[float, float, float]:
     """Scale and offset with each replaced by the simplest number that leaves the error where
-    it was up to rounding; also the resulting sse."""
-    sse = engine_sums.sse(f, y, scale, offset)
-    allowed = sse + _rounding(sse, len(y), floor)
+    it was up to rounding (``sse_at``: the error of every pair tried); also their sse."""
+    allowed = sse_at[scale, offset] + _rounding(sse_at[scale, offset], rows, floor)
     for which, neutral in (("scale", 1.0), ("offset", 0.0)):
         current = scale if which == "scale" else offset
         simpler = _simpler_numbers(current, neutral)
@@ -55,11 +53,28 @@ def _settle_constants(f: npt.NDArray[np.float64], y: npt.NDArray[np.float64], sc
             if candidate == current:
                 break
             s, o = (candidate, offset) if which == "scale" else (scale, candidate)
-            trial = engine_sums.sse(f, y, s, o)
-            if trial <= allowed:
+            if sse_at[s, o] <= allowed:
                 scale, offset = s, o
                 break
-    return scale, offset, engine_sums.sse(f, y, scale, offset)
+    return scale, offset, sse_at[scale, offset]
+
+
+def _settle_constants(program: Sequence[Token], columns: npt.NDArray[np.float64],
+                      y: npt.NDArray[np.float64], scale: float, offset: float, floor: float,
+                      neutral_scale: bool = True) -> tuple[float, float, float]:
+    """:func:`_settled` with the error of every pair it may try measured by the engine, in one
+    call: each scale tried with each offset tried."""
+    scales = [scale, *_simpler_numbers(scale, 1.0)]
+    offsets = [offset, *_simpler_numbers(offset, 0.0)]
+    pairs = [(s, o) for s in scales for o in offsets]
+    measured = _engine.settle(program, columns, y, pairs)["sse"]
+    return _settled(dict(zip(pairs, measured, strict=True)), scale, offset, floor, len(y),
+                    neutral_scale)
+
+
+def _sst(y: npt.NDArray[np.float64]) -> float:
+    """Squared deviations of y from its mean, summed in row order."""
+    return float(np.cumsum((y - y.mean()) ** 2)[-1])
 
 
 def build_front(columns: npt.NDArray[np.float64], y: npt.NDArray[np.float64],
@@ -67,26 +82,26 @@ def build_front(columns: npt.NDArray[np.float64], y: npt.NDArray[np.float64],
                 floor: float) -> list[Equation]:
     """The Pareto front by size (fitted constants counted) from the engine's candidates."""
     n = len(y)
-    sst = engine_sums.sst(y)
+    sst = _sst(y)
     made = []
-    for c in candidates:
-        program = export.check_program(c["program"], len(names))
-        f = np.asarray(_engine.evaluate(program, columns), dtype=np.float64)
+    programs = [export.check_program(c["program"], len(names)) for c in candidates]
+    values = _engine.evaluate_many(programs, columns) if programs else []
+    for c, program, f in zip(candidates, programs, values, strict=True):
         scale, offset = float(c["scale"]), float(c["offset"])
         if not any(kind == "var" for kind, _ in program):
             # A constant: one fitted number, written as one constant leaf (size 1).
-            value, _, sse = _settle_constants(np.ones(n), y, float((scale * f[0]) + offset), 0.0,
-                                              floor, neutral_scale=False)
+            value, _, sse = _settle_constants((("const", 1.0),), columns, y,
+                                              float((scale * f[0]) + offset), 0.0, floor,
+                                              neutral_scale=False)
             program, scale, offset = (("const", value),), 1.0, 0.0
         else:
-            scale, offset, sse = _settle_constants(f, y, scale, offset, floor)
+            scale, offset, sse = _settle_constants(program, columns, y, scale, offset, floor)
         if not math.isfinite(sse):
             continue
         size = len(program) + (scale != 1.0) + (offset != 0.0)
         r2 = 1.0 - sse / sst if sst > 0 else (1.0 if sse == 0 else 0.0)
         made.append((size, sse, len(program), int(c["order"]),
-                     Equation(program, scale, offset, names, size, sse,
-                              engine_sums.rmse(sse, n), r2)))
+                     Equation(program, scale, offset, names, size, sse, math.sqrt(sse / n), r2)))
     made.sort(key=lambda t: t[:4])
     front: list[Equation] = []
     for size, sse, _, _, eq in made:

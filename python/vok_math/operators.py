@@ -1,6 +1,7 @@
 """The operators a search builds with: each one's name, arity and spellings, in one table.
 
-The engine knows the operators by these names. Every part of the package that needs to know an
+The engine's table gives each operator's name, arity, infix symbol and commutativity; this
+module adds how the package spells them. Every part of the package that needs to know an
 operator (the settings' checks, a program's checks, the formula text, the exports) reads this
 table; an export keeps only its own spelling of the calls, keyed by these names.
 """
@@ -8,6 +9,8 @@ table; an export keeps only its own spelling of the calls, keyed by these names.
 from __future__ import annotations
 
 from dataclasses import dataclass
+
+from vok_math import _engine
 
 __all__ = ["ALIASES", "BINARY", "BY_NAME", "FUNCTIONS", "NAMES", "OPERATORS", "UNARY", "Operator"]
 
@@ -29,22 +32,20 @@ class Operator:
     commutative: bool = False
 
 
-# Unary ones first: settings, messages and the engine list them in this order.
-OPERATORS = (
-    Operator("neg", 1),
-    Operator("inv", 1),
-    Operator("exp", 1, function="exp"),
-    Operator("ln", 1, aliases=("log",), function="log"),
-    Operator("sqrt", 1, function="sqrt"),
-    Operator("sin", 1, function="sin"),
-    Operator("cos", 1, function="cos"),
-    Operator("abs", 1, function="abs"),
-    Operator("add", 2, aliases=("+",), symbol="+", commutative=True),
-    Operator("sub", 2, aliases=("-",), symbol="-"),
-    Operator("mul", 2, aliases=("*",), symbol="*", commutative=True),
-    Operator("div", 2, aliases=("/",), symbol="/"),
-    Operator("vok", 2, function="vok"),     # vok(a, b) = exp(a) - ln(b)
-)
+# What the package adds to the engine's table: other names settings accept, and the call a
+# formula writes (neg and inv have neither: they are written -a and 1 / a).
+_SPELLINGS: dict[str, tuple[tuple[str, ...], str]] = {
+    "neg": ((), ""), "inv": ((), ""), "exp": ((), "exp"), "ln": (("log",), "log"),
+    "sqrt": ((), "sqrt"), "sin": ((), "sin"), "cos": ((), "cos"), "abs": ((), "abs"),
+    "add": (("+",), ""), "sub": (("-",), ""), "mul": (("*",), ""), "div": (("/",), ""),
+    "vok": ((), "vok"),     # vok(a, b) = exp(a) - ln(b)
+}
+
+# The engine's table, in its order (unary ones first: settings and messages list them so).
+OPERATORS = tuple(
+    Operator(op["name"], op["arity"], _SPELLINGS[op["name"]][0], op["symbol"] or "",
+             _SPELLINGS[op["name"]][1], op["commutative"])
+    for op in _engine.OPERATORS)
 
 BY_NAME = {op.name: op for op in OPERATORS}
 UNARY = tuple(op.name for op in OPERATORS if op.arity == 1)

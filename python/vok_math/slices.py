@@ -11,15 +11,15 @@ from __future__ import annotations
 import math
 import time
 import uuid
-from collections.abc import Mapping, Sequence
+from collections.abc import Mapping
 from typing import TYPE_CHECKING, Any, cast
 
 import numpy as np
 import numpy.typing as npt
 
-from vok_math import _engine, engine_sums
+from vok_math import _engine
 from vok_math.cluster import RETRIES, checked_client, distributed_module
-from vok_math.records import Candidate, EngineResult, ProgressCallback, SizeReport, SplitPlan, Token
+from vok_math.records import Candidate, EngineResult, ProgressCallback, SplitPlan
 
 if TYPE_CHECKING:
     from distributed import Client
@@ -57,50 +57,6 @@ def slice_bounds(slots: int, segment: int, slices: int) -> list[tuple[int, int]]
     edges = (np.arange(n + 1) * n_segments // n) * segment
     edges[-1] = slots
     return list(zip(edges[:-1].tolist(), edges[1:].tolist(), strict=True))
-
-
-def _merge(local: EngineResult, size: int, parts: list[EngineResult], front_size: int,
-           seconds: float, complete: bool) -> EngineResult:
-    """The whole search's result from the local sizes and the largest size's slices.
-
-    The largest size's front is the first ``front_size`` of every slice's front ranked by
-    (sse, order), exactly the engine's own ranking; its report sums the slices' counts.
-    """
-    members = sorted((m for p in parts for m in p["front"]), key=lambda m: (m["sse"], m["order"]))
-    reports: list[Mapping[str, Any]] = [p["sizes"][0] for p in parts]
-    report: dict[str, Any] = {}
-    for key in reports[0]:
-        if key == "size":
-            report[key] = size
-        elif key == "complete":
-            report[key] = complete and all(r["complete"] for r in reports)
-        elif key == "seconds":
-            report[key] = seconds
-        else:
-            report[key] = sum(r[key] for r in reports)
-    return {
-        "front": local["front"] + members[:front_size],
-        "sizes": [*local["sizes"], cast(SizeReport, report)],
-        "stopped": "complete" if complete else "interrupted",
-        "evaluations": local["evaluations"] + report.get("scored", 0),
-        "elapsed": local["elapsed"] + seconds,
-    }
-
-
-def _refit(front: list[Candidate], columns: npt.NDArray[np.float64],
-           y: npt.NDArray[np.float64], scaling: bool) -> list[Candidate]:
-    """A front searched on a subset of the rows, fitted again on every row by the engine's own
-    fit, as after its own subset search. A member without a value on some row leaves; the rest
-    are ranked again by (size, sse, order)."""
-    kept: list[Candidate] = []
-    for member in front:  # a few per size
-        fitted = _engine.fit(cast(Sequence[Token], member["program"]), columns, y, scaling)
-        if fitted is None:
-            continue
-        sse, scale, offset = fitted
-        kept.append({**member, "sse": sse, "rmse": engine_sums.rmse(sse, len(y)),
-                     "scale": scale, "offset": offset})
-    return sorted(kept, key=lambda m: (m["size"], m["sse"], m["order"]))
 
 
 # Long for its docstring: the one reference of every parameter.
@@ -170,7 +126,8 @@ def enumerate_split(client: Client, columns: npt.ArrayLike, y: npt.ArrayLike,
         rows = np.arange(max_rows, dtype=np.int64) * len(y) // max_rows
         result = enumerate_split(cluster, columns[:, rows], y[rows], {**settings, "max_rows": 0},
                                  progress=progress, slices=slices, retries=retries)
-        result["front"] = _refit(result["front"], columns, y, bool(settings.get("scaling", True)))
+        result["front"] = cast(list[Candidate], _engine.refit(
+            cast(Any, result["front"]), columns, y, bool(settings.get("scaling", True))))
         return result
     local = cast(EngineResult, _engine.enumerate(columns, y, split=True,
                                                  progress=cast(Any, progress), **settings))
@@ -222,8 +179,9 @@ def _run_largest(cluster: Any, data: Data, local: EngineResult, plan: SplitPlan,
     if not finished:
         local["stopped"] = "interrupted"
         return local
-    result = _merge(local, size, finished, int(settings.get("front_size", 1)),
-                    time.perf_counter() - stage, complete and len(finished) == len(parts))
+    result = cast(EngineResult, _engine.merge_slices(
+        cast(Any, local), size, cast(Any, finished), int(settings.get("front_size", 1)),
+        time.perf_counter() - stage, complete and len(finished) == len(parts)))
     result["elapsed"] = time.perf_counter() - start
     result["cluster"] = {"slices": len(bounds), "workers": workers, "state_bytes": len(state),
                          "data_bytes": data[0].nbytes + data[1].nbytes}

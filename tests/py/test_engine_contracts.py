@@ -9,7 +9,7 @@ import pytest
 
 from conftest import SANITIZED
 from vok_math import _engine as eng
-from vok_math import distributed, export
+from vok_math import export, operators, slices
 
 RNG = np.random.default_rng(11)
 X = RNG.uniform(0.5, 3.0, (2, 600))
@@ -62,6 +62,8 @@ def test_each_setting_is_read_by_the_kind_of_its_field(settings, error, text):
 def test_the_operator_table_is_the_python_layers():
     names = {a: tuple(o["name"] for o in eng.OPERATORS if o["arity"] == a) for a in (1, 2)}
     assert (names[1], names[2]) == (export.UNARY_OPS, export.BINARY_OPS)
+    # The package spells every engine operator and no other.
+    assert set(operators._SPELLINGS) == set(names[1] + names[2])
     assert {o["name"]: o["symbol"] for o in eng.OPERATORS if o["symbol"]} == {
         "add": "+", "sub": "-", "mul": "*", "div": "/"}
 
@@ -103,9 +105,9 @@ def test_settle_sums_as_numpy_sums_in_row_order(seed, scaling):
 def split_run(columns, y, settings, n_slices):
     local = eng.enumerate(columns, y, split=True, **settings)
     plan = local.pop("split")
-    bounds = distributed._slice_bounds(plan["slots"], plan["segment"], n_slices)
-    slices = [eng.enumerate_slice(columns, y, plan["state"], b, e, **settings) for b, e in bounds]
-    return local, plan["size"], slices
+    bounds = slices.slice_bounds(plan["slots"], plan["segment"], n_slices)
+    parts = [eng.enumerate_slice(columns, y, plan["state"], b, e, **settings) for b, e in bounds]
+    return local, plan["size"], parts
 
 
 @pytest.mark.parametrize("settings, n_slices", [
@@ -113,20 +115,18 @@ def split_run(columns, y, settings, n_slices):
     (dict(max_size=7, front_size=5, scaling=False), 2),
     (dict(max_size=6, front_size=2, unary=["neg", "exp"], constants=[1.0, 2.0]), 1),
 ])
-def test_merge_slices_is_the_unsplit_search_and_the_dask_layers_merge(settings, n_slices):
+def test_merge_slices_is_the_unsplit_search(settings, n_slices):
     columns, y = X[:1, :30], Y[:30]
-    local, size, slices = split_run(columns, y, settings, n_slices)
+    local, size, parts = split_run(columns, y, settings, n_slices)
     k = settings["front_size"]
-    merged = eng.merge_slices(local, size, slices, k, 0.25, True)
+    merged = eng.merge_slices(local, size, parts, k, 0.25, True)
     assert exact(merged) == exact(eng.enumerate(columns, y, **settings))
-    assert merged == distributed._merge(local, size, slices, k, 0.25, True)
-    assert eng.merge_slices(local, size, slices[::-1], k, 0.25, True) == merged
-    assert eng.merge_slices(local, size, slices[-1:], k, 0.5, False) == \
-        distributed._merge(local, size, slices[-1:], k, 0.5, False)
+    assert eng.merge_slices(local, size, parts[::-1], k, 0.25, True) == merged
+    assert eng.merge_slices(local, size, parts[-1:], k, 0.5, False)["stopped"] == "interrupted"
 
 
 @pytest.mark.parametrize("scaling", [True, False])
-def test_refit_is_the_engines_own_refit_and_the_dask_layers(scaling):
+def test_refit_is_the_engines_own_refit(scaling):
     columns = X[:, :120].copy()
     y = np.sqrt(columns[1]) * columns[0] + RNG.normal(scale=0.05, size=120)
     columns[1, 1] = -1.0  # a row outside the subset where sqrt(x1) has no value
@@ -136,7 +136,6 @@ def test_refit_is_the_engines_own_refit_and_the_dask_layers(scaling):
     refit = eng.refit(sub, columns, y, scaling)
     assert len(refit) < len(sub)
     assert refit == eng.enumerate(columns, y, max_rows=40, **settings)["front"]
-    assert refit == distributed._refit(sub, columns, y, scaling)
 
 
 MEMBER = SMALL["front"][0]
@@ -175,5 +174,9 @@ def test_the_new_entries_do_not_leak(name):
              "settle": lambda: eng.settle(PROGRAMS[3], X, Y, [(1.0, 0.0), (2.0, 1.0)]),
              "refit": lambda: eng.refit(SMALL["front"], X, Y),
              "merge_slices": lambda: eng.merge_slices(SMALL, 3, [SMALL, SMALL], 2, 0.0, True)}
-    call = calls.get(name) or (lambda: pytest.raises(REFUSALS[name][1], REFUSALS[name][0]))
+    def refused():
+        with pytest.raises(REFUSALS[name][1]):
+            REFUSALS[name][0]()
+
+    call = calls.get(name) or refused
     assert growing_counters(call, [X, Y, SMALL, MEMBER, *PROGRAMS]) == []
