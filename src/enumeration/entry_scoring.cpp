@@ -25,7 +25,8 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 }  // namespace
 
 // Its steps are inline: a member of a class with external linkage is
-// otherwise interposable under -fPIC, and GCC would never inline it.
+// otherwise interposable under -fPIC, and GCC would never inline it. Those of
+// an entry are always inlined into score_task, as one loop body.
 class EntryScoring {
 public:
     EntryScoring(Enumerator& run, std::uint32_t size, std::uint32_t first, std::uint32_t count);
@@ -122,7 +123,7 @@ inline void EntryScoring::score_task(std::size_t task) {
     for (std::size_t i = lo; i < hi; ++i) score_entry(t, static_cast<std::uint32_t>(i));
 }
 
-inline void EntryScoring::score_entry(Task& t, std::uint32_t i) {
+[[gnu::always_inline]] inline void EntryScoring::score_entry(Task& t, std::uint32_t i) {
     const std::uint32_t id = first_ + i;
     Fit fit;
     if (size_ > 1 && scaled_ && places_[i] == nullptr && table_.constant(id) &&
@@ -140,7 +141,7 @@ inline void EntryScoring::score_entry(Task& t, std::uint32_t i) {
 
 // An operator entry's rows, or null when it is out (ranked tells whether its
 // rank is set already).
-inline const double* EntryScoring::operator_values(Task& t, std::uint32_t i, bool& ranked) {
+[[gnu::always_inline]] inline const double* EntryScoring::operator_values(Task& t, std::uint32_t i, bool& ranked) {
     const std::uint32_t id = first_ + i;
     const OpCode op = table_.node(id).op;
     const double* a = nullptr;
@@ -174,7 +175,7 @@ inline const double* EntryScoring::operator_values(Task& t, std::uint32_t i, boo
 
 // The rank of an operand for a beam comes from the same sums for every
 // entry, so it never depends on what was stopped early.
-inline void EntryScoring::fit_entry(Task& t, std::uint32_t id, const double* f, bool ranked, Fit& fit) {
+[[gnu::always_inline]] inline void EntryScoring::fit_entry(Task& t, std::uint32_t id, const double* f, bool ranked, Fit& fit) {
     if (!scaled_) {
         const bool fitted = fit_plain(f, target_, fit);
         if (!ranked) rank_[id] = fitted ? fit.sse : kInf;

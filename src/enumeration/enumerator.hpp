@@ -41,12 +41,12 @@ public:
     EnumerationResult finish();
 
 private:
-    // The steps of a size, each on this state.
+    // A size's steps, on this state: growth.cpp, entry_scoring.cpp, largest_size.cpp.
     friend class Growth;
     friend class EntryScoring;
     friend class LargestSize;
 
-    bool grow(std::uint32_t size);
+    bool grow(std::uint32_t size);  // a size below the largest
     void score_entries(std::uint32_t size, std::uint32_t first, std::uint32_t count,
                        SizeReport& report);
     [[nodiscard]] std::vector<std::uint32_t> valid_of_size(std::uint32_t size) const;

@@ -76,19 +76,14 @@ inline void Growth::fingerprint_segment(std::size_t segment) {
     SegmentCounts& c = counts_[segment];
     const std::uint64_t lo = segment * kSegmentSlots;
     const std::uint64_t hi = std::min(slots_, lo + kSegmentSlots);
-    auto consume = [&](const Pending& p) {
-        if (!keys.first_sighting(p)) {
-            ++c.duplicates;
-            return;
-        }
-        out.push_back(p);
-    };
+    auto consume = [&](const Pending& p) { out.push_back(p); };
     layout_.visit(lo, hi, [&](std::uint64_t slot, OpCode op, std::uint32_t a, std::uint32_t b) {
         ++c.candidates;
         const double* b_probes = b == kNoOperand ? nullptr : table.probes(b);
         if (!keys.push(slot, op, a, b, table.probes(a), b_probes, consume)) ++c.no_value;
     });
     keys.drain(consume);
+    c.duplicates = keys.duplicates();
     if (found_bytes_.fetch_add(out.capacity() * sizeof(Pending)) > room_) run_.stop(StopReason::Memory);
     run_.done_.fetch_add(hi - lo, std::memory_order_relaxed);
 }

@@ -42,7 +42,8 @@ bool with_vok(const EnumerationSettings& settings) {
 }  // namespace
 
 // Its steps are inline: a member of a class with external linkage is
-// otherwise interposable under -fPIC, and GCC would never inline it.
+// otherwise interposable under -fPIC, and GCC would never inline it. Those of
+// a candidate are always inlined into consume, as one loop body.
 class LargestSize {
 public:
     LargestSize(Enumerator& run, std::uint64_t begin, std::uint64_t end);
@@ -170,6 +171,7 @@ inline void LargestSize::score_segment(std::size_t index) {
         probe(w, slot, op, a, b);
     });
     if (!w.abandoned) w.keys.drain([&](const Pending& p) { consume(w, p); });
+    result.counts.duplicates = w.keys.duplicates();
     result.finished = !w.abandoned;
     run_.done_.fetch_add(hi - lo, std::memory_order_relaxed);
 }
@@ -195,14 +197,10 @@ inline void LargestSize::probe(Worker& w, std::uint64_t slot, OpCode op, std::ui
     if (!has_value) ++w.out.counts.no_value;
 }
 
-// A candidate out of the dedup queue: its fit offered to the worker's front
-// unless something cheaper proves it cannot enter.
+// A distinct candidate out of the dedup queue: its fit offered to the
+// worker's front unless something cheaper proves it cannot enter.
 inline void LargestSize::consume(Worker& w, const Pending& p) {
     SegmentCounts& c = w.out.counts;
-    if (!w.keys.first_sighting(p)) {
-        ++c.duplicates;
-        return;
-    }
     ++c.distinct;
     ++c.scored;
     const OpCode op = p.op;
@@ -235,7 +233,7 @@ inline void LargestSize::consume(Worker& w, const Pending& p) {
 
 // A few spread rows first: most candidates are out after them. False when
 // the candidate is out.
-inline bool LargestSize::passes_screen(Worker& w, OpCode op, std::uint32_t a, std::uint32_t b, double cut) {
+[[gnu::always_inline]] inline bool LargestSize::passes_screen(Worker& w, OpCode op, std::uint32_t a, std::uint32_t b, double cut) {
     ScreenRows& s = w.screen;
     if (!(screen_rows_ > 0 && cut < kInf && s.pays())) return true;
     ++s.screened;
@@ -255,7 +253,7 @@ inline bool LargestSize::passes_screen(Worker& w, OpCode op, std::uint32_t a, st
 
 // A stand-in for a library-call operator rules most candidates out at a
 // tenth of the exact values' cost.
-inline bool LargestSize::stand_in_rules_out(Worker& w, OpCode op, std::uint32_t a, std::uint32_t b,
+[[gnu::always_inline]] inline bool LargestSize::stand_in_rules_out(Worker& w, OpCode op, std::uint32_t a, std::uint32_t b,
                                             const double* a_rows, const double* b_rows, double cut) {
     double value_error = 0.0;
     bool covered = false;
@@ -272,7 +270,7 @@ inline bool LargestSize::stand_in_rules_out(Worker& w, OpCode op, std::uint32_t 
 
 // Row order, a run at a time: the running error only grows. False when the
 // candidate is out (b_rows is null for a unary operator).
-inline bool LargestSize::fit_plain_rows(Worker& w, OpCode op, const double* a_rows, const double* b_rows,
+[[gnu::always_inline]] inline bool LargestSize::fit_plain_rows(Worker& w, OpCode op, const double* a_rows, const double* b_rows,
                                         double cut, Fit& fit) {
     double* f = w.f.data();
     double sse = 0.0;
@@ -295,7 +293,7 @@ inline bool LargestSize::fit_plain_rows(Worker& w, OpCode op, const double* a_ro
 
 // Arithmetic over two operands is estimated straight from them: the values
 // are taken only for a candidate that may enter. False when it is out.
-inline bool LargestSize::fit_scaled_rows(Worker& w, OpCode op, std::uint32_t a, const double* a_rows,
+[[gnu::always_inline]] inline bool LargestSize::fit_scaled_rows(Worker& w, OpCode op, std::uint32_t a, const double* a_rows,
                                          const double* b_rows, double cut, Fit& fit) {
     const bool unary = b_rows == nullptr;
     const bool in_one_pass = !unary && estimated_in_one_pass(op);

@@ -51,7 +51,9 @@ struct SegmentCounts {
 
 // One segment's candidates from their probe values to their dedup: a key is
 // prefetched as it is made and looked up a few candidates later, so that the
-// cache misses of several candidates overlap.
+// cache misses of several candidates overlap. A candidate whose key a smaller
+// size or an earlier candidate of the segment took counts as a duplicate;
+// the others go on to consume, in slot order.
 class SegmentKeys {
 public:
     SegmentKeys(const ShardedKeySet& seen, unsigned drop_bits)
@@ -63,7 +65,7 @@ public:
     SegmentKeys& operator=(const SegmentKeys&) = delete;
 
     // Queues op(a, b) from its operands' probe values (b_probes null for a
-    // unary operator); the candidate that leaves the queue goes to consume.
+    // unary operator); the candidate that leaves the queue meets its dedup.
     // False, and nothing queued, when it has no value at some probe point.
     template <class Consume>
     bool push(std::uint64_t slot, OpCode op, std::uint32_t a, std::uint32_t b, const double* a_probes,
@@ -86,21 +88,27 @@ public:
         const Key128 key = probe_key(values, drop_bits_);
         seen_.prefetch(key);
         local_.prefetch(key);
-        queue_.push(Pending{key, a, b, slot, op}, consume);
+        queue_.push(Pending{key, a, b, slot, op}, [&](const Pending& p) { dedup(p, consume); });
     }
 
     template <class Consume>
     void drain(Consume&& consume) {
-        queue_.drain(consume);
+        queue_.drain([&](const Pending& p) { dedup(p, consume); });
     }
 
-    // True for a key that neither a smaller size nor an earlier candidate of
-    // the segment took; it is then the segment's.
-    [[nodiscard]] bool first_sighting(const Pending& p) {
-        return !seen_.contains(p.key) && local_.insert(p.key);
-    }
+    [[nodiscard]] std::uint64_t duplicates() const noexcept { return duplicates_; }
 
 private:
+    // Inlined at the queue: it runs once a candidate, on the hot path.
+    template <class Consume>
+    [[gnu::always_inline]] void dedup(const Pending& p, Consume& consume) {
+        if (seen_.contains(p.key) || !local_.insert(p.key)) {
+            ++duplicates_;
+            return;
+        }
+        consume(p);
+    }
+
     // One set per thread, its table kept from segment to segment.
     static KeySet& thread_keys() {
         thread_local KeySet keys;
@@ -110,6 +118,7 @@ private:
     const ShardedKeySet& seen_;
     KeySet& local_;
     unsigned drop_bits_;
+    std::uint64_t duplicates_ = 0;
     ProbeArray probes_{};
     SinCosOf trig_{kProbePoints};
     Lookahead<Pending> queue_;
