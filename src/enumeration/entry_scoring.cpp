@@ -141,7 +141,8 @@ inline void EntryScoring::score_task(std::size_t task) {
 
 // An operator entry's rows, or null when it is out (ranked tells whether its
 // rank is set already).
-[[gnu::always_inline]] inline const double* EntryScoring::operator_values(Task& t, std::uint32_t i, bool& ranked) {
+[[gnu::always_inline]] inline const double* EntryScoring::operator_values(Task& t, std::uint32_t i,
+                                                                          bool& ranked) {
     const std::uint32_t id = first_ + i;
     const OpCode op = table_.node(id).op;
     const double* a = nullptr;
@@ -153,8 +154,8 @@ inline void EntryScoring::score_task(std::size_t task) {
     double value_error = 0.0;
     if (has_approx(op) && approx_rows(op, a, b, t.approx.data(), rows_, value_error)) {
         ranked = true;
-        const StandInVerdict verdict =
-            judge_near(t.approx.data(), target_, scaled_, value_error, bound_.load(std::memory_order_relaxed));
+        const double cut = bound_.load(std::memory_order_relaxed);
+        const StandInVerdict verdict = judge_near(t.approx.data(), target_, scaled_, value_error, cut);
         rank_[id] = std::isfinite(verdict.rank) ? verdict.rank : kInf;
         if (verdict.out_of_reach && places_[i] == nullptr) return nullptr;
     }
@@ -175,7 +176,8 @@ inline void EntryScoring::score_task(std::size_t task) {
 
 // The rank of an operand for a beam comes from the same sums for every
 // entry, so it never depends on what was stopped early.
-[[gnu::always_inline]] inline void EntryScoring::fit_entry(Task& t, std::uint32_t id, const double* f, bool ranked, Fit& fit) {
+[[gnu::always_inline]] inline void EntryScoring::fit_entry(Task& t, std::uint32_t id, const double* f,
+                                                           bool ranked, Fit& fit) {
     if (!scaled_) {
         const bool fitted = fit_plain(f, target_, fit);
         if (!ranked) rank_[id] = fitted ? fit.sse : kInf;

@@ -129,7 +129,8 @@ inline void Growth::join_shards(std::size_t group, std::size_t groups, std::size
         std::vector<Pending>& pending = found_[segment];
         std::uint32_t kept = 0;
         for (std::size_t i = 0; i < pending.size(); ++i) {
-            if (i + kAhead < pending.size() && ShardedKeySet::shard_of(pending[i + kAhead].key) % groups == group)
+            if (i + kAhead < pending.size() &&
+                ShardedKeySet::shard_of(pending[i + kAhead].key) % groups == group)
                 seen.prefetch(pending[i + kAhead].key);
             Pending& p = pending[i];
             if (ShardedKeySet::shard_of(p.key) % groups != group) continue;
@@ -156,9 +157,10 @@ inline bool Growth::add_entries() {
         for (const Pending& p : found_[segment]) {
             if (p.lost) continue;
             table.set_op(id, Node{NodeKind::Op, p.op, false, p.a, p.b}, size_, p.slot);
-            if (with_probes)
-                (void)apply_at_probes(p.op, table.probes(p.a), p.b == kNoOperand ? nullptr : table.probes(p.b),
-                                      table.probes_to_fill(id));
+            if (with_probes) {
+                const double* b_probes = p.b == kNoOperand ? nullptr : table.probes(p.b);
+                (void)apply_at_probes(p.op, table.probes(p.a), b_probes, table.probes_to_fill(id));
+            }
             ++id;
         }
         std::vector<Pending>().swap(found_[segment]);

@@ -233,7 +233,8 @@ inline void LargestSize::consume(Worker& w, const Pending& p) {
 
 // A few spread rows first: most candidates are out after them. False when
 // the candidate is out.
-[[gnu::always_inline]] inline bool LargestSize::passes_screen(Worker& w, OpCode op, std::uint32_t a, std::uint32_t b, double cut) {
+[[gnu::always_inline]] inline bool LargestSize::passes_screen(Worker& w, OpCode op, std::uint32_t a,
+                                                              std::uint32_t b, double cut) {
     ScreenRows& s = w.screen;
     if (!(screen_rows_ > 0 && cut < kInf && s.pays())) return true;
     ++s.screened;
@@ -253,8 +254,9 @@ inline void LargestSize::consume(Worker& w, const Pending& p) {
 
 // A stand-in for a library-call operator rules most candidates out at a
 // tenth of the exact values' cost.
-[[gnu::always_inline]] inline bool LargestSize::stand_in_rules_out(Worker& w, OpCode op, std::uint32_t a, std::uint32_t b,
-                                            const double* a_rows, const double* b_rows, double cut) {
+[[gnu::always_inline]] inline bool LargestSize::stand_in_rules_out(Worker& w, OpCode op, std::uint32_t a,
+                                                                   std::uint32_t b, const double* a_rows,
+                                                                   const double* b_rows, double cut) {
     double value_error = 0.0;
     bool covered = false;
     const double* stand_in = w.f.data();
@@ -270,8 +272,8 @@ inline void LargestSize::consume(Worker& w, const Pending& p) {
 
 // Row order, a run at a time: the running error only grows. False when the
 // candidate is out (b_rows is null for a unary operator).
-[[gnu::always_inline]] inline bool LargestSize::fit_plain_rows(Worker& w, OpCode op, const double* a_rows, const double* b_rows,
-                                        double cut, Fit& fit) {
+[[gnu::always_inline]] inline bool LargestSize::fit_plain_rows(Worker& w, OpCode op, const double* a_rows,
+                                                               const double* b_rows, double cut, Fit& fit) {
     double* f = w.f.data();
     double sse = 0.0;
     for (std::size_t lo = 0; lo < rows_;) {
@@ -293,8 +295,9 @@ inline void LargestSize::consume(Worker& w, const Pending& p) {
 
 // Arithmetic over two operands is estimated straight from them: the values
 // are taken only for a candidate that may enter. False when it is out.
-[[gnu::always_inline]] inline bool LargestSize::fit_scaled_rows(Worker& w, OpCode op, std::uint32_t a, const double* a_rows,
-                                         const double* b_rows, double cut, Fit& fit) {
+[[gnu::always_inline]] inline bool LargestSize::fit_scaled_rows(Worker& w, OpCode op, std::uint32_t a,
+                                                                const double* a_rows, const double* b_rows,
+                                                                double cut, Fit& fit) {
     const bool unary = b_rows == nullptr;
     const bool in_one_pass = !unary && estimated_in_one_pass(op);
     ScaledEstimate estimate;

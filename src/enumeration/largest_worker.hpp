@@ -101,7 +101,8 @@ struct StandIns {
             vok_first_covered = approx_vok_first(a_rows, vok_first.data(), n);
             vok_first_of = a;
         }
-        if (!terms.holds(b)) return vok_first_covered && approx_vok_rest(vok_first.data(), b_rows, out, n, error);
+        if (!terms.holds(b))
+            return vok_first_covered && approx_vok_rest(vok_first.data(), b_rows, out, n, error);
         const double* second = terms.stand_in(b);
         return second != nullptr && vok_first_covered &&
                approx_vok_terms(vok_first.data(), second, out, n, error);
