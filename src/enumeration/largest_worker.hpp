@@ -89,7 +89,7 @@ struct OperandRows {
     std::uint32_t of_id = kNoOperand;
 };
 
-// The stand-ins' parts kept per a: vok's first term, and both sin and cos.
+// What the stand-ins keep per a: vok's first term, and both sin and cos.
 struct StandIns {
     explicit StandIns(std::size_t rows)
         : n(rows), vok_first(std::max<std::size_t>(rows, 1)), trig(2 * std::max<std::size_t>(rows, 1)) {}

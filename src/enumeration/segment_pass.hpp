@@ -1,6 +1,6 @@
-// What a pass over one segment's slots is the same for in a grown size and in
-// the largest: the record of a candidate, its counts, and the step from its
-// operands' probe values to its place in the dedup queue.
+// What a pass over one segment's slots shares between a grown size and the
+// largest: the record of a candidate, its counts, and the step from its
+// operands' probe values through its dedup.
 #pragma once
 
 #include <cstdint>
