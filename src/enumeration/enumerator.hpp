@@ -11,30 +11,12 @@
 #include "core/candidate_fit.hpp"
 #include "enumeration/entry_table.hpp"
 #include "enumeration/enumerate.hpp"
+#include "enumeration/front_keeping.hpp"
 #include "enumeration/key_set.hpp"
 #include "enumeration/slot_layout.hpp"
 #include "runtime/thread_pool.hpp"
 
 namespace vok::enumeration {
-
-// A scored candidate that may enter a front.
-struct Ranked {
-    double sse = 0.0;
-    std::uint64_t order = 0;
-    double scale = 1.0;
-    double offset = 0.0;
-    OpCode op = OpCode::Neg;
-    std::uint32_t a = kNoOperand;  // an entry id; for an entry itself, b is kNoOperand
-    std::uint32_t b = kNoOperand;  // and op is unused when `entry` is set
-    bool entry = false;
-};
-
-[[nodiscard]] inline bool ranked_before(const Ranked& x, const Ranked& y) noexcept {
-    return x.sse < y.sse || (x.sse == y.sse && x.order < y.order);
-}
-
-// Keeps the k best of what it is offered, best first.
-void offer(std::vector<Ranked>& top, std::size_t k, const Ranked& candidate);
 
 class Enumerator {
 public:
@@ -59,7 +41,12 @@ public:
     EnumerationResult finish();
 
 private:
-    bool grow(std::uint32_t size);
+    // A size's steps, on this state: growth.cpp, entry_scoring.cpp, largest_size.cpp.
+    friend class Growth;
+    friend class EntryScoring;
+    friend class LargestSize;
+
+    bool grow(std::uint32_t size);  // a size below the largest
     void score_entries(std::uint32_t size, std::uint32_t first, std::uint32_t count,
                        SizeReport& report);
     [[nodiscard]] std::vector<std::uint32_t> valid_of_size(std::uint32_t size) const;
