@@ -16,7 +16,7 @@ import numpy as np
 import numpy.typing as npt
 
 __all__ = ["PreparedData", "prepare_data", "prepare_features", "default_names", "check_names",
-           "prepare_samples"]
+           "prepare_samples", "check_weights"]
 
 # How many offending rows or cells a message lists before it says "and N more".
 _SHOWN = 5
@@ -240,12 +240,15 @@ def prepare_data(X: Any, y: Any, names: Sequence[str] | None = None,
 
 
 def prepare_samples(X: Any, y: Any, names: Sequence[str] | None, drop_nonfinite: bool,
-                    stacklevel: int) -> tuple[PreparedData, int]:
-    """prepare_data, plus the number of rows dropped; the warning points ``stacklevel`` up."""
+                    stacklevel: int, weights: Any = None
+                    ) -> tuple[PreparedData, int, npt.NDArray[np.float64] | None]:
+    """prepare_data, plus the number of rows dropped and the rows' weights (checked, and
+    dropped with their rows; None when not given); the warning points ``stacklevel`` up."""
     rows, names_t = prepare_features(X, names)
     target = _target(y)
     if len(target) != len(rows):
         raise ValueError(f"X has {len(rows)} rows but y has {len(target)} values")
+    w = None if weights is None else check_weights(weights, len(target))
     finite = np.isfinite(rows).all(axis=1) & np.isfinite(target)
     if not finite.all():
         message = _nonfinite_message(rows, target, names_t)
@@ -256,7 +259,38 @@ def prepare_samples(X: Any, y: Any, names: Sequence[str] | None, drop_nonfinite:
                       f"(row{'s' if len(dropped) > 1 else ''} {_listing(dropped.tolist())})",
                       UserWarning, stacklevel=stacklevel)
         rows, target = rows[finite], target[finite]
+        if w is not None:
+            w = w[finite]
+            if not (w > 0).any():
+                raise ValueError("sample_weight: every row left after dropping has weight 0")
     if len(target) < 2:
         raise ValueError(f"need at least 2 rows of samples, got {len(target)}")
     return (PreparedData(np.ascontiguousarray(rows.T), np.ascontiguousarray(target), names_t),
-            int(np.count_nonzero(~finite)))
+            int(np.count_nonzero(~finite)), w)
+
+
+def check_weights(weights: Any, n_samples: int) -> npt.NDArray[np.float64]:
+    """The rows' weights as float64, each finite and non-negative, not all zero.
+
+    >>> check_weights([1, 2, 0], 3)
+    array([1., 2., 0.])
+    >>> check_weights([1.0, -1.0], 2)
+    Traceback (most recent call last):
+    ...
+    ValueError: sample_weight must be finite and non-negative: row 1 is -1.0
+    """
+    try:
+        w = np.asarray(weights, dtype=np.float64)
+    except (TypeError, ValueError):
+        raise TypeError(f"sample_weight must be numbers, not {type(weights).__name__}") from None
+    if w.ndim != 1 or len(w) != n_samples:
+        raise ValueError(f"sample_weight has shape {w.shape}; {n_samples} weights are needed, "
+                         "one per row")
+    bad = np.flatnonzero(~(np.isfinite(w) & (w >= 0)))
+    if len(bad):
+        raise ValueError("sample_weight must be finite and non-negative: "
+                         + ", ".join(f"row {i} is {float(w[i])!r}" for i in bad[:_SHOWN].tolist())
+                         + (f" and {len(bad) - _SHOWN} more" if len(bad) > _SHOWN else ""))
+    if not (w > 0).any():
+        raise ValueError("sample_weight: every weight is 0; at least one row must count")
+    return np.ascontiguousarray(w)

@@ -8,6 +8,7 @@ went, and saves it to a file that :func:`load` reads back exactly.
 
 from __future__ import annotations
 
+import dataclasses
 import os
 import warnings
 from collections.abc import Callable, Mapping, Sequence
@@ -20,15 +21,19 @@ import numpy as np
 from vok_math import _engine, plots
 from vok_math.data import check_names, prepare_samples
 from vok_math.equation import Equation
-from vok_math.front import build_front, choose_best
+from vok_math.front import Samples, build_front, choose_best
+from vok_math.linear_fit import exponent
+from vok_math.model_choice import MODEL_SELECTIONS, ModelSelection
 from vok_math.progress import ProgressArg, search_progress
 from vok_math.records import STOP_REASONS, Candidate, EngineResult, SearchSettings, SizeReport
 from vok_math.settings import (
     DEFAULT_CONSTANTS,
     DEFAULT_MAX_ROWS,
     DEFAULT_MAX_SIZE,
+    DEFAULT_MODEL_SELECTION,
     DEFAULT_OPERATORS,
     DEFAULT_TIME_LIMIT,
+    check_model_selection,
     search_settings,
 )
 from vok_math.slices import enumerate_split
@@ -40,6 +45,10 @@ if TYPE_CHECKING:
 __all__ = ["discover", "Discovery", "Equation", "load", "SearchInterruptedWarning",
            "DEFAULT_MAX_SIZE", "DEFAULT_TIME_LIMIT", "DEFAULT_MAX_ROWS", "DEFAULT_OPERATORS",
            "DEFAULT_CONSTANTS"]
+
+
+# Beyond 2^±200 (about 1e±60) the target is searched scaled by a power of two.
+_SAFE_EXPONENT = 200
 
 
 class SearchInterruptedWarning(RuntimeWarning):
@@ -88,32 +97,42 @@ class Discovery:
     noise_floor: float
     _best: int | None
     _candidates: tuple[Candidate, ...]
+    model_selection: ModelSelection = DEFAULT_MODEL_SELECTION
+    """The criterion that chose ``best`` (see :mod:`vok_math.model_choice`)."""
 
     @property
     def best(self) -> Equation:
         """The chosen equation.
 
-        The smallest exact equation (error at the noise floor, 1e-12 of the size of y) when
-        there is one; otherwise the knee of error against size: among the equations whose
-        error is within a factor 1.5 of the lowest, the one whose error falls most (in log
-        terms, per unit of size) from the next smaller equation.
+        The smallest exact equation (error within the rounding of y's own numbers,
+        ``noise_floor``) when there is one; otherwise the one with the lowest value of the
+        criterion ``model_selection`` (each equation's ``criterion``): by default a
+        description length that weighs the residuals at the noise level the fit implies
+        against the fitted constants and the expressions the search tried (see
+        :mod:`vok_math.model_choice`).
         """
         if self._best is None:
             raise ValueError(f"no equation was found (the search stopped: {self.stopped})")
         return self.equations[self._best]
 
     def table(self) -> _pandas.DataFrame | list[dict[str, Any]]:
-        """The front as a table: size, rmse, r2, formula and which one is best.
+        """The front as a table: size, rmse, r2, formula, the fitted constants with their
+        standard errors, the noise level and criterion, and which one is best.
 
         A pandas DataFrame when pandas is installed, else a list of dicts.
         """
+        columns = ["size", "rmse", "r2", "formula", "best", "scale", "scale_se", "offset",
+                   "offset_se", "sigma", "dof", "criterion"]
         rows = [{"size": e.size, "rmse": e.rmse, "r2": e.r2, "formula": e.formula,
-                 "best": i == self._best} for i, e in enumerate(self.equations)]
+                 "best": i == self._best, "scale": e.scale, "scale_se": e.scale_se,
+                 "offset": e.offset, "offset_se": e.offset_se, "sigma": e.sigma, "dof": e.dof,
+                 "criterion": e.criterion}
+                for i, e in enumerate(self.equations)]
         try:
             import pandas as pd
         except ImportError:
             return rows
-        return pd.DataFrame(rows, columns=["size", "rmse", "r2", "formula", "best"])
+        return pd.DataFrame(rows, columns=columns)
 
     def _summary(self) -> str:
         return (f"{len(self.equations)} equation{'s' if len(self.equations) != 1 else ''} over "
@@ -125,6 +144,10 @@ class Discovery:
         for i, e in enumerate(self.equations):
             mark = "*" if i == self._best else " "
             lines.append(f"{mark}{e.size:4d}  {e.rmse:9.3e}  {_r2_text(e.r2):>9}  {e.formula}")
+        uncertain = [(e.size, e.constants_text()) for e in self.equations if e.constants_text()]
+        if uncertain:
+            lines.append("fitted constants (± standard error):")
+            lines += [f"{size:5d}  {text}" for size, text in uncertain]
         return "\n".join(lines)
 
     def _repr_html_(self) -> str:
@@ -147,7 +170,7 @@ class Discovery:
         """Everything the discovery holds, as :meth:`save` writes it and a pickle carries it."""
         return {"names": list(self.names), "n_samples": self.n_samples,
                 "dropped_rows": self.dropped_rows, "noise_floor": self.noise_floor,
-                "settings": self.settings, "stopped": self.stopped,
+                "model_selection": self.model_selection, "settings": self.settings, "stopped": self.stopped,
                 "evaluations": self.evaluations, "elapsed": self.elapsed,
                 "sizes": list(self.sizes), "candidates": list(self._candidates),
                 "equations": [e.to_state() for e in self.equations], "best": self._best}
@@ -171,11 +194,14 @@ class Discovery:
             candidates = tuple(cast(Candidate, dict(c)) for c in read.field("candidates", list))
             equations = tuple(_equation_from_state(read, e, names)
                               for e in read.field("equations", list))
+            model_selection = state.get("model_selection", "knee")  # the only one before
+            if model_selection not in MODEL_SELECTIONS:
+                raise ValueError(f"{source}: unknown model selection {model_selection!r}")
             best = state.get("best")
             if not (best is None or (type(best) is int and 0 <= best < len(equations))):
                 raise ValueError(f"{source}: bad best equation index {best!r}")
             return cls(equations, names, stopped, settings, sizes, evaluations, elapsed, n_samples,
-                       dropped_rows, noise_floor, best, candidates)
+                       dropped_rows, noise_floor, best, candidates, model_selection)
 
     def save(self, path: str | os.PathLike[str]) -> None:
         """Writes the discovery to a JSON file that :func:`load` reads back exactly."""
@@ -189,7 +215,8 @@ class Discovery:
     def __eq__(self, other: object) -> bool:
         if not isinstance(other, Discovery):
             return NotImplemented
-        return self.to_state() == other.to_state()
+        # As the files compare: NaN (a constant without a standard error) equals NaN.
+        return dumps_state(self.to_state()) == dumps_state(other.to_state())
 
     __hash__ = None  # type: ignore[assignment]
 
@@ -202,7 +229,14 @@ def _equation_from_state(read: StateReader, entry: Mapping[str, Any],
                              field("rmse", float, entry), field("r2", float, entry))
     if eq.size != field("size", int, entry):
         raise ValueError(f"{read.source}: equation size {entry['size']} does not match its program")
-    return eq
+    # Files written before the constants' uncertainties lack them.
+    extra = {k: field(k, float, entry) for k in _UNCERTAINTIES if k in entry}
+    if "dof" in entry:
+        extra["dof"] = field("dof", int, entry)
+    return dataclasses.replace(eq, **extra) if extra else eq
+
+
+_UNCERTAINTIES = ("scale_se", "offset_se", "covariance", "sigma", "criterion")
 
 
 def _from_state(state: dict[str, Any], source: str = "pickled discovery") -> Discovery:
@@ -228,7 +262,8 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
              operators: Sequence[str] | None = None, constants: Sequence[float] | None = None,
              scaling: bool = True, n_threads: int | None = None, memory_limit: int | None = None,
              progress: ProgressArg = None, drop_nonfinite: bool = False,
-             max_rows: int | None = None, client: Any = None) -> Discovery:
+             max_rows: int | None = None, client: Any = None, sample_weight: Any = None,
+             model_selection: ModelSelection = DEFAULT_MODEL_SELECTION) -> Discovery:
     """Finds formulas y ≈ f(X): every expression up to ``max_size`` tokens, scored exactly.
 
     Parameters
@@ -263,8 +298,10 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
     scaling : bool, default True
         Fit y ≈ a·f(X) + b for every candidate (least squares, closed form), so 9.81·x or
         E = m·v²/2 need no constant leaves. Fitted a and b count one size each unless they are 1
-        and 0; a fitted constant within rounding of a simple number (1/2, 3/2, 9.81) is written
-        as that number.
+        and 0. Each equation carries their standard errors; a fitted constant the data cannot
+        tell from 1, 0, a small rational (1/2, 3/2), or a rational multiple of π, 1/π, 2π, 4π,
+        √2, √π, √(2π) or e is written as that number (BIC does not rise; on clean data, only a
+        number within rounding of the fit).
     n_threads : int, optional
         Worker threads (default: the process-wide pool). Results do not depend on it.
     memory_limit : int, optional
@@ -279,6 +316,14 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
         Longer data are searched on this many evenly spread rows, and the equations found are
         then fitted and measured on every row. 5000 rows tell formulas apart as well as any
         more would while keeping a search of millions of candidates within seconds.
+    sample_weight : array-like (n_samples,), optional
+        Non-negative weights of the rows (such as 1/σᵢ² of their measurement errors): the
+        constants are fitted by weighted least squares and errors are weighted. A row of weight
+        0 takes no part.
+    model_selection : {"mdl", "bic", "knee"}, default "mdl"
+        How ``best`` is chosen when no equation is exact: a description length (residuals at
+        the fitted noise level, fitted constants, and the expressions the search tried up to
+        the equation's size), the BIC, or the knee of error against size.
     client : dask.distributed.Client, optional
         Split the largest size across the cluster's workers, with the same front bit for
         bit (see :func:`vok_math.distributed.enumerate_split`). ``time_limit`` then bounds
@@ -304,34 +349,48 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
     >>> d.stopped
     'complete'
     """
-    data, dropped = prepare_samples(X, y, names, drop_nonfinite, stacklevel=3)
-    yy = data.y
+    kind = check_model_selection(model_selection)
+    data, dropped, weights = prepare_samples(X, y, names, drop_nonfinite, stacklevel=3,
+                                             weights=sample_weight)
+    columns, yy = data.columns, data.y
+    if weights is not None:
+        # A row of weight 0 takes no part: the engine searches the others.
+        used = weights > 0
+        columns, yy, weights = np.ascontiguousarray(columns[:, used]), yy[used], weights[used]
+    # Far beyond ordinary magnitudes the engine's sums of squares would overflow or underflow:
+    # with fitted constants it then searches y scaled by a power of two, which changes no bit
+    # of what it finds (without them the candidates' own values must meet y where it is).
+    top = exponent(yy)
+    shift = top if scaling and abs(top) > _SAFE_EXPONENT else 0
     settings = search_settings(max_size=max_size, time_limit=time_limit,
                                max_evaluations=max_evaluations, operators=operators,
                                constants=constants, scaling=scaling, memory_limit=memory_limit,
                                n_threads=n_threads, max_rows=max_rows, y=yy)
     floor = settings["target_rmse"]
+    searched = np.ldexp(yy, -shift) if shift else yy
+    engine_settings = {**settings, "target_rmse": float(np.ldexp(floor, -shift))}
     callback, bar = search_progress(progress, settings["time_limit"])
     try:
         if client is None:
             # The engine's stub types the progress info as a plain dict.
-            raw = cast(EngineResult, _engine.enumerate(data.columns, yy,
-                                                       progress=cast(Any, callback), **settings))
+            raw = cast(EngineResult, _engine.enumerate(columns, searched,
+                                                       progress=cast(Any, callback),
+                                                       **engine_settings))
         else:
-            raw = enumerate_split(client, data.columns, yy, settings, progress=callback)
+            raw = enumerate_split(client, columns, searched, engine_settings, progress=callback)
     finally:
         if bar is not None:
             bar.close()
-    front = build_front(data.columns, yy, data.names, raw["front"], floor)
+    samples = Samples(columns, yy, weights, floor, shift, bool(scaling))
+    sizes = tuple(cast(SizeReport, dict(s)) for s in raw["sizes"])
+    front, best = choose_best(build_front(samples, data.names, raw["front"]), samples, sizes, kind)
     d = Discovery(
         tuple(front), data.names,
         # An exact fit ends the search as complete: no larger equation can be more accurate.
         "complete" if raw["stopped"] == "target" else raw["stopped"],
-        settings, tuple(cast(SizeReport, dict(s)) for s in raw["sizes"]),
-        raw["evaluations"], raw["elapsed"], len(yy), dropped, floor,
-        choose_best(front, floor, float(np.std(yy))),
+        settings, sizes, raw["evaluations"], raw["elapsed"], len(data.y), dropped, floor, best,
         tuple(cast(Candidate, dict(c, program=[list(t) for t in c["program"]]))
-              for c in raw["front"]))
+              for c in raw["front"]), kind)
     if d.stopped == "interrupted":
         warnings.warn(f"interrupted: returning the {len(front)} equations found so far",
                       SearchInterruptedWarning, stacklevel=2)

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import dataclasses
 import math
 import sys
 from collections.abc import Sequence
@@ -22,7 +23,7 @@ if TYPE_CHECKING:
 __all__ = ["Equation"]
 
 
-@dataclass(frozen=True, repr=False)
+@dataclass(frozen=True, repr=False, eq=False)
 class Equation:
     """One discovered formula: ``scale * f(x) + offset`` with ``f`` the postfix ``program``.
 
@@ -51,6 +52,20 @@ class Equation:
     """Root mean squared error on the training data: sqrt(sse / n_samples)."""
     r2: float
     """Coefficient of determination on the training data (1 is a perfect fit)."""
+    scale_se: float = math.nan
+    """Standard error of the fitted scale; NaN when the scale is not fitted (1, or a simple
+    number the data cannot tell from the fit)."""
+    offset_se: float = math.nan
+    """Standard error of the fitted offset; NaN when it is not fitted."""
+    covariance: float = math.nan
+    """Covariance of the fitted scale and offset (NaN unless both are fitted)."""
+    sigma: float = math.nan
+    """The residuals' standard deviation, sqrt(sse / dof): the noise level the fit implies
+    (with weights, relative to them)."""
+    dof: int = 0
+    """Degrees of freedom of ``sigma``: rows (with a positive weight) less fitted constants."""
+    criterion: float = math.nan
+    """The model choice's value for this equation (lower is better; see Discovery.best)."""
 
     @classmethod
     def from_parts(cls, program: Sequence[Sequence[Any]], scale: float, offset: float,
@@ -152,12 +167,40 @@ class Equation:
         shape = columns[0].shape
         return self.predict(np.stack([c.ravel() for c in columns], axis=1)).reshape(shape)
 
+    def _key(self) -> tuple[Any, ...]:
+        # Floats by their bits, so that NaN (a constant without a standard error) equals NaN.
+        return tuple(v.hex() if isinstance(v, float) else v
+                     for v in dataclasses.astuple(self))
+
+    def __eq__(self, other: object) -> bool:
+        if not isinstance(other, Equation):
+            return NotImplemented
+        return self._key() == other._key()
+
+    def __hash__(self) -> int:
+        return hash(self._key())
+
     def __repr__(self) -> str:
         return (f"Equation({self.formula!r}, size={self.size}, rmse={self.rmse:.6g}, "
                 f"r2={self.r2:.6g})")
+
+    def constants_text(self) -> str:
+        """The fitted constants with their standard errors, as the tables show them.
+
+        >>> eq = Equation.from_parts([("var", 0)], 0.99915, 0.0, ["x"])
+        >>> from dataclasses import replace
+        >>> replace(eq, scale_se=0.0011).constants_text()
+        '0.99915 ± 0.0011'
+        """
+        parts = [f"{value:.6g} ± {se:.2g}" for value, se in ((self.scale, self.scale_se),
+                                                              (self.offset, self.offset_se))
+                 if math.isfinite(se)]
+        return ", ".join(parts)
 
     def to_state(self) -> EquationState:
         """The equation as a saved discovery keeps it."""
         return {"program": [list(t) for t in self.program], "scale": self.scale,
                 "offset": self.offset, "size": self.size, "sse": self.sse, "rmse": self.rmse,
-                "r2": self.r2}
+                "r2": self.r2, "scale_se": self.scale_se, "offset_se": self.offset_se,
+                "covariance": self.covariance, "sigma": self.sigma, "dof": self.dof,
+                "criterion": self.criterion}

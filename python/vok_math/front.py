@@ -1,39 +1,76 @@
 """The front: the engine's candidates made equations, their constants settled, the best chosen.
 
 The engine keeps, per size, the best few candidates with their least-squares scale and offset.
-Here each becomes an equation (constants that are 1, 0 or a simple number within rounding are
-written as such), the Pareto front of error against size is drawn from them, and one is chosen.
+Here each becomes an equation: the uncertainty of its fitted constants is measured, constants
+the data cannot tell from 1, 0, a small rational or a named constant are written as that
+number (:mod:`vok_math.simple_constants`), the Pareto front of error against size is drawn
+from them, and one is chosen by a stated criterion (:mod:`vok_math.model_choice`).
 """
 
 from __future__ import annotations
 
+import dataclasses
 import math
 from collections.abc import Sequence
-from fractions import Fraction
+from dataclasses import dataclass
 
 import numpy as np
 import numpy.typing as npt
 
 from vok_math import _engine, export
 from vok_math.equation import Equation
-from vok_math.records import Candidate, Token
+from vok_math.linear_fit import (
+    fit_constants,
+    ldexp,
+    moments,
+    uncertainty,
+    weighted_sse,
+)
+from vok_math.model_choice import Candidate as Choice
+from vok_math.model_choice import ModelSelection, choose, criterion_values
+from vok_math.records import Candidate, SizeReport, Token
+from vok_math.simple_constants import settle
 
-__all__ = ["CLOSE", "KNEE_BAND", "build_front", "choose_best"]
+__all__ = ["Samples", "build_front", "choose_best"]
 
-# A constant is "within rounding" of a simpler number this close (relative).
-CLOSE = 1e-11
-# Among equations whose error is within this factor of the lowest, the knee is chosen.
-KNEE_BAND = 1.5
+Array = npt.NDArray[np.float64]
 
 
-def _simpler_numbers(value: float, neutral: float) -> list[float]:
-    """Simpler numbers to try in place of a fitted constant, simplest first."""
-    out = [neutral]
-    if math.isfinite(value) and value != 0:
-        near = float(Fraction(value).limit_denominator(export.MAX_DENOMINATOR))
-        decimals = [float(f"{value:.{d}g}") for d in range(1, 9)]
-        out += [c for c in [near, *decimals] if abs(c - value) <= CLOSE * abs(value)]
-    return out
+@dataclass(frozen=True)
+class Samples:
+    """What the front is measured on: the rows, and the search's units.
+
+    The engine searched ``y·2^-shift`` (a power of two that keeps its sums of squares in
+    range; 0 for ordinary data); ``weights`` are the rows' (None: all 1); ``floor`` is the
+    error of an exact fit, in y's units.
+    """
+
+    columns: Array
+    y: Array
+    weights: Array | None
+    floor: float
+    shift: int = 0
+    scaling: bool = True
+
+    @property
+    def rows(self) -> int:
+        return len(self.y) if self.weights is None else int(np.count_nonzero(self.weights > 0))
+
+    @property
+    def total_weight(self) -> float:
+        return float(len(self.y)) if self.weights is None else math.fsum(self.weights.tolist())
+
+
+@dataclass(frozen=True)
+class _Made:
+    """One equation with what ranking and choosing it needs, in the search's units."""
+
+    equation: Equation
+    sse: float          # in (y·2^-shift)² units
+    tokens: int
+    order: int
+    fitted: int
+    cost: float
 
 
 def _rounding(sse: float, n: int, floor: float) -> float:
@@ -41,97 +78,114 @@ def _rounding(sse: float, n: int, floor: float) -> float:
     return sse * 1e-9 + n * floor * floor
 
 
-def _settled(sse_at: dict[tuple[float, float], float], scale: float, offset: float,
-             floor: float, rows: int, neutral_scale: bool) -> tuple[float, float, float]:
-    """Scale and offset with each replaced by the simplest number that leaves the error where
-    it was up to rounding (``sse_at``: the error of every pair tried); also their sse."""
-    allowed = sse_at[scale, offset] + _rounding(sse_at[scale, offset], rows, floor)
-    for which, neutral in (("scale", 1.0), ("offset", 0.0)):
-        current = scale if which == "scale" else offset
-        simpler = _simpler_numbers(current, neutral)
-        for candidate in (simpler if neutral_scale or which == "offset" else simpler[1:]):
-            if candidate == current:
-                break
-            s, o = (candidate, offset) if which == "scale" else (scale, candidate)
-            if sse_at[s, o] <= allowed:
-                scale, offset = s, o
-                break
-    return scale, offset, sse_at[scale, offset]
+def _sst(samples: Samples) -> float:
+    """Squared deviations of y from its (weighted) mean, in the search's units."""
+    y = np.ldexp(samples.y, -samples.shift)
+    if samples.weights is None:
+        return float(np.cumsum((y - y.mean()) ** 2)[-1])  # in row order, as before weights
+    mean = math.fsum((samples.weights * y).tolist()) / samples.total_weight
+    return weighted_sse(y - mean, samples.weights)
 
 
-def _settle_constants(program: Sequence[Token], columns: npt.NDArray[np.float64],
-                      y: npt.NDArray[np.float64], scale: float, offset: float, floor: float,
-                      neutral_scale: bool = True) -> tuple[float, float, float]:
-    """:func:`_settled` with the error of every pair it may try measured by the engine, in one
-    call: each scale tried with each offset tried."""
-    scales = [scale, *_simpler_numbers(scale, 1.0)]
-    offsets = [offset, *_simpler_numbers(offset, 0.0)]
-    pairs = [(s, o) for s in scales for o in offsets]
-    measured = _engine.settle(program, columns, y, pairs)["sse"]
-    return _settled(dict(zip(pairs, measured, strict=True)), scale, offset, floor, len(y),
-                    neutral_scale)
+def _measured_sse(program: Sequence[Token], f: Array, scale: float, offset: float,
+                  samples: Samples) -> float:
+    """The error of constants (in the search's units) on every row: the engine's own
+    row-order sum, or with weights the correctly rounded weighted one."""
+    y = samples.y if samples.shift == 0 else np.ldexp(samples.y, -samples.shift)
+    if samples.weights is None:
+        return float(_engine.settle(program, samples.columns, y, [(scale, offset)])["sse"][0])
+    with np.errstate(all="ignore"):
+        residuals = ((scale * f) + offset) - y
+    return weighted_sse(residuals, samples.weights)
 
 
-def _sst(y: npt.NDArray[np.float64]) -> float:
-    """Squared deviations of y from its mean, summed in row order."""
-    return float(np.cumsum((y - y.mean()) ** 2)[-1])
+def _equation(c: Candidate, program: tuple[Token, ...], f: Array, samples: Samples,
+              names: tuple[str, ...], sst: float) -> _Made | None:
+    """The engine's candidate as an equation with its constants settled and measured.
+
+    Constants and errors are worked in the search's units (y·2^-shift), where every sum is
+    in range; simple values are chosen in y's own units, where they are simple.
+    """
+    shift = samples.shift
+    scale, offset = float(c["scale"]), float(c["offset"])
+    constant = not any(kind == "var" for kind, _ in program)
+    if constant:
+        # A constant: one fitted number, the scale of f = 1, written as one constant leaf.
+        scale = (scale * f[0]) + offset if len(f) else math.nan
+        program, f, offset = (("const", 1.0),), np.ones_like(samples.y), 0.0
+    fitted_scale, fitted_offset = samples.scaling, samples.scaling and not constant
+    if samples.weights is not None and samples.scaling:
+        scale, offset = fit_constants(f, np.ldexp(samples.y, -shift), samples.weights,
+                                      fit_offset=fitted_offset, offset=offset)
+    m = moments(f, samples.weights)
+    sse = _measured_sse(program, f, scale, offset, samples)
+    cost = 0.0
+    if samples.scaling and math.isfinite(sse):
+        first = uncertainty(m, sse, fitted_scale, fitted_offset)
+        settled = settle(m, ldexp(scale, shift), ldexp(offset, shift), sse,
+                         ldexp(samples.floor, -shift), scale_se=ldexp(first.scale_se, shift),
+                         offset_se=ldexp(first.offset_se, shift), y_shift=shift,
+                         fit_offset=fitted_offset)
+        simple = ldexp(settled.scale, -shift), ldexp(settled.offset, -shift)
+        if simple != (scale, offset):
+            scale, offset = simple
+            fitted_scale, fitted_offset = settled.scale_fitted, settled.offset_fitted
+            cost = settled.cost
+            sse = _measured_sse(program, f, scale, offset, samples)
+    if not math.isfinite(sse):
+        return None
+    spread = uncertainty(m, sse, fitted_scale, fitted_offset)
+    scale, offset = ldexp(scale, shift), ldexp(offset, shift)
+    if constant:
+        program, scale, offset = (("const", scale),), 1.0, 0.0
+    size = len(program) + (scale != 1.0) + (offset != 0.0)
+    r2 = 1.0 - sse / sst if sst > 0 else (1.0 if sse == 0 else 0.0)
+    eq = Equation(program, scale, offset, names, size, ldexp(sse, 2 * shift),
+                  ldexp(math.sqrt(sse / samples.total_weight), shift), r2,
+                  scale_se=ldexp(spread.scale_se, shift) if fitted_scale else math.nan,
+                  offset_se=ldexp(spread.offset_se, shift) if fitted_offset else math.nan,
+                  covariance=ldexp(spread.covariance, 2 * shift),
+                  sigma=ldexp(spread.sigma, shift), dof=spread.dof)
+    return _Made(eq, sse, len(program), int(c["order"]), fitted_scale + fitted_offset, cost)
 
 
-def build_front(columns: npt.NDArray[np.float64], y: npt.NDArray[np.float64],
-                names: tuple[str, ...], candidates: Sequence[Candidate],
-                floor: float) -> list[Equation]:
+def build_front(samples: Samples, names: tuple[str, ...],
+                candidates: Sequence[Candidate]) -> list[_Made]:
     """The Pareto front by size (fitted constants counted) from the engine's candidates."""
-    n = len(y)
-    sst = _sst(y)
-    made = []
+    n = samples.rows
+    floor = ldexp(samples.floor, -samples.shift)
+    sst = _sst(samples)
     programs = [export.check_program(c["program"], len(names)) for c in candidates]
-    values = _engine.evaluate_many(programs, columns) if programs else []
-    for c, program, f in zip(candidates, programs, values, strict=True):
-        scale, offset = float(c["scale"]), float(c["offset"])
-        if not any(kind == "var" for kind, _ in program):
-            # A constant: one fitted number, written as one constant leaf (size 1).
-            value, _, sse = _settle_constants((("const", 1.0),), columns, y,
-                                              float((scale * f[0]) + offset), 0.0, floor,
-                                              neutral_scale=False)
-            program, scale, offset = (("const", value),), 1.0, 0.0
-        else:
-            scale, offset, sse = _settle_constants(program, columns, y, scale, offset, floor)
-        if not math.isfinite(sse):
-            continue
-        size = len(program) + (scale != 1.0) + (offset != 0.0)
-        r2 = 1.0 - sse / sst if sst > 0 else (1.0 if sse == 0 else 0.0)
-        made.append((size, sse, len(program), int(c["order"]),
-                     Equation(program, scale, offset, names, size, sse, math.sqrt(sse / n), r2)))
-    made.sort(key=lambda t: t[:4])
-    front: list[Equation] = []
-    for size, sse, _, _, eq in made:
+    values = _engine.evaluate_many(programs, samples.columns) if programs else []
+    made = [m for c, program, f in zip(candidates, programs, values, strict=True)
+            if (m := _equation(c, program, np.asarray(f), samples, names, sst)) is not None]
+    made.sort(key=lambda m: (m.equation.size, m.sse, m.tokens, m.order))
+    front: list[_Made] = []
+    for m in made:
         # More accurate beyond rounding, else a larger equation with the same fit would join.
-        if not front or (size > front[-1].size and front[-1].rmse > floor
-                         and sse < front[-1].sse - _rounding(front[-1].sse, n, floor)):
-            front.append(eq)
+        last = front[-1] if front else None
+        if last is None or (m.equation.size > last.equation.size
+                            and math.sqrt(last.sse / samples.total_weight) > floor
+                            and m.sse < last.sse - _rounding(last.sse, n, floor)):
+            front.append(m)
     return front
 
 
-def choose_best(front: Sequence[Equation], floor: float, baseline: float) -> int | None:
-    """Index of the best equation: the smallest exact one, else the knee of error against size.
+def choose_best(front: Sequence[_Made], samples: Samples, sizes: Sequence[SizeReport],
+                kind: ModelSelection) -> tuple[list[Equation], int | None]:
+    """The front's equations, each carrying its criterion value, and the index of the chosen.
 
-    The knee is the equation whose error drops most, in log terms per unit of size, from the
-    next smaller one (the first from ``baseline``, the error of the mean), among those whose
-    error is within a factor 1.5 of the lowest.
+    The smallest exact equation when there is one (error within the rounding of y's numbers),
+    otherwise the lowest value of the criterion ``kind`` (see :mod:`vok_math.model_choice`).
     """
-    if not front:
-        return None
-    for i, eq in enumerate(front):
-        if eq.rmse <= floor:
-            return i
-    lowest = front[-1].rmse
-    best, best_score = len(front) - 1, -math.inf
-    previous_rmse, previous_size = baseline, 0
-    for i, eq in enumerate(front):
-        if eq.rmse <= KNEE_BAND * lowest:
-            score = (math.log(previous_rmse / eq.rmse) / (eq.size - previous_size)
-                     if previous_rmse > 0 and eq.rmse > 0 else -math.inf)
-            if score > best_score:
-                best, best_score = i, score
-        previous_rmse, previous_size = eq.rmse, eq.size
-    return best
+    floor = ldexp(samples.floor, -samples.shift)
+    y = np.ldexp(samples.y, -samples.shift)
+    baseline = float(np.std(y)) if samples.weights is None else math.sqrt(
+        _sst(samples) / samples.total_weight)
+    choices = [Choice(m.equation.size, m.tokens, m.fitted, m.sse,
+                      math.sqrt(m.sse / samples.total_weight), m.cost) for m in front]
+    distinct = [int(s["distinct"]) for s in sizes]
+    values = criterion_values(kind, choices, samples.rows, floor, distinct, baseline)
+    equations = [dataclasses.replace(m.equation, criterion=v) for m, v in zip(front, values,
+                                                                                strict=True)]
+    return equations, choose(kind, choices, samples.rows, floor, distinct, baseline)

@@ -9,15 +9,19 @@ from __future__ import annotations
 import math
 import operator
 from collections.abc import Sequence
+from typing import cast
 
 import numpy as np
 import numpy.typing as npt
 
+from vok_math.linear_fit import exponent
+from vok_math.model_choice import MODEL_SELECTIONS, ModelSelection
 from vok_math.operators import ALIASES, BINARY, NAMES, UNARY
 from vok_math.records import SearchSettings
 
 __all__ = ["DEFAULT_CONSTANTS", "DEFAULT_FRONT_SIZE", "DEFAULT_MAX_ROWS", "DEFAULT_MAX_SIZE",
-           "DEFAULT_OPERATORS", "DEFAULT_TIME_LIMIT", "MAX_SIZE_LIMIT", "NOISE", "check_constants",
+           "DEFAULT_OPERATORS", "DEFAULT_TIME_LIMIT", "DEFAULT_MODEL_SELECTION", "MAX_SIZE_LIMIT",
+           "NOISE", "ULPS", "check_constants", "check_model_selection",
            "check_count", "check_operators", "check_seconds", "noise_floor", "search_settings"]
 
 # Not the engine's 8: 10 holds laws such as E = m·v²/2 with room to spare and completes on one
@@ -39,14 +43,35 @@ DEFAULT_CONSTANTS = (1.0,)
 # Not the engine's 1: the front is chosen after fitted constants are counted in the size, so a
 # few runners-up per size can take the place of a winner whose constants cost it a size.
 DEFAULT_FRONT_SIZE = 8
-# Not the engine's none (it would search every size): an error at most this far above zero,
-# relative to the size of y, is rounding, an exact fit, and ends the search.
+# Not the engine's none (it would search every size): an error within the rounding of y's own
+# numbers is an exact fit, and ends the search. That is this share of y's spread, or this many
+# spacings of doubles at y's largest magnitude, whichever is larger: never y's level alone.
 NOISE = 1e-12
+ULPS = 64
+# How best is chosen without an exact fit: the description length measured best on the
+# recovery benchmark at 0, 1 % and 10 % noise (see model_choice).
+DEFAULT_MODEL_SELECTION: ModelSelection = "mdl"
 
 
 def noise_floor(y: npt.NDArray[np.float64]) -> float:
-    """The error at which a fit of y is exact up to rounding: the search's target_rmse."""
-    return NOISE * float(np.sqrt(np.mean(y * y)))
+    """The error at which a fit of y is exact up to rounding: the search's target_rmse.
+
+    >>> noise_floor(np.array([9192631770.0, 9192631770.001])) < 5e-4
+    True
+    """
+    top = float(np.max(np.abs(y)))
+    shift = exponent(y)
+    # The spread taken near 1 (scaled by a power of two), so it neither overflows nor underflows.
+    spread = float(np.ldexp(np.std(np.ldexp(y, -shift)), shift))
+    return max(NOISE * spread, ULPS * float(np.spacing(top)))
+
+
+def check_model_selection(kind: object) -> ModelSelection:
+    """The model-selection criterion, one of MODEL_SELECTIONS."""
+    if kind not in MODEL_SELECTIONS:
+        raise ValueError(f"model_selection must be one of {', '.join(MODEL_SELECTIONS)}, "
+                         f"got {kind!r}")
+    return cast(ModelSelection, kind)
 
 
 def check_count(name: str, value: object, low: int, high: int | None = None) -> int:

@@ -16,17 +16,15 @@ from fractions import Fraction
 
 import numpy as np  # noqa: F401  (the examples use it)
 
+from vok_math.export.numbers import (
+    MAX_DENOMINATOR,
+    NAMED_CONSTANTS,
+    NAMED_DENOMINATOR,
+)
 from vok_math.linear_fit import Moments, ldexp, moved, refit_offset, refit_scale
 
-# Denominators of the rationals tried, and of the rational multiples of the named constants.
-MAX_DENOMINATOR = 12
-_NAMED_DENOMINATOR = 4
-# The named constants of physics formulas, with their sympy spelling (see export).
-NAMED_CONSTANTS: dict[str, float] = {
-    "pi": math.pi, "1/pi": 1 / math.pi, "2*pi": 2 * math.pi, "4*pi": 4 * math.pi,
-    "sqrt(2)": math.sqrt(2), "sqrt(pi)": math.sqrt(math.pi),
-    "sqrt(2*pi)": math.sqrt(2 * math.pi), "E": math.e,
-}
+# The rationals tried, and the named constants with their rational multiples: the numbers
+# the exports write exactly.
 # Candidates farther than this many standard errors from the fit cannot pass: not tried.
 _REACH = 4.0
 # Relative distance within which a value is the fitted one up to rounding.
@@ -66,7 +64,7 @@ def candidate_values(fitted: float, se: float, neutral: float) -> list[SimpleVal
         if q != 0:
             keep(float(q), _rational_cost(q))
     for base in NAMED_CONSTANTS.values():
-        for denominator in range(1, _NAMED_DENOMINATOR + 1):
+        for denominator in range(1, NAMED_DENOMINATOR + 1):
             q = Fraction(round(fitted / base * denominator), denominator)
             if q != 0:
                 keep(float(q) * base, _rational_cost(q) + 3.0)
@@ -84,8 +82,8 @@ def candidate_values(fitted: float, se: float, neutral: float) -> list[SimpleVal
 @dataclass(frozen=True)
 class Settled:
     """Constants after simplification: their values, which are still fitted, the SSE they
-    give (from the design's quadratic form; the front measures it again on the rows) and the
-    description cost of the simple values taken."""
+    give in the comparison's units (from the design's quadratic form; the front measures it
+    again on the rows) and the description cost of the simple values taken."""
 
     scale: float
     offset: float
@@ -103,13 +101,16 @@ def bic(sse: float, rows: int, fitted: int, floor: float) -> float:
 
 
 def settle(m: Moments, scale: float, offset: float, sse: float, floor: float, *,
-           scale_se: float, offset_se: float, y_shift: int = 0) -> Settled:
+           scale_se: float, offset_se: float, y_shift: int = 0,
+           fit_offset: bool = True) -> Settled:
     """The simplest scale and offset whose BIC is no higher than that of the fitted ones.
 
-    ``scale`` and ``offset`` are the least-squares estimates with error ``sse``; ``y_shift``
-    a power of two that brings y near 1 (the comparison runs in those units, so it holds at
-    any magnitude). Each constant is either left fitted (refitted when the other is held) or
-    held at a simple value near it; the pair with the fewest fitted constants, then the
+    ``scale`` and ``offset`` (with their standard errors) are the least-squares estimates in
+    y's units; ``sse`` and ``floor`` are in the units of y·2^-y_shift, a power of two that
+    keeps sums of squares in range (the comparison runs there, so it holds at any magnitude).
+    ``fit_offset=False`` holds the offset where it is (a model of one constant, the scale of
+    f = 1). Each constant is either left fitted (refitted when the other is held) or held at a
+    simple value near it; the pair with the fewest fitted constants, then the
     simplest values, then the lowest SSE, among those that pass, wins.
 
     >>> from vok_math.linear_fit import moments, uncertainty
@@ -125,16 +126,17 @@ def settle(m: Moments, scale: float, offset: float, sse: float, floor: float, *,
     def units(v: float) -> float:
         return ldexp(v, -y_shift)
 
-    base = ldexp(sse, -2 * y_shift)
-    floor_u = units(floor)
-    limit = bic(base, m.rows, 2, floor_u)
+    base, floor_u = sse, floor
+    free = 1 + fit_offset
+    limit = bic(base, m.rows, free, floor_u)
     options: list[tuple[int, float, float, float, float, bool, bool]] = []
     scales: list[SimpleValue | None] = [None, *candidate_values(scale, scale_se, 1.0)]
-    offsets: list[SimpleValue | None] = [None, *candidate_values(offset, offset_se, 0.0)]
+    offsets: list[SimpleValue | None] = ([None, *candidate_values(offset, offset_se, 0.0)]
+                                         if fit_offset else [SimpleValue(offset, 0.0)])
     for s_opt in scales:
         for o_opt in offsets:
             fitted = (s_opt is None) + (o_opt is None)
-            if fitted == 2:
+            if fitted == free:
                 continue
             if s_opt is not None and o_opt is not None:
                 ds, do = s_opt.value - scale, o_opt.value - offset
@@ -152,6 +154,6 @@ def settle(m: Moments, scale: float, offset: float, sse: float, floor: float, *,
                                 offset + do if o_opt is None else o_opt.value,
                                 s_opt is None, o_opt is None))
     if not options:
-        return Settled(scale, offset, True, True, sse, 0.0)
+        return Settled(scale, offset, True, fit_offset, sse, 0.0)
     fitted, cost, grown, s, o, s_fit, o_fit = min(options)
-    return Settled(s, o, s_fit, o_fit, ldexp(grown, 2 * y_shift), cost)
+    return Settled(s, o, s_fit, o_fit, grown, cost)

@@ -9,7 +9,7 @@ from __future__ import annotations
 import contextlib
 import json
 from collections.abc import Iterator, Mapping
-from typing import Any, TypedDict
+from typing import Any, Required, TypedDict
 
 from vok_math.records import Candidate, SearchSettings, SizeReport
 
@@ -20,16 +20,22 @@ FILE_FORMAT = "vok_math.discovery"
 FILE_VERSION = 1
 
 
-class EquationState(TypedDict):
-    """One equation of a saved front."""
+class EquationState(TypedDict, total=False):
+    """One equation of a saved front (files written before the uncertainties lack them)."""
 
-    program: list[list[float | int | str]]
-    scale: float
-    offset: float
-    size: int
-    sse: float
-    rmse: float
-    r2: float
+    program: Required[list[list[float | int | str]]]
+    scale: Required[float]
+    offset: Required[float]
+    size: Required[int]
+    sse: Required[float]
+    rmse: Required[float]
+    r2: Required[float]
+    scale_se: float
+    offset_se: float
+    covariance: float
+    sigma: float
+    dof: int
+    criterion: float
 
 
 class DiscoveryState(TypedDict):
@@ -39,6 +45,7 @@ class DiscoveryState(TypedDict):
     n_samples: int
     dropped_rows: int
     noise_floor: float
+    model_selection: str
     settings: SearchSettings
     stopped: str
     evaluations: int

@@ -138,11 +138,12 @@ def test_fitted_constants_within_rounding_become_simple(scale, offset, want_scal
     x = np.linspace(0.5, 2.0, 30)
     y = want_scale * x + want_offset
     columns = np.ascontiguousarray(x[None, :])
+    samples = vok_math.front.Samples(columns, y, None, 1e-12 * float(np.sqrt(np.mean(y * y))))
     found = vok_math.front.build_front(
-        columns, y, ("x",), [{"program": [("var", 0)], "scale": scale, "offset": offset,
-                              "order": 0}], 1e-12 * float(np.sqrt(np.mean(y * y))))
-    assert (found[0].scale, found[0].offset) == (want_scale, want_offset)
-    assert found[0].size == 1 + (want_scale != 1) + (want_offset != 0)
+        samples, ("x",), [{"program": [("var", 0)], "scale": scale, "offset": offset,
+                           "order": 0}])[0].equation
+    assert (found.scale, found.offset) == (want_scale, want_offset)
+    assert found.size == 1 + (want_scale != 1) + (want_offset != 0)
 
 
 def test_calls_and_predict_take_every_shape():
@@ -220,7 +221,7 @@ def test_results_describe_themselves(noisy):
     assert all(e.formula in text for e in d.equations) and text.count("\n*") == 1
     assert "<table>" in d._repr_html_()
     table = d.table()
-    assert list(table.columns) == ["size", "rmse", "r2", "formula", "best"]
+    assert list(table.columns)[:5] == ["size", "rmse", "r2", "formula", "best"]
     assert table["formula"].tolist() == [e.formula for e in d.equations]
     assert table.loc[table["best"], "formula"].item() == d.best.formula
     assert d.settings["max_size"] == 6 and d.n_samples == 60
@@ -311,7 +312,8 @@ def test_missing_extras_are_named(monkeypatch, blocked, action, text):
 def test_table_without_pandas_is_a_list_of_dicts(monkeypatch):
     d = discover([1.0, 2.0, 3.0], [2.0, 4.0, 6.0], progress=False)
     monkeypatch.setitem(sys.modules, "pandas", None)
-    assert d.table()[-1] == {"size": 2, "rmse": 0.0, "r2": 1.0, "formula": "2 * x", "best": True}
+    assert d.table()[-1].items() >= {"size": 2, "rmse": 0.0, "r2": 1.0, "formula": "2 * x",
+                                     "best": True}.items()
 
 
 def test_version_matches_the_package_metadata():

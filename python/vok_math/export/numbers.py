@@ -5,10 +5,19 @@ from __future__ import annotations
 import math
 from fractions import Fraction
 
-__all__ = ["MAX_DENOMINATOR", "number_text", "simple_rational"]
+__all__ = ["MAX_DENOMINATOR", "NAMED_CONSTANTS", "NAMED_DENOMINATOR", "named_multiple",
+           "number_text", "simple_rational"]
 
 # Largest denominator of the rationals that constants are written as (1/2, 2/3, 5/12, ...).
 MAX_DENOMINATOR = 12
+# The constants physics formulas carry, by their sympy spelling, and the largest denominator
+# of the rational multiples of them a constant is written as (3/4·π, π/2, 1/(4π), ...).
+NAMED_CONSTANTS: dict[str, float] = {
+    "pi": math.pi, "1/pi": 1 / math.pi, "2*pi": 2 * math.pi, "4*pi": 4 * math.pi,
+    "sqrt(2)": math.sqrt(2), "sqrt(pi)": math.sqrt(math.pi),
+    "sqrt(2*pi)": math.sqrt(2 * math.pi), "E": math.e,
+}
+NAMED_DENOMINATOR = 4
 
 
 def number_text(value: float) -> str:
@@ -34,3 +43,19 @@ def simple_rational(value: float) -> Fraction | None:
         return None
     fraction = Fraction(value).limit_denominator(MAX_DENOMINATOR)
     return fraction if float(fraction) == value else None
+
+
+def named_multiple(value: float) -> tuple[Fraction, str] | None:
+    """(q, name) when ``value`` is the float of q·constant for a named constant, computed as
+    ``float(q) * constant`` (how simplified constants are made).
+
+    >>> named_multiple(0.25 * (1 / math.pi)), named_multiple(math.pi), named_multiple(3.0)
+    ((Fraction(1, 4), '1/pi'), (Fraction(1, 1), 'pi'), None)
+    """
+    if not math.isfinite(value) or value == 0:
+        return None
+    for name, base in NAMED_CONSTANTS.items():
+        q = Fraction(value / base).limit_denominator(NAMED_DENOMINATOR)
+        if q != 0 and float(q) * base == value:
+            return q, name
+    return None

@@ -5,7 +5,7 @@ from __future__ import annotations
 from collections.abc import Sequence
 from typing import TYPE_CHECKING, Any
 
-from vok_math.export.numbers import simple_rational
+from vok_math.export.numbers import named_multiple, simple_rational
 from vok_math.export.tree import Node, equation_tree
 from vok_math.records import Token
 
@@ -26,8 +26,12 @@ def sympy_module() -> Any:
 
 def _sympy_number(sp: Any, value: float) -> Any:
     fraction = simple_rational(value)
-    return sp.Rational(fraction.numerator, fraction.denominator) if fraction is not None \
-        else sp.Float(value)
+    if fraction is not None:
+        return sp.Rational(fraction.numerator, fraction.denominator)
+    named = named_multiple(value)
+    if named is not None:
+        return sp.Rational(named[0].numerator, named[0].denominator) * sp.sympify(named[1])
+    return sp.Float(value)
 
 
 def _functions(sp: Any) -> dict[str, Any]:
