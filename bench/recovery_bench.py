@@ -377,14 +377,18 @@ def is_truth(program: Sequence[Any], size: int, d: Data) -> bool:
             and agrees(refit(d.X_fresh), d.y_fresh))
 
 
+MODEL_SELECTION: str | None = None  # --model-selection: discover's default when None
+
+
 def run_discover(d: Data, budget: float) -> Result:
     import vok_math
     res = Result(d.law.name, d.noise, "discover")
     start = time.perf_counter()
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
+        options = {} if MODEL_SELECTION is None else {"model_selection": MODEL_SELECTION}
         disc = vok_math.discover(d.X, d.y, names=list(d.law.variables), time_limit=budget,
-                                 progress=False)
+                                 progress=False, **options)
     res.seconds = time.perf_counter() - start
     complete = [s["size"] for s in disc.sizes if s["complete"]]
     res.extra = {"stopped": disc.stopped, "evaluations": disc.evaluations,
@@ -694,7 +698,11 @@ def main() -> None:
     ap.add_argument("--json", metavar="OUT", help="write every result to this JSON file")
     ap.add_argument("--resume", action="store_true",
                     help="keep the results already in --json and run only the missing ones")
+    ap.add_argument("--model-selection", choices=("mdl", "bic", "knee"),
+                    help="how discover chooses its best equation (default: its own default)")
     args = ap.parse_args()
+    global MODEL_SELECTION
+    MODEL_SELECTION = args.model_selection
 
     names = args.laws.split(",") if args.laws else (list(QUICK) if args.quick else None)
     known = {law.name: law for law in LAWS}

@@ -262,7 +262,7 @@ def prepare_samples(X: Any, y: Any, names: Sequence[str] | None, drop_nonfinite:
         if w is not None:
             w = w[finite]
             if not (w > 0).any():
-                raise ValueError("sample_weight: every row left after dropping has weight 0")
+                raise ValueError("sample_weight: every row left after dropping has weight zero")
     if len(target) < 2:
         raise ValueError(f"need at least 2 rows of samples, got {len(target)}")
     return (PreparedData(np.ascontiguousarray(rows.T), np.ascontiguousarray(target), names_t),
@@ -292,5 +292,5 @@ def check_weights(weights: Any, n_samples: int) -> npt.NDArray[np.float64]:
                          + ", ".join(f"row {i} is {float(w[i])!r}" for i in bad[:_SHOWN].tolist())
                          + (f" and {len(bad) - _SHOWN} more" if len(bad) > _SHOWN else ""))
     if not (w > 0).any():
-        raise ValueError("sample_weight: every weight is 0; at least one row must count")
+        raise ValueError("sample_weight: every weight is zero; at least one row must count")
     return np.ascontiguousarray(w)

@@ -192,7 +192,10 @@ class Equation:
         >>> replace(eq, scale_se=0.0011).constants_text()
         '0.99915 ± 0.0011'
         """
-        parts = [f"{value:.6g} ± {se:.2g}" for value, se in ((self.scale, self.scale_se),
+        # A constant equation's one number is its program's (its standard error the scale's).
+        scale = float(self.program[0][1]) if len(self.program) == 1 and \
+            self.program[0][0] == "const" else self.scale
+        parts = [f"{value:.6g} ± {se:.2g}" for value, se in ((scale, self.scale_se),
                                                               (self.offset, self.offset_se))
                  if math.isfinite(se)]
         return ", ".join(parts)

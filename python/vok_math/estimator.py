@@ -19,7 +19,9 @@ except ImportError:
 from vok_math.data import check_names
 from vok_math.discovery import Discovery, discover
 from vok_math.equation import Equation
+from vok_math.model_choice import ModelSelection
 from vok_math.progress import ProgressArg
+from vok_math.settings import DEFAULT_MODEL_SELECTION
 
 __all__ = ["VOKRegressor"]
 
@@ -58,7 +60,8 @@ class VOKRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
                  max_evaluations: int | None = None, operators: Sequence[str] | None = None,
                  constants: Sequence[float] | None = None, scaling: bool = True,
                  n_threads: int | None = None, memory_limit: int | None = None,
-                 progress: ProgressArg = False) -> None:
+                 progress: ProgressArg = False,
+                 model_selection: ModelSelection = DEFAULT_MODEL_SELECTION) -> None:
         self.max_size = max_size
         self.time_limit = time_limit
         self.max_evaluations = max_evaluations
@@ -68,6 +71,7 @@ class VOKRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
         self.n_threads = n_threads
         self.memory_limit = memory_limit
         self.progress = progress
+        self.model_selection = model_selection
 
     discovery_: Discovery
     equations_: tuple[Equation, ...]
@@ -77,8 +81,9 @@ class VOKRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
         # Added by scikit-learn's metadata routing, for score()'s sample_weight.
         def set_score_request(self, *, sample_weight: bool | str | None = ...) -> VOKRegressor: ...
 
-    def fit(self, X: Any, y: Any) -> VOKRegressor:
-        """Runs the search on X, y and keeps the front; returns self."""
+    def fit(self, X: Any, y: Any, sample_weight: Any = None) -> VOKRegressor:
+        """Runs the search on X, y (rows weighted by ``sample_weight``, as in
+        :func:`vok_math.discover`) and keeps the front; returns self."""
         X, y = validate_data(self, X, y, y_numeric=True, dtype=np.float64, ensure_min_samples=2)
         names = [f"x{i}" for i in range(X.shape[1])]
         given = getattr(self, "feature_names_in_", None)
@@ -90,7 +95,8 @@ class VOKRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
             X, y, names=names, max_size=self.max_size, time_limit=self.time_limit,
             max_evaluations=self.max_evaluations, operators=self.operators,
             constants=self.constants, scaling=self.scaling, n_threads=self.n_threads,
-            memory_limit=self.memory_limit, progress=self.progress)
+            memory_limit=self.memory_limit, progress=self.progress, sample_weight=sample_weight,
+            model_selection=self.model_selection)
         self.equations_ = self.discovery_.equations
         self.best_ = self.discovery_.best
         return self

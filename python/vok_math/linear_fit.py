@@ -138,7 +138,8 @@ def moved(m: Moments, d_scale: float, d_offset: float) -> float:
     """How much the SSE grows when the least-squares constants move by (d_scale, d_offset):
     the quadratic form of the design, exact in real arithmetic and free of cancellation."""
     ds = ldexp(d_scale, m.shift)
-    return m.centred * ds * ds + m.total * (m.mean * ds + d_offset) ** 2
+    along = m.mean * ds + d_offset
+    return m.centred * ds * ds + m.total * along * along  # products: inf, never OverflowError
 
 
 def refit_offset(m: Moments, d_scale: float) -> float:

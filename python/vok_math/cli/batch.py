@@ -138,13 +138,16 @@ def _read_problems(paths: Sequence[Path], rows: list[_Row], args: argparse.Names
         # A file that cannot be read is that file's error; the others still run.
         try:
             table = read_table(str(path))
-            X, y, columns, target = split_columns(table, args.target, args.features)
+            X, y, columns, target = split_columns(table, args.target, args.features, args.weights)
         except InputError as exc:
             rows[i].error = str(exc)
             continue
         rows[i].rows = len(y)
         target_of[rows[i].file] = target
-        problems.append({"X": X, "y": y, "names": formula_names(columns)})
+        problem = {"X": X, "y": y, "names": formula_names(columns)}
+        if args.weights:
+            problem["sample_weight"] = table.column(args.weights)
+        problems.append(problem)
         slots.append(i)
     return problems, slots, target_of
 

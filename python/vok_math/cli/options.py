@@ -8,8 +8,9 @@ from typing import Any
 
 from vok_math.cli.scheduler import add_scheduler_option
 from vok_math.export import number_text
+from vok_math.model_choice import MODEL_SELECTIONS
 from vok_math.operators import NAMES
-from vok_math.settings import DEFAULT_CONSTANTS
+from vok_math.settings import DEFAULT_CONSTANTS, DEFAULT_MODEL_SELECTION
 
 __all__ = ["add_run_options", "add_search_options", "names", "numbers", "positive",
            "search_options"]
@@ -63,6 +64,12 @@ def add_search_options(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--no-scaling", action="store_true",
                         help="fit the formula as is, without the fitted a*f + b")
     parser.add_argument("--threads", metavar="N", type=positive(int), help="worker threads")
+    parser.add_argument("--weights", metavar="COLUMN",
+                        help="a column of the rows' weights (such as 1/sigma^2 of their "
+                             "measurement errors): weighted least squares")
+    parser.add_argument("--model-selection", choices=MODEL_SELECTIONS,
+                        help=f"how the chosen formula is picked when none is exact "
+                             f"(default: {DEFAULT_MODEL_SELECTION})")
 
 
 def add_run_options(parser: argparse.ArgumentParser) -> None:
@@ -79,6 +86,7 @@ def search_options(args: argparse.Namespace) -> dict[str, Any]:
         "max_evaluations": args.max_evaluations, "operators": args.operators,
         "constants": args.constants, "n_threads": args.threads,
         "scaling": False if args.no_scaling else None,
+        "model_selection": args.model_selection,
         "progress": not args.no_progress and sys.stderr.isatty(),
     }
     return {key: value for key, value in options.items() if value is not None}

@@ -107,14 +107,16 @@ def cmd_discover(args: argparse.Namespace, out: TextIO) -> int:
     if not table.has_header:
         print(f"vok-math: note: {table.source} has no header line; the columns are called "
               f"{', '.join(table.names)}", file=sys.stderr)
-    X, y, columns, target = split_columns(table, args.target, args.features)
+    X, y, columns, target = split_columns(table, args.target, args.features, args.weights)
+    weights = {"sample_weight": table.column(args.weights)} if args.weights else {}
     names = formula_names(columns)
     renamed = [f"{column!r} is {name}" for column, name in zip(columns, names, strict=True)
                if column != name]
     if renamed:
         print(f"vok-math: note: in formulas, {', '.join(renamed)}", file=sys.stderr)
     with connect(args.scheduler) as client:
-        options = search_options(args) | ({"client": client} if client is not None else {})
+        options = search_options(args) | weights | (
+            {"client": client} if client is not None else {})
         return run_discover(X, y, names, target, options, out, json=args.json, plot=args.plot)
 
 

@@ -243,9 +243,10 @@ def read_table(path: str, search: bool = True, stdin: TextIO | None = None) -> T
 
 
 def split_columns(table: Table, target: str | None = None,
-                  features: Sequence[str] | None = None
+                  features: Sequence[str] | None = None, weights: str | None = None
                   ) -> tuple[npt.NDArray[np.float64], npt.NDArray[np.float64], list[str], str]:
     """The feature matrix, the target and their names: by default the last column is the target.
+    A ``weights`` column (the rows' weights, read with :func:`weight_column`) is neither.
 
     Examples
     --------
@@ -261,10 +262,16 @@ def split_columns(table: Table, target: str | None = None,
         return name
 
     target = check(target, "target") if target is not None else table.names[-1]
+    if weights is not None and check(weights, "weights") == target:
+        raise InputError(f"{table.source}: column {target!r} is the target; "
+                         f"it cannot also be the weights")
     if features is None:
-        features = [name for name in table.names if name != target]
+        features = [name for name in table.names if name not in (target, weights)]
     else:
         features = [check(name, "features") for name in features]
+        if weights in features:
+            raise InputError(f"{table.source}: column {weights!r} holds the weights; "
+                             f"it cannot also be a feature")
         if target in features:
             raise InputError(f"{table.source}: column {target!r} is the target; "
                              f"it cannot also be a feature")
