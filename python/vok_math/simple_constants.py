@@ -183,4 +183,4 @@ def settle(m: Moments, scale: float, offset: float, sse: float, floor: float, *,
                 options.append(((1, criterion, fitted, cost), grown, cost, scale + ds,
                                 offset + do, s_opt is None, o_opt is None))
     _, grown, cost, s, o, s_fit, o_fit = min(options)
-    return Settled(s, o, s_fit, o_fit, grown, cost)
+    return Settled(float(s), float(o), s_fit, o_fit, grown, cost)
