@@ -127,10 +127,11 @@ def _equation(c: Candidate, program: tuple[Token, ...], f: Array, samples: Sampl
                          offset_se=ldexp(first.offset_se, shift), y_shift=shift,
                          fit_offset=fitted_offset)
         simple = ldexp(settled.scale, -shift), ldexp(settled.offset, -shift)
+        # (The fit may already be the simple values: they are then stated, not fitted.)
+        fitted_scale, fitted_offset = settled.scale_fitted, settled.offset_fitted
+        cost = settled.cost
         if simple != (scale, offset):
             scale, offset = simple
-            fitted_scale, fitted_offset = settled.scale_fitted, settled.offset_fitted
-            cost = settled.cost
             sse = _measured_sse(program, f, scale, offset, samples)
     if not math.isfinite(sse):
         return None

@@ -64,7 +64,9 @@ def candidate_values(fitted: float, se: float, neutral: float) -> list[SimpleVal
     """Simple numbers near ``fitted`` (within a few standard errors), simplest first.
 
     >>> [c.value for c in candidate_values(0.5003, 0.001, 1.0)]
-    [1.0, 0.5]
+    [1.0, 0.5, 0.5003]
+    >>> [(c.value, c.cost) for c in candidate_values(0.5, 0.0, 1.0)]  # the fit, when simple
+    [(1.0, 0.0), (0.5, 1.0)]
     """
     if not math.isfinite(fitted):
         return []
@@ -74,7 +76,8 @@ def candidate_values(fitted: float, se: float, neutral: float) -> list[SimpleVal
 
     def keep(value: float, cost: float, rounding_only: bool = False) -> None:
         within = _CLOSE * abs(fitted) if rounding_only else reach
-        if value != fitted and abs(value - fitted) <= within:
+        # The fit itself when it is one: then stated, not fitted.
+        if abs(value - fitted) <= within:
             found.append(SimpleValue(value, cost, rounding_only))
 
     for denominator in range(1, MAX_DENOMINATOR + 1):
