@@ -113,6 +113,8 @@ std::vector<std::uint8_t> Enumerator::save_state() const {
     return std::move(w.bytes);
 }
 
+// One function on purpose: the state is read in the order it was written, and each entry's
+// probe values are rebuilt from the entries before it, so every check sits where its field is.
 void Enumerator::load_state(std::span<const std::uint8_t> whole) {
     // A damaged state is refused before anything is built from it.
     if (whole.size() < sizeof(std::uint64_t)) throw std::invalid_argument("enumeration state is truncated");
