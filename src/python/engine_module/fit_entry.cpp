@@ -18,11 +18,12 @@
 
 namespace {
 
-// Per-row weights, None (or absent) for none, checked against the rows. False
+// Per-row weights, None, empty or absent for none, checked against the rows. False
 // with ValueError (or the conversion's error) set.
 bool read_weights(PyObject* obj, std::size_t rows, std::vector<double>& out) {
     if (obj == nullptr || obj == Py_None) return true;
     if (!py::convert_arg(obj, &out, "weights")) return false;
+    if (out.empty()) return true;  // as the search's setting reads it: every row once
     try {
         vok::enumeration::check_weights(out, rows);
     } catch (const std::invalid_argument& e) {
