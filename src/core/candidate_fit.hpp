@@ -11,10 +11,10 @@
 
 namespace vok {
 
-// With weights (finite, non-negative, not all zero; the caller keeps them, as
-// it keeps the targets) every sum below weighs its row's term, and the sums of
-// weighted_fit.hpp take the place of those here: means and spreads are
-// weighted ones, each term weight * (value), exactly zero where the weight is.
+// With weights (finite, non-negative, not all zero; kept by the caller, as it
+// keeps the targets), mean, centered, syy and the screen's sums are weighted
+// ones (each row's term times its weight, zero where that is), for the
+// functions of weighted_fit.hpp: those below then do not apply.
 struct FitTarget {
     explicit FitTarget(std::span<const double> targets, std::span<const double> weights = {});
 

@@ -72,7 +72,7 @@ private:
 
 template <class Rows>
 inline EntryScoring<Rows>::EntryScoring(Enumerator& run, std::uint32_t size, std::uint32_t first,
-                                  std::uint32_t count)
+                                        std::uint32_t count)
     : run_(run),
       table_(run.table_),
       target_(run.target_),
@@ -152,7 +152,7 @@ template <class Rows>
 // rank is set already).
 template <class Rows>
 [[gnu::always_inline]] inline const double* EntryScoring<Rows>::operator_values(Task& t, std::uint32_t i,
-                                                                          bool& ranked) {
+                                                                                bool& ranked) {
     const std::uint32_t id = first_ + i;
     const OpCode op = table_.node(id).op;
     const double* a = nullptr;
@@ -187,8 +187,8 @@ template <class Rows>
 // The rank of an operand for a beam comes from the same sums for every
 // entry, so it never depends on what was stopped early.
 template <class Rows>
-[[gnu::always_inline]] inline void EntryScoring<Rows>::fit_entry(Task& t, std::uint32_t id, const double* f,
-                                                           bool ranked, Fit& fit) {
+[[gnu::always_inline]] inline void EntryScoring<Rows>::fit_entry(Task& t, std::uint32_t id,
+                                                                 const double* f, bool ranked, Fit& fit) {
     if (!scaled_) {
         const bool fitted = Rows::fit_plain(f, target_, fit);
         if (!ranked) rank_[id] = fitted ? fit.sse : kInf;

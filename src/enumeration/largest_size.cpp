@@ -185,7 +185,8 @@ inline void LargestSize<Rows>::score_segment(std::size_t index) {
 
 // A slot's probe values, and its key queued for dedup.
 template <class Rows>
-inline void LargestSize<Rows>::probe(Worker& w, std::uint64_t slot, OpCode op, std::uint32_t a, std::uint32_t b) {
+inline void LargestSize<Rows>::probe(Worker& w, std::uint64_t slot, OpCode op, std::uint32_t a,
+                                     std::uint32_t b) {
     if (w.abandoned) return;
     if (slot % kCancelStride == 0 && run_.cancel_.load(std::memory_order_relaxed)) {
         w.abandoned = true;
@@ -219,7 +220,8 @@ inline void LargestSize<Rows>::consume(Worker& w, const Pending& p) {
     Fit fit;
     // Without a variable the candidate has its probe value on every row;
     // scaled, its fit is known without them.
-    if (scaled_ && table_.constant(a) && (unary || table_.constant(b)) && Rows::fit_constant_scaled(target_, fit)) {
+    if (scaled_ && table_.constant(a) && (unary || table_.constant(b)) &&
+        Rows::fit_constant_scaled(target_, fit)) {
         ++c.valid;
         take(w.out.top, keep_, bound_, Ranked{fit.sse, p.slot, fit.scale, fit.offset, op, a, b, false});
         return;
@@ -244,7 +246,7 @@ inline void LargestSize<Rows>::consume(Worker& w, const Pending& p) {
 // the candidate is out.
 template <class Rows>
 [[gnu::always_inline]] inline bool LargestSize<Rows>::passes_screen(Worker& w, OpCode op, std::uint32_t a,
-                                                              std::uint32_t b, double cut) {
+                                                                    std::uint32_t b, double cut) {
     ScreenRows& s = w.screen;
     if (!(screen_rows_ > 0 && cut < kInf && s.pays())) return true;
     ++s.screened;
@@ -265,9 +267,10 @@ template <class Rows>
 // A stand-in for a library-call operator rules most candidates out at a
 // tenth of the exact values' cost.
 template <class Rows>
-[[gnu::always_inline]] inline bool LargestSize<Rows>::stand_in_rules_out(Worker& w, OpCode op, std::uint32_t a,
-                                                                   std::uint32_t b, const double* a_rows,
-                                                                   const double* b_rows, double cut) {
+[[gnu::always_inline]] inline bool LargestSize<Rows>::stand_in_rules_out(Worker& w, OpCode op,
+                                                                         std::uint32_t a, std::uint32_t b,
+                                                                         const double* a_rows,
+                                                                         const double* b_rows, double cut) {
     double value_error = 0.0;
     bool covered = false;
     const double* stand_in = w.f.data();
@@ -284,8 +287,10 @@ template <class Rows>
 // Row order, a run at a time: the running error only grows. False when the
 // candidate is out (b_rows is null for a unary operator).
 template <class Rows>
-[[gnu::always_inline]] inline bool LargestSize<Rows>::fit_plain_rows(Worker& w, OpCode op, const double* a_rows,
-                                                               const double* b_rows, double cut, Fit& fit) {
+[[gnu::always_inline]] inline bool LargestSize<Rows>::fit_plain_rows(Worker& w, OpCode op,
+                                                                     const double* a_rows,
+                                                                     const double* b_rows, double cut,
+                                                                     Fit& fit) {
     double* f = w.f.data();
     double sse = 0.0;
     for (std::size_t lo = 0; lo < rows_;) {
@@ -308,9 +313,10 @@ template <class Rows>
 // Arithmetic over two operands is estimated straight from them: the values
 // are taken only for a candidate that may enter. False when it is out.
 template <class Rows>
-[[gnu::always_inline]] inline bool LargestSize<Rows>::fit_scaled_rows(Worker& w, OpCode op, std::uint32_t a,
-                                                                const double* a_rows, const double* b_rows,
-                                                                double cut, Fit& fit) {
+[[gnu::always_inline]] inline bool LargestSize<Rows>::fit_scaled_rows(Worker& w, OpCode op,
+                                                                      std::uint32_t a, const double* a_rows,
+                                                                      const double* b_rows, double cut,
+                                                                      Fit& fit) {
     const bool unary = b_rows == nullptr;
     const bool in_one_pass = !unary && estimated_in_one_pass(op);
     ScaledEstimate estimate;

@@ -360,7 +360,8 @@ TEST(Enumerate, WeightedMatchesThePlainEnumeratorBitForBit) {
             const EnumerationResult got = enumerate_formulas(d.x, d.y, s);
             const std::string what = describe(s, vars, rows) + " threads " + std::to_string(threads);
             expect_same_front(got.front, plain.front, what);
-            for (const FrontMember& m : got.front) EXPECT_EQ(bits(m.rmse), bits(std::sqrt(m.sse / total))) << what;
+            for (const FrontMember& m : got.front)
+                EXPECT_EQ(bits(m.rmse), bits(std::sqrt(m.sse / total))) << what;
         }
     }
 }
