@@ -2,10 +2,11 @@
 // size is finished: wall time, distinct functions per size, peak memory.
 //
 //   enumerate_bench [--vars V] [--rows N] [--max-size S] [--threads T]
-//                   [--drop-bits B] [--plain] [--law] [--repeats R]
+//                   [--drop-bits B] [--plain] [--law] [--weighted] [--repeats R]
 //
 // --law replaces the noise by y = x0 * x1 / x2 ... (the variables' product)
-// to show a search that finds its answer.
+// to show a search that finds its answer; --weighted gives the rows seeded
+// weights in [0.5, 1.5), a tenth of them 0.
 #include <sys/resource.h>
 
 #include <chrono>
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
     unsigned drop_bits = vok::enumeration::EnumerationSettings{}.dedup_drop_bits;
     bool plain = false;
     bool law = false;
+    bool weighted = false;
     int repeats = 1;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -56,6 +58,7 @@ int main(int argc, char** argv) {
         else if (arg == "--repeats") repeats = std::atoi(next());
         else if (arg == "--plain") plain = true;
         else if (arg == "--law") law = true;
+        else if (arg == "--weighted") weighted = true;
         else {
             std::fprintf(stderr, "unknown argument %s\n", arg.c_str());
             return 2;
@@ -81,13 +84,19 @@ int main(int argc, char** argv) {
     settings.n_threads = threads;
     settings.dedup_drop_bits = drop_bits;
     settings.scaling = !plain;
+    if (weighted) {
+        std::uniform_real_distribution<double> weight(0.5, 1.5);
+        settings.weights.resize(rows);
+        for (std::size_t i = 0; i < rows; ++i) settings.weights[i] = i % 10 == 3 ? 0.0 : weight(rng);
+    }
     for (int r = 0; r < repeats; ++r) {
         const auto t0 = std::chrono::steady_clock::now();
         const vok::enumeration::EnumerationResult result = vok::enumeration::enumerate_formulas(x, y, settings);
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        std::printf("vars=%zu rows=%zu max_size=%u threads=%zu drop_bits=%u %s: %.3f s, stopped=%s, "
+        std::printf("vars=%zu rows=%zu max_size=%u threads=%zu drop_bits=%u %s%s: %.3f s, stopped=%s, "
                     "evaluations=%llu, peak RSS %ld MiB\n",
-                    vars, rows, max_size, threads, drop_bits, plain ? "plain" : "scaled", wall,
+                    vars, rows, max_size, threads, drop_bits, plain ? "plain" : "scaled",
+                    weighted ? " weighted" : "", wall,
                     vok::enumeration::stop_reason_name(result.stopped),
                     static_cast<unsigned long long>(result.evaluations), peak_rss_mib());
         if (r + 1 < repeats) continue;

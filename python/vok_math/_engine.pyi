@@ -64,8 +64,12 @@ def enumerate(
     progress: _Progress = ...,
     dedup_drop_bits: SupportsIndex = ...,
     max_rows: SupportsIndex = ...,
+    weights: _Values | None = ...,
 ) -> dict[str, Any]:
-    """Enumerates every distinct expression by size and returns the best of each size."""
+    """Enumerates every distinct expression by size and returns the best of each size.
+
+    With weights (one finite, non-negative weight per row, not all zero) every error is the
+    weighted sum of squares, every fit minimises it and rmse is sqrt(sse / sum(weights))."""
 
 def enumerate_slice(
     columns: _Columns,
@@ -88,8 +92,13 @@ def enumerate_slice(
     progress: _Progress = ...,
     dedup_drop_bits: SupportsIndex = ...,
     max_rows: SupportsIndex = ...,
+    weights: _Values | None = ...,
 ) -> dict[str, Any]:
     """Enumerates slots [begin, end) of the largest size of a split run."""
+
+def subset_rows(rows: SupportsIndex, max_rows: SupportsIndex) -> list[int]:
+    """The rows enumerate searches on for data of ``rows`` rows with this max_rows, in increasing
+    order: all of them when max_rows is 0 or not below rows, else i * rows // max_rows."""
 
 def evaluate(program: _Program, columns: _Columns) -> list[float]:
     """A program's value on every row, computed exactly as the enumeration does (NaN: none)."""
@@ -98,17 +107,19 @@ def evaluate_many(programs: Sequence[_Program], columns: _Columns) -> list[memor
     """evaluate() of each program, the columns read once: one read-only memoryview of
     float64 (format 'd') per program, bit for bit evaluate()'s values."""
 
-def fit(program: _Program, columns: _Columns, y: _Values,
-        scaling: bool = True) -> tuple[float, float, float] | None:
-    """A program scored on every row as the enumeration scores it: (sse, scale, offset)."""
+def fit(program: _Program, columns: _Columns, y: _Values, scaling: bool = True,
+        weights: _Values | None = None) -> tuple[float, float, float] | None:
+    """A program scored on every row as the enumeration scores it: (sse, scale, offset),
+    weighted when weights are given."""
 
 def settle(program: _Program, columns: _Columns, y: _Values,
-           constants: Sequence[tuple[_Float, _Float]], scaling: bool = True) -> Settled:
+           constants: Sequence[tuple[_Float, _Float]], scaling: bool = True,
+           weights: _Values | None = None) -> Settled:
     """fit()'s result, and the sse of each (scale, offset) in constants, summed as the fit
     sums its own (NaN when the program has no value on some row)."""
 
 def refit(front: Sequence[Mapping[str, Any]], columns: _Columns, y: _Values,
-          scaling: bool = True) -> list[FrontMember]:
+          scaling: bool = True, weights: _Values | None = None) -> list[FrontMember]:
     """A front searched on a subset of the rows, fitted again on these rows as the engine does
     after its own subset search; members without a fit dropped, the rest ranked by
     (size, sse, order)."""

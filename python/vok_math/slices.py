@@ -123,11 +123,18 @@ def enumerate_split(client: Client, columns: npt.ArrayLike, y: npt.ArrayLike,
     if 0 < max_rows < len(y):
         # The engine's subset (evenly spread rows), searched whole on the cluster, then the
         # front fitted on every row: what the engine does with max_rows in one process.
-        rows = np.arange(max_rows, dtype=np.int64) * len(y) // max_rows
-        result = enumerate_split(cluster, columns[:, rows], y[rows], {**settings, "max_rows": 0},
+        rows = np.asarray(_engine.subset_rows(len(y), max_rows), dtype=np.int64)
+        subset = {**settings, "max_rows": 0}
+        weights = settings.get("weights")
+        if weights is not None and len(weights):
+            _engine.refit([], columns, y, weights=weights)  # the engine's check, before any work
+            weights = np.ascontiguousarray(weights, dtype=np.float64)
+            subset["weights"] = weights[rows]
+        result = enumerate_split(cluster, columns[:, rows], y[rows], subset,
                                  progress=progress, slices=slices, retries=retries)
         result["front"] = cast(list[Candidate], _engine.refit(
-            cast(Any, result["front"]), columns, y, bool(settings.get("scaling", True))))
+            cast(Any, result["front"]), columns, y, bool(settings.get("scaling", True)),
+            weights=weights))
         return result
     local = cast(EngineResult, _engine.enumerate(columns, y, split=True,
                                                  progress=cast(Any, progress), **settings))

@@ -9,38 +9,23 @@
 #include <limits>
 
 #include "core/column_ops.hpp"
+#include "core/fit_allowances.hpp"
 #include "core/op_apply.hpp"
 
 namespace vok {
 namespace {
 
-// Screening rows, and the shortest data for which screening is worth it.
-constexpr std::size_t kScreenRows = 32;
-constexpr std::size_t kScreenFrom = 4 * kScreenRows;
-
-// f counts as flat (a constant) when its spread is below this share of its size.
-constexpr double kFlat = 1e-24;
-
-// Allowances for rounding between a screening bound and a full error: the
-// bound is summed in another order (plain), or its cancellation and the full
-// fit's rounding must be covered (scaled). Generous: they only cost pruning.
-constexpr double kPlainShrink = 1.0 - 1e-9;
-constexpr double kScaledSlack = 1e-9;
-constexpr double kBoundGrowth = 1.0 + 1e-6;
-constexpr double kEstimateSlack = 1e-7;
-constexpr double kEpsilon = std::numeric_limits<double>::epsilon();
-constexpr double kRoundingSafety = 16.0;
+using namespace fit_allowances;
 
 // Values near those estimated: past this shift of direction the bound is too
 // loose to be worth it, and the shift's allowance is taken with room to spare.
 constexpr double kMaxDirectionShift = 1e-3;
 constexpr double kShiftSafety = 1.5;
 
-bool finite(double v) noexcept { return std::fabs(v) <= std::numeric_limits<double>::max(); }
-
 }  // namespace
 
-FitTarget::FitTarget(std::span<const double> targets) : y(targets), n(targets.size()) {
+FitTarget::FitTarget(std::span<const double> targets, std::span<const double> weights)
+    : y(targets), n(targets.size()), w(weights), total_weight(static_cast<double>(targets.size())) {
     double sum = 0.0;
     for (double v : y) sum += v;
     mean = sum / static_cast<double>(n);
@@ -50,21 +35,24 @@ FitTarget::FitTarget(std::span<const double> targets) : y(targets), n(targets.si
         syy += centered[i] * centered[i];
         max_abs_y = std::max(max_abs_y, std::fabs(y[i]));
     }
-    if (n < kScreenFrom) return;
-    screen.resize(kScreenRows);
-    screen_y.resize(kScreenRows);
-    double screen_sum = 0.0;
-    for (std::size_t i = 0; i < kScreenRows; ++i) {
-        screen[i] = static_cast<std::uint32_t>((i * n) / kScreenRows + n / (2 * kScreenRows));
-        screen_y[i] = y[screen[i]];
-        screen_sum += screen_y[i];
+    if (n >= kScreenFrom) {
+        screen.resize(kScreenRows);
+        screen_y.resize(kScreenRows);
+        double screen_sum = 0.0;
+        for (std::size_t i = 0; i < kScreenRows; ++i) {
+            screen[i] = static_cast<std::uint32_t>((i * n) / kScreenRows + n / (2 * kScreenRows));
+            screen_y[i] = y[screen[i]];
+            screen_sum += screen_y[i];
+        }
+        const double screen_mean = screen_sum / static_cast<double>(kScreenRows);
+        screen_centered.resize(kScreenRows);
+        for (std::size_t i = 0; i < kScreenRows; ++i) {
+            screen_centered[i] = screen_y[i] - screen_mean;
+            screen_syy += screen_centered[i] * screen_centered[i];
+        }
     }
-    const double screen_mean = screen_sum / static_cast<double>(kScreenRows);
-    screen_centered.resize(kScreenRows);
-    for (std::size_t i = 0; i < kScreenRows; ++i) {
-        screen_centered[i] = screen_y[i] - screen_mean;
-        screen_syy += screen_centered[i] * screen_centered[i];
-    }
+    // The same rows, their means and sums then taken again with the weights.
+    if (weighted()) weigh();
 }
 
 double plain_sse_rows(const double* f, const FitTarget& t, std::size_t begin, std::size_t end,

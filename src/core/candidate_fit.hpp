@@ -11,11 +11,22 @@
 
 namespace vok {
 
+// With weights (finite, non-negative, not all zero; kept by the caller, as it
+// keeps the targets), mean, centered, syy and the screen's sums are weighted
+// ones (each row's term times its weight, zero where that is), for the
+// functions of weighted_fit.hpp: those below then do not apply.
 struct FitTarget {
-    explicit FitTarget(std::span<const double> targets);
+    explicit FitTarget(std::span<const double> targets, std::span<const double> weights = {});
+
+    [[nodiscard]] bool weighted() const noexcept { return !w.empty(); }
 
     std::span<const double> y;
     std::size_t n = 0;
+    std::span<const double> w;     // empty: every row counts once
+    double total_weight = 0.0;     // sum of w in row order; n without weights
+    // sqrt(max w), rounded up: the weighted norm of any values is at most this
+    // times their Euclidean norm (1 without weights).
+    double norm_factor = 1.0;
     double mean = 0.0;             // sum of y / n
     std::vector<double> centered;  // y - mean
     double syy = 0.0;              // sum of centered^2
@@ -27,6 +38,11 @@ struct FitTarget {
     std::vector<double> screen_centered;  // y on those rows minus their own mean
     std::vector<double> screen_y;
     double screen_syy = 0.0;
+    std::vector<double> screen_w;  // with weights: theirs on those rows, and their sum
+    double screen_weight = 0.0;
+
+private:
+    void weigh();  // the weighted means and sums (weighted_fit.cpp)
 };
 
 struct Fit {

@@ -10,6 +10,7 @@
 #include "core/column_ops.hpp"
 #include "enumeration/approx_ops.hpp"
 #include "enumeration/enumerator.hpp"
+#include "enumeration/row_weighting.hpp"
 #include "enumeration/stand_in_verdict.hpp"
 
 namespace vok::enumeration {
@@ -26,7 +27,9 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // Its steps are inline: a member of a class with external linkage is
 // otherwise interposable under -fPIC, and GCC would never inline it. Those of
-// an entry are always inlined into score_task, as one loop body.
+// an entry are always inlined into score_task, as one loop body. Rows: the
+// search's sums (row_weighting.hpp).
+template <class Rows>
 class EntryScoring {
 public:
     EntryScoring(Enumerator& run, std::uint32_t size, std::uint32_t first, std::uint32_t count);
@@ -67,8 +70,9 @@ private:
     alignas(64) std::atomic<double> bound_{kInf};
 };
 
-inline EntryScoring::EntryScoring(Enumerator& run, std::uint32_t size, std::uint32_t first,
-                                  std::uint32_t count)
+template <class Rows>
+inline EntryScoring<Rows>::EntryScoring(Enumerator& run, std::uint32_t size, std::uint32_t first,
+                                        std::uint32_t count)
     : run_(run),
       table_(run.table_),
       target_(run.target_),
@@ -80,7 +84,8 @@ inline EntryScoring::EntryScoring(Enumerator& run, std::uint32_t size, std::uint
       keep_(run.settings_.front_size),
       scaled_(run.settings_.scaling) {}
 
-inline void EntryScoring::run(SizeReport& report) {
+template <class Rows>
+inline void EntryScoring<Rows>::run(SizeReport& report) {
     cut_to_budget();
     choose_places();
     per_task_ = std::max<std::size_t>(1, kRowsPerTask / std::max<std::size_t>(rows_, 1));
@@ -90,7 +95,8 @@ inline void EntryScoring::run(SizeReport& report) {
     gather(report, finished);
 }
 
-inline void EntryScoring::cut_to_budget() {
+template <class Rows>
+inline void EntryScoring<Rows>::cut_to_budget() {
     const std::uint64_t budget = run_.settings_.max_evaluations;
     if (budget == 0) return;
     const std::uint64_t left = budget - std::min(budget, run_.evaluations_);
@@ -104,7 +110,8 @@ inline void EntryScoring::cut_to_budget() {
 // smaller: those are worth keeping rows for. Where the bound leaves room for
 // only some, library calls go first: arithmetic is computed again from its
 // operands for a tenth of their cost.
-inline void EntryScoring::choose_places() {
+template <class Rows>
+inline void EntryScoring<Rows>::choose_places() {
     places_.assign(count_, nullptr);
     if (size_ <= 1 || size_ + 2 > run_.settings_.max_size) return;
     bool room = true;
@@ -116,18 +123,20 @@ inline void EntryScoring::choose_places() {
     }
 }
 
-inline void EntryScoring::score_task(std::size_t task) {
+template <class Rows>
+inline void EntryScoring<Rows>::score_task(std::size_t task) {
     Task t(rows_, size_ > 1, tops_[task]);
     const std::size_t lo = task * per_task_;
     const std::size_t hi = std::min<std::size_t>(count_, lo + per_task_);
     for (std::size_t i = lo; i < hi; ++i) score_entry(t, static_cast<std::uint32_t>(i));
 }
 
-[[gnu::always_inline]] inline void EntryScoring::score_entry(Task& t, std::uint32_t i) {
+template <class Rows>
+[[gnu::always_inline]] inline void EntryScoring<Rows>::score_entry(Task& t, std::uint32_t i) {
     const std::uint32_t id = first_ + i;
     Fit fit;
     if (size_ > 1 && scaled_ && places_[i] == nullptr && table_.constant(id) &&
-        fit_constant_scaled(target_, fit)) {
+        Rows::fit_constant_scaled(target_, fit)) {
         // Its probe value on every row: the rank and the fit are known.
         rank_[id] = target_.syy;
         take(t.top, keep_, bound_,
@@ -141,8 +150,9 @@ inline void EntryScoring::score_task(std::size_t task) {
 
 // An operator entry's rows, or null when it is out (ranked tells whether its
 // rank is set already).
-[[gnu::always_inline]] inline const double* EntryScoring::operator_values(Task& t, std::uint32_t i,
-                                                                          bool& ranked) {
+template <class Rows>
+[[gnu::always_inline]] inline const double* EntryScoring<Rows>::operator_values(Task& t, std::uint32_t i,
+                                                                                bool& ranked) {
     const std::uint32_t id = first_ + i;
     const OpCode op = table_.node(id).op;
     const double* a = nullptr;
@@ -155,7 +165,7 @@ inline void EntryScoring::score_task(std::size_t task) {
     if (has_approx(op) && approx_rows(op, a, b, t.approx.data(), rows_, value_error)) {
         ranked = true;
         const double cut = bound_.load(std::memory_order_relaxed);
-        const StandInVerdict verdict = judge_near(t.approx.data(), target_, scaled_, value_error, cut);
+        const StandInVerdict verdict = judge_near<Rows>(t.approx.data(), target_, scaled_, value_error, cut);
         rank_[id] = std::isfinite(verdict.rank) ? verdict.rank : kInf;
         if (verdict.out_of_reach && places_[i] == nullptr) return nullptr;
     }
@@ -163,7 +173,7 @@ inline void EntryScoring::score_task(std::size_t task) {
     // are taken only to be stored or fitted.
     if (!ranked && scaled_ && places_[i] == nullptr && b != nullptr && estimated_in_one_pass(op)) {
         ScaledEstimate estimate;
-        if (!scaled_estimate_binary(op, a, b, target_, estimate)) return nullptr;  // rank stays NaN
+        if (!Rows::scaled_estimate_binary(op, a, b, target_, estimate)) return nullptr;  // rank stays NaN
         ranked = true;
         rank_[id] = std::isnan(estimate.value) ? kInf : estimate.value;
         if (estimate.exceeds(bound_.load(std::memory_order_relaxed))) return nullptr;
@@ -176,25 +186,27 @@ inline void EntryScoring::score_task(std::size_t task) {
 
 // The rank of an operand for a beam comes from the same sums for every
 // entry, so it never depends on what was stopped early.
-[[gnu::always_inline]] inline void EntryScoring::fit_entry(Task& t, std::uint32_t id, const double* f,
-                                                           bool ranked, Fit& fit) {
+template <class Rows>
+[[gnu::always_inline]] inline void EntryScoring<Rows>::fit_entry(Task& t, std::uint32_t id,
+                                                                 const double* f, bool ranked, Fit& fit) {
     if (!scaled_) {
-        const bool fitted = fit_plain(f, target_, fit);
+        const bool fitted = Rows::fit_plain(f, target_, fit);
         if (!ranked) rank_[id] = fitted ? fit.sse : kInf;
         if (!fitted) return;
     } else {
         if (!ranked) {
-            const ScaledEstimate estimate = scaled_estimate(f, target_);
+            const ScaledEstimate estimate = Rows::scaled_estimate(f, target_);
             rank_[id] = std::isnan(estimate.value) ? kInf : estimate.value;
             if (estimate.exceeds(bound_.load(std::memory_order_relaxed))) return;
         }
-        if (!fit_scaled(f, target_, fit)) return;
+        if (!Rows::fit_scaled(f, target_, fit)) return;
     }
     take(t.top, keep_, bound_,
          Ranked{fit.sse, table_.order(id), fit.scale, fit.offset, OpCode::Neg, id, kNoOperand, true});
 }
 
-inline void EntryScoring::gather(SizeReport& report, bool finished) {
+template <class Rows>
+inline void EntryScoring<Rows>::gather(SizeReport& report, bool finished) {
     run_.evaluations_ += count_;
     report.scored += count_;
     if (!finished) return;
@@ -208,7 +220,11 @@ inline void EntryScoring::gather(SizeReport& report, bool finished) {
 
 void Enumerator::score_entries(std::uint32_t size, std::uint32_t first, std::uint32_t count,
                                SizeReport& report) {
-    EntryScoring(*this, size, first, count).run(report);
+    if (target_.weighted()) {
+        EntryScoring<Weighted>(*this, size, first, count).run(report);
+    } else {
+        EntryScoring<Unweighted>(*this, size, first, count).run(report);
+    }
 }
 
 }  // namespace vok::enumeration

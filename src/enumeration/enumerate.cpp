@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/candidate_fit.hpp"
+#include "core/number_text.hpp"
 #include "enumeration/enumerator.hpp"
 #include "enumeration/front_fit.hpp"
 
@@ -59,6 +60,7 @@ void check_input(std::span<const Column> x_cols, std::span<const double> y,
     require(!std::isnan(s.target_rmse), "target_rmse must be a number");
     require(s.dedup_drop_bits <= 52, "dedup_drop_bits must be at most 52");
     require(s.max_rows == 0 || s.max_rows >= 2, "max_rows must be 0 (all rows) or at least 2");
+    if (!s.weights.empty()) check_weights(s.weights, y.size());
     require(all_finite(s.constants), "constants must be finite");
     require(s.constants.size() < (std::size_t{1} << 31), "too many constants");
     check_operators(s.unary, 1, "unary");
@@ -83,6 +85,30 @@ const char* stop_reason_name(StopReason reason) noexcept {
     return "complete";
 }
 
+void check_weights(std::span<const double> weights, std::size_t rows) {
+    require(weights.size() == rows,
+            "weights has " + std::to_string(weights.size()) + " values, y has " + std::to_string(rows));
+    double sum = 0.0;
+    for (std::size_t i = 0; i < weights.size(); ++i) {
+        require(std::isfinite(weights[i]) && weights[i] >= 0.0,
+                "weights must be finite and non-negative (row " + std::to_string(i) + " is " +
+                    debug_text(weights[i]) + ")");
+        sum += weights[i];
+    }
+    require(sum > 0.0, "weights must not all be zero");
+    require(std::isfinite(sum), "weights must have a finite sum");
+}
+
+std::vector<std::uint32_t> subset_rows(std::size_t rows, std::uint64_t max_rows) {
+    require(rows < (std::size_t{1} << 32), "too many rows");
+    require(max_rows != 1, "max_rows must be 0 (all rows) or at least 2");
+    const std::size_t m = max_rows > 0 && rows > max_rows ? static_cast<std::size_t>(max_rows) : rows;
+    std::vector<std::uint32_t> out(m);
+    // i * rows stays below 2^64: both are below 2^32.
+    for (std::size_t i = 0; i < m; ++i) out[i] = static_cast<std::uint32_t>((i * rows) / m);
+    return out;
+}
+
 bool ranks_before(const FrontMember& a, const FrontMember& b) noexcept {
     return a.sse < b.sse || (a.sse == b.sse && a.order < b.order);
 }
@@ -92,25 +118,32 @@ EnumerationResult enumerate_formulas(std::span<const Column> x_cols, std::span<c
                                      EnumerationControl* control) {
     check_input(x_cols, y, settings);
     if (!subsampled(settings, y.size())) {
-        Enumerator run(x_cols, y, settings, control);
+        Enumerator run(x_cols, y, settings.weights, settings, control);
         run.run_through(settings.max_size);
         return run.finish();
     }
-    const std::size_t m = settings.max_rows;
+    const std::vector<std::uint32_t> rows = subset_rows(y.size(), settings.max_rows);
+    const std::size_t m = rows.size();
+    const bool weighted = !settings.weights.empty();
     std::vector<Column> sub_x(x_cols.size(), Column(m));
     std::vector<double> sub_y(m);
+    std::vector<double> sub_w(weighted ? m : 0);
     for (std::size_t i = 0; i < m; ++i) {
-        const std::size_t row = (i * y.size()) / m;
+        const std::size_t row = rows[i];
         for (std::size_t v = 0; v < x_cols.size(); ++v) sub_x[v][i] = x_cols[v][row];
         sub_y[i] = y[row];
+        if (weighted) sub_w[i] = settings.weights[row];
     }
+    require(!weighted || std::any_of(sub_w.begin(), sub_w.end(), [](double w) { return w > 0.0; }),
+            "weights are all zero on the rows max_rows searches");
     EnumerationResult result;
     {
-        Enumerator run(sub_x, sub_y, settings, control);
+        Enumerator run(sub_x, sub_y, sub_w, settings, control);
+        run.measure_target_on(x_cols, y, settings.weights);
         run.run_through(settings.max_size);
         result = run.finish();
     }
-    refit_front(result.front, x_cols, y, settings.scaling);
+    refit_front(result.front, x_cols, y, settings.scaling, settings.weights);
     return result;
 }
 
@@ -119,7 +152,7 @@ EnumerationResult enumerate_below_largest(std::span<const Column> x_cols, std::s
                                           EnumerationControl* control) {
     check_input(x_cols, y, settings);
     require(!subsampled(settings, y.size()), "max_rows does not apply to a split search");
-    Enumerator run(x_cols, y, settings, control);
+    Enumerator run(x_cols, y, settings.weights, settings, control);
     plan = SplitPlan{};
     plan.size = settings.max_size;
     plan.segment = kSegmentSlots;
@@ -144,7 +177,7 @@ EnumerationResult enumerate_slice(std::span<const Column> x_cols, std::span<cons
     EnumerationSettings unbounded = settings;
     unbounded.time_limit = 0.0;
     unbounded.max_evaluations = 0;
-    Enumerator run(x_cols, y, unbounded, control);
+    Enumerator run(x_cols, y, settings.weights, unbounded, control);
     run.load_state(state);
     const std::uint64_t slots = run.slots_of(settings.max_size);
     require(end % kSegmentSlots == 0 || end >= slots,

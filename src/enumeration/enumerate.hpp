@@ -76,6 +76,12 @@ struct EnumerationSettings {
     // quarter more distinct functions per size; past 8 dropped bits the
     // counts hardly move, and 16 still leaves 37 bits to tell functions apart.
     std::uint32_t dedup_drop_bits = 16;
+    // One weight per row (finite, non-negative, not all zero): a candidate's
+    // error is then sum w (y - prediction)^2, its scale and offset those that
+    // minimise it, and its rmse sqrt(error / sum w). A row of weight 0 takes
+    // no part in a fit, though a candidate still needs a value there. The
+    // probe points and the dedup do not depend on them. Empty: every row once.
+    std::vector<double> weights;
 };
 
 enum class StopReason { Complete, Target, Time, Evaluations, Memory, Interrupted };
@@ -101,7 +107,7 @@ struct FrontMember {
     std::uint32_t size = 0;   // token count of f
     Expr expr;                // f, postfix
     double sse = 0.0;         // sum of squared residuals, in row order: the ranking key
-    double rmse = 0.0;        // sqrt(sse / rows)
+    double rmse = 0.0;        // sqrt(sse / rows), or sqrt(sse / sum of weights)
     double scale = 1.0;       // prediction: (scale * f) + offset
     double offset = 0.0;
     std::uint64_t order = 0;  // slot within its size; breaks ties of sse
@@ -163,15 +169,26 @@ struct SplitPlan {
                                                 EnumerationControl* control = nullptr);
 
 // A program fitted on the rows exactly as a candidate is scored (scaled or
-// plain): (sse, scale, offset), or nothing when it has no value on some row
-// or its fit is not finite.
+// plain, weighted when weights are given): (sse, scale, offset), or nothing
+// when it has no value on some row or its fit is not finite.
 struct RowFit {
     double sse = 0.0;
     double scale = 1.0;
     double offset = 0.0;
 };
 [[nodiscard]] std::optional<RowFit> fit_on_rows(const Expr& expr, std::span<const Column> x_cols,
-                                                std::span<const double> y, bool scaling);
+                                                std::span<const double> y, bool scaling,
+                                                std::span<const double> weights = {});
+
+// Throws std::invalid_argument, naming the problem, unless weights holds one
+// finite, non-negative weight per row, not all zero, with a finite sum.
+void check_weights(std::span<const double> weights, std::size_t rows);
+
+// The rows a search with max_rows scores on, in increasing order: every row
+// when max_rows is 0 or at least rows, else max_rows evenly spread ones,
+// i * rows / max_rows. Throws std::invalid_argument for max_rows 1 or for
+// 2^32 rows or more, which no search takes.
+[[nodiscard]] std::vector<std::uint32_t> subset_rows(std::size_t rows, std::uint64_t max_rows);
 
 // Orders front members by (sse, order): the rank within a size.
 [[nodiscard]] bool ranks_before(const FrontMember& a, const FrontMember& b) noexcept;

@@ -30,13 +30,14 @@ std::size_t pool_size(const EnumerationSettings& settings) {
 }  // namespace
 
 Enumerator::Enumerator(std::span<const Column> x_cols, std::span<const double> y,
-                       const EnumerationSettings& settings, EnumerationControl* control)
+                       std::span<const double> weights, const EnumerationSettings& settings,
+                       EnumerationControl* control)
     : x_cols_(x_cols),
       y_(y),
       settings_(settings),
       control_(control),
       rows_(y.size()),
-      target_(y),
+      target_(y, weights),
       var_probes_(data_probes(x_cols, y.size())),
       drop_bits_(settings.dedup_drop_bits),
       memory_budget_(settings.memory_limit > 0 ? settings.memory_limit : default_memory_budget()),
@@ -76,7 +77,7 @@ bool Enumerator::poll() {
         progress.size = current_size_;
         progress.done = done_.load(std::memory_order_relaxed);
         progress.expected = expected_;
-        progress.best_rmse = std::sqrt(best_sse_ / static_cast<double>(rows_));
+        progress.best_rmse = std::sqrt(best_sse_ / target_.total_weight);
         progress.elapsed = elapsed();
         if (!control_->keep_going(progress)) {
             stop(StopReason::Interrupted);
@@ -194,13 +195,44 @@ bool Enumerator::run_through(std::uint32_t last) {
             return false;
         }
         if (stopped()) return false;
-        if (size < settings_.max_size && settings_.target_rmse >= 0.0 &&
-            std::sqrt(best_sse_ / static_cast<double>(rows_)) <= settings_.target_rmse) {
+        if (size < settings_.max_size && settings_.target_rmse >= 0.0 && reaches_target(size)) {
             stop(StopReason::Target);
             return false;
         }
     }
     return true;
+}
+
+void Enumerator::measure_target_on(std::span<const Column> x_cols, std::span<const double> y,
+                                   std::span<const double> weights) {
+    all_x_ = x_cols;
+    all_y_ = y;
+    all_w_ = weights;
+}
+
+Expr Enumerator::expr_of(const Ranked& r) const {
+    if (r.entry) return table_.expr(r.a);
+    Expr expr;
+    table_.append_tokens(r.a, expr.tokens);
+    if (r.b != kNoOperand) table_.append_tokens(r.b, expr.tokens);
+    expr.tokens.push_back(Token::oper(r.op));
+    expr.n_vars = x_cols_.size();
+    return expr;
+}
+
+// On a subset of the rows, a best within the target may owe it to the rows
+// left out: the size's front is then measured on every row, and the target
+// is met only when one of its members fits them all within it.
+bool Enumerator::reaches_target(std::uint32_t size) {
+    if (!(std::sqrt(best_sse_ / target_.total_weight) <= settings_.target_rmse)) return false;
+    if (all_y_.empty()) return true;
+    if (!all_rows_) all_rows_ = std::make_unique<RowFitter>(all_x_, all_y_, all_w_, settings_.scaling);
+    for (std::size_t i = 0; i < front_.size(); ++i) {
+        if (front_sizes_[i] != size) continue;
+        const auto fit = all_rows_->fit(expr_of(front_[i]));
+        if (fit && all_rows_->rmse(fit->sse) <= settings_.target_rmse) return true;
+    }
+    return false;
 }
 
 EnumerationResult Enumerator::finish() {
@@ -210,16 +242,9 @@ EnumerationResult Enumerator::finish() {
         const Ranked& r = front_[i];
         FrontMember member;
         member.size = front_sizes_[i];
-        if (r.entry) {
-            member.expr = table_.expr(r.a);
-        } else {
-            table_.append_tokens(r.a, member.expr.tokens);
-            if (r.b != kNoOperand) table_.append_tokens(r.b, member.expr.tokens);
-            member.expr.tokens.push_back(Token::oper(r.op));
-            member.expr.n_vars = x_cols_.size();
-        }
+        member.expr = expr_of(r);
         member.sse = r.sse;
-        member.rmse = std::sqrt(r.sse / static_cast<double>(rows_));
+        member.rmse = std::sqrt(r.sse / target_.total_weight);
         member.scale = r.scale;
         member.offset = r.offset;
         member.order = r.order;

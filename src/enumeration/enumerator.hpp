@@ -5,12 +5,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
 #include "core/candidate_fit.hpp"
 #include "enumeration/entry_table.hpp"
 #include "enumeration/enumerate.hpp"
+#include "enumeration/front_fit.hpp"
 #include "enumeration/front_keeping.hpp"
 #include "enumeration/key_set.hpp"
 #include "enumeration/slot_layout.hpp"
@@ -20,7 +22,9 @@ namespace vok::enumeration {
 
 class Enumerator {
 public:
-    Enumerator(std::span<const Column> x_cols, std::span<const double> y,
+    // weights: one per row of y, or empty (settings.weights is not read: a
+    // search on a subset of the rows takes theirs).
+    Enumerator(std::span<const Column> x_cols, std::span<const double> y, std::span<const double> weights,
                const EnumerationSettings& settings, EnumerationControl* control);
     Enumerator(const Enumerator&) = delete;
     Enumerator& operator=(const Enumerator&) = delete;
@@ -28,6 +32,11 @@ public:
     // Sizes 1 .. last, the largest scored with pruning and per-segment dedup
     // unless it is below max_size. False once a budget or the caller stopped it.
     bool run_through(std::uint32_t last);
+
+    // For a search on a subset of these rows: target_rmse is then met by a
+    // size only when one of its front fits every row within it.
+    void measure_target_on(std::span<const Column> x_cols, std::span<const double> y,
+                           std::span<const double> weights);
 
     // The largest size over slots [begin, end) only.
     void run_largest(std::uint64_t begin, std::uint64_t end);
@@ -43,7 +52,9 @@ public:
 private:
     // A size's steps, on this state: growth.cpp, entry_scoring.cpp, largest_size.cpp.
     friend class Growth;
+    template <class Rows>
     friend class EntryScoring;
+    template <class Rows>
     friend class LargestSize;
 
     bool grow(std::uint32_t size);  // a size below the largest
@@ -58,6 +69,8 @@ private:
     [[nodiscard]] bool stopped() const noexcept { return stop_code_.load() >= 0; }
     bool run_tasks(std::size_t n, const std::function<void(std::size_t)>& body);
     void add_front(std::uint32_t size, std::vector<Ranked> top);
+    [[nodiscard]] Expr expr_of(const Ranked& r) const;
+    [[nodiscard]] bool reaches_target(std::uint32_t size);
     [[nodiscard]] double elapsed() const;
     [[nodiscard]] std::uint64_t data_hash() const;
     [[nodiscard]] bool out_of_time() const;
@@ -98,6 +111,12 @@ private:
     std::vector<std::uint32_t> front_sizes_;
     std::vector<SizeReport> reports_;
     std::uint64_t evaluations_ = 0;
+
+    // Every row, when the search runs on a subset of them (measure_target_on).
+    std::span<const Column> all_x_;
+    std::span<const double> all_y_;
+    std::span<const double> all_w_;
+    std::unique_ptr<RowFitter> all_rows_;  // made at the first size it measures
 };
 
 }  // namespace vok::enumeration

@@ -12,6 +12,7 @@
 #include "core/column_ops.hpp"
 #include "enumeration/enumerator.hpp"
 #include "enumeration/largest_worker.hpp"
+#include "enumeration/row_weighting.hpp"
 #include "enumeration/segment_pass.hpp"
 #include "enumeration/stand_in_verdict.hpp"
 
@@ -43,7 +44,9 @@ bool with_vok(const EnumerationSettings& settings) {
 
 // Its steps are inline: a member of a class with external linkage is
 // otherwise interposable under -fPIC, and GCC would never inline it. Those of
-// a candidate are always inlined into consume, as one loop body.
+// a candidate are always inlined into consume, as one loop body. Rows: the
+// search's sums (row_weighting.hpp).
+template <class Rows>
 class LargestSize {
 public:
     LargestSize(Enumerator& run, std::uint64_t begin, std::uint64_t end);
@@ -112,7 +115,8 @@ private:
     alignas(64) std::atomic<double> bound_{kInf};
 };
 
-inline LargestSize::LargestSize(Enumerator& run, std::uint64_t begin, std::uint64_t end)
+template <class Rows>
+inline LargestSize<Rows>::LargestSize(Enumerator& run, std::uint64_t begin, std::uint64_t end)
     : run_(run),
       t0_(std::chrono::steady_clock::now()),
       table_(run.table_),
@@ -130,7 +134,8 @@ inline LargestSize::LargestSize(Enumerator& run, std::uint64_t begin, std::uint6
       vok_terms_(with_vok(run.settings_) ? VokSecondTerms(table_, kVokTermBytes) : VokSecondTerms()),
       results_(n_segments_) {}
 
-inline void LargestSize::run() {
+template <class Rows>
+inline void LargestSize<Rows>::run() {
     run_.current_size_ = size_;
     run_.expected_ = end_ - begin_;
     run_.done_.store(0);
@@ -142,7 +147,8 @@ inline void LargestSize::run() {
 // With an evaluation budget, segments run in waves and the budget is settled
 // in segment order, so the cut never depends on timing. Returns how many
 // segments from the first count.
-inline std::size_t LargestSize::run_waves() {
+template <class Rows>
+inline std::size_t LargestSize<Rows>::run_waves() {
     const std::uint64_t budget = run_.settings_.max_evaluations;
     const std::size_t wave = budget > 0 ? kWaveSegmentsPerWorker * run_.pool_.size() : n_segments_;
     std::size_t kept = 0;
@@ -162,7 +168,8 @@ inline std::size_t LargestSize::run_waves() {
     return kept;
 }
 
-inline void LargestSize::score_segment(std::size_t index) {
+template <class Rows>
+inline void LargestSize<Rows>::score_segment(std::size_t index) {
     SegmentResult& result = results_[index];
     Worker w(*this, result);
     const std::uint64_t lo = std::max(begin_, (first_segment_ + index) * kSegmentSlots);
@@ -177,7 +184,9 @@ inline void LargestSize::score_segment(std::size_t index) {
 }
 
 // A slot's probe values, and its key queued for dedup.
-inline void LargestSize::probe(Worker& w, std::uint64_t slot, OpCode op, std::uint32_t a, std::uint32_t b) {
+template <class Rows>
+inline void LargestSize<Rows>::probe(Worker& w, std::uint64_t slot, OpCode op, std::uint32_t a,
+                                     std::uint32_t b) {
     if (w.abandoned) return;
     if (slot % kCancelStride == 0 && run_.cancel_.load(std::memory_order_relaxed)) {
         w.abandoned = true;
@@ -199,7 +208,8 @@ inline void LargestSize::probe(Worker& w, std::uint64_t slot, OpCode op, std::ui
 
 // A distinct candidate out of the dedup queue: its fit offered to the
 // worker's front unless something cheaper proves it cannot enter.
-inline void LargestSize::consume(Worker& w, const Pending& p) {
+template <class Rows>
+inline void LargestSize<Rows>::consume(Worker& w, const Pending& p) {
     SegmentCounts& c = w.out.counts;
     ++c.distinct;
     ++c.scored;
@@ -210,7 +220,8 @@ inline void LargestSize::consume(Worker& w, const Pending& p) {
     Fit fit;
     // Without a variable the candidate has its probe value on every row;
     // scaled, its fit is known without them.
-    if (scaled_ && table_.constant(a) && (unary || table_.constant(b)) && fit_constant_scaled(target_, fit)) {
+    if (scaled_ && table_.constant(a) && (unary || table_.constant(b)) &&
+        Rows::fit_constant_scaled(target_, fit)) {
         ++c.valid;
         take(w.out.top, keep_, bound_, Ranked{fit.sse, p.slot, fit.scale, fit.offset, op, a, b, false});
         return;
@@ -233,8 +244,9 @@ inline void LargestSize::consume(Worker& w, const Pending& p) {
 
 // A few spread rows first: most candidates are out after them. False when
 // the candidate is out.
-[[gnu::always_inline]] inline bool LargestSize::passes_screen(Worker& w, OpCode op, std::uint32_t a,
-                                                              std::uint32_t b, double cut) {
+template <class Rows>
+[[gnu::always_inline]] inline bool LargestSize<Rows>::passes_screen(Worker& w, OpCode op, std::uint32_t a,
+                                                                    std::uint32_t b, double cut) {
     ScreenRows& s = w.screen;
     if (!(screen_rows_ > 0 && cut < kInf && s.pays())) return true;
     ++s.screened;
@@ -246,7 +258,7 @@ inline void LargestSize::consume(Worker& w, const Pending& p) {
     const double* b_screen = unary ? nullptr : table_.values_at(b, target_.screen, s.b_few);
     if (s.a == nullptr || (!unary && b_screen == nullptr)) return false;
     if (!apply_rows(op, s.a, b_screen, s.f.data(), screen_rows_)) return false;
-    if (!screen_rejects(s.f.data(), target_, scaled_, cut)) return true;
+    if (!Rows::screen_rejects(s.f.data(), target_, scaled_, cut)) return true;
     ++s.hits;
     ++w.out.counts.pruned;
     return false;
@@ -254,9 +266,11 @@ inline void LargestSize::consume(Worker& w, const Pending& p) {
 
 // A stand-in for a library-call operator rules most candidates out at a
 // tenth of the exact values' cost.
-[[gnu::always_inline]] inline bool LargestSize::stand_in_rules_out(Worker& w, OpCode op, std::uint32_t a,
-                                                                   std::uint32_t b, const double* a_rows,
-                                                                   const double* b_rows, double cut) {
+template <class Rows>
+[[gnu::always_inline]] inline bool LargestSize<Rows>::stand_in_rules_out(Worker& w, OpCode op,
+                                                                         std::uint32_t a, std::uint32_t b,
+                                                                         const double* a_rows,
+                                                                         const double* b_rows, double cut) {
     double value_error = 0.0;
     bool covered = false;
     const double* stand_in = w.f.data();
@@ -267,13 +281,16 @@ inline void LargestSize::consume(Worker& w, const Pending& p) {
     } else {
         covered = approx_rows(op, a_rows, b_rows, w.f.data(), rows_, value_error);
     }
-    return covered && judge_near(stand_in, target_, scaled_, value_error, cut).out_of_reach;
+    return covered && judge_near<Rows>(stand_in, target_, scaled_, value_error, cut).out_of_reach;
 }
 
 // Row order, a run at a time: the running error only grows. False when the
 // candidate is out (b_rows is null for a unary operator).
-[[gnu::always_inline]] inline bool LargestSize::fit_plain_rows(Worker& w, OpCode op, const double* a_rows,
-                                                               const double* b_rows, double cut, Fit& fit) {
+template <class Rows>
+[[gnu::always_inline]] inline bool LargestSize<Rows>::fit_plain_rows(Worker& w, OpCode op,
+                                                                     const double* a_rows,
+                                                                     const double* b_rows, double cut,
+                                                                     Fit& fit) {
     double* f = w.f.data();
     double sse = 0.0;
     for (std::size_t lo = 0; lo < rows_;) {
@@ -281,7 +298,7 @@ inline void LargestSize::consume(Worker& w, const Pending& p) {
         if (!(b_rows == nullptr ? apply_unary_rows(op, a_rows + lo, f + lo, len)
                                 : apply_binary_rows(op, a_rows + lo, b_rows + lo, f + lo, len)))
             return false;
-        sse = plain_sse_rows(f, target_, lo, lo + len, sse);
+        sse = Rows::plain_sse_rows(f, target_, lo, lo + len, sse);
         lo += len;
         if (sse > cut && lo < rows_) {
             ++w.out.counts.pruned;
@@ -295,13 +312,15 @@ inline void LargestSize::consume(Worker& w, const Pending& p) {
 
 // Arithmetic over two operands is estimated straight from them: the values
 // are taken only for a candidate that may enter. False when it is out.
-[[gnu::always_inline]] inline bool LargestSize::fit_scaled_rows(Worker& w, OpCode op, std::uint32_t a,
-                                                                const double* a_rows, const double* b_rows,
-                                                                double cut, Fit& fit) {
+template <class Rows>
+[[gnu::always_inline]] inline bool LargestSize<Rows>::fit_scaled_rows(Worker& w, OpCode op,
+                                                                      std::uint32_t a, const double* a_rows,
+                                                                      const double* b_rows, double cut,
+                                                                      Fit& fit) {
     const bool unary = b_rows == nullptr;
     const bool in_one_pass = !unary && estimated_in_one_pass(op);
     ScaledEstimate estimate;
-    if (in_one_pass && !scaled_estimate_binary(op, a_rows, b_rows, target_, estimate)) return false;
+    if (in_one_pass && !Rows::scaled_estimate_binary(op, a_rows, b_rows, target_, estimate)) return false;
     if (in_one_pass && estimate.exceeds(cut)) {
         ++w.out.counts.pruned;
         return false;
@@ -314,15 +333,16 @@ inline void LargestSize::consume(Worker& w, const Pending& p) {
                        : apply_binary_rows(op, a_rows, b_rows, w.f.data(), rows_))) {
         return false;
     }
-    if (!in_one_pass && scaled_estimate(values, target_).exceeds(cut)) {
+    if (!in_one_pass && Rows::scaled_estimate(values, target_).exceeds(cut)) {
         ++w.out.counts.pruned;
         return false;
     }
-    return fit_scaled(values, target_, fit);
+    return Rows::fit_scaled(values, target_, fit);
 }
 
 // The front of the segments that count, in segment order.
-inline void LargestSize::gather(std::size_t kept) {
+template <class Rows>
+inline void LargestSize<Rows>::gather(std::size_t kept) {
     std::vector<Ranked> top;
     for (std::size_t i = 0; i < kept; ++i) {
         if (!results_[i].finished) {
@@ -339,7 +359,11 @@ inline void LargestSize::gather(std::size_t kept) {
 }
 
 void Enumerator::run_largest(std::uint64_t begin, std::uint64_t end) {
-    LargestSize(*this, begin, end).run();
+    if (target_.weighted()) {
+        LargestSize<Weighted>(*this, begin, end).run();
+    } else {
+        LargestSize<Unweighted>(*this, begin, end).run();
+    }
 }
 
 }  // namespace vok::enumeration

@@ -29,6 +29,7 @@ struct SettingField {
     int arity = 0;              // operator lists: the arity of their operators
     std::uint64_t at_most = 0;  // counts above this are refused (0: none); those wider
                                 // than their field are clamped to it
+    bool none_reads_empty = false;  // lists: None stands for the empty list
 };
 
 inline constexpr std::array kSettingFields{
@@ -48,6 +49,9 @@ inline constexpr std::array kSettingFields{
     SettingField{"progress", std::monostate{}, "called with a progress dict about ten times a second"},
     SettingField{"dedup_drop_bits", &EnumerationSettings::dedup_drop_bits, "low bits ignored when comparing probe values"},
     SettingField{"max_rows", &EnumerationSettings::max_rows, "rows searched on (evenly spread); 0: all"},
+    SettingField{.name = "weights", .place = &EnumerationSettings::weights,
+                 .doc = "one weight per row for its squared error; empty or None: every row once",
+                 .none_reads_empty = true},
 };
 
 }  // namespace vok::enumeration

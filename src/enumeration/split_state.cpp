@@ -85,6 +85,11 @@ std::uint64_t Enumerator::data_hash() const {
     h.add(std::uint64_t{settings_.front_size});
     h.add(std::uint64_t{settings_.beam_width});
     h.add(std::uint64_t{settings_.dedup_drop_bits});
+    // Only with weights, so that a state without them keeps its hash.
+    if (target_.weighted()) {
+        h.add(std::uint64_t{0x77});
+        for (double w : target_.w) h.add(w);
+    }
     return h.h;
 }
 

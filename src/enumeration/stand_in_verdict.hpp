@@ -13,14 +13,17 @@ struct StandInVerdict {
     bool out_of_reach = false;
 };
 
+// Rows: the search's sums (row_weighting.hpp); value_error is Euclidean.
+template <class Rows>
 [[nodiscard]] inline StandInVerdict judge_near(const double* f, const FitTarget& t, bool scaled,
                                                double value_error, double cut) noexcept {
+    const double error = Rows::norm_of(value_error, t);
     if (!scaled) {
-        const double sse = plain_sse_rows(f, t, 0, t.n, 0.0);
-        return {sse, plain_exceeds_near(sse, value_error, cut)};
+        const double sse = Rows::plain_sse_rows(f, t, 0, t.n, 0.0);
+        return {sse, plain_exceeds_near(sse, error, cut)};
     }
-    const ScaledEstimate estimate = scaled_estimate(f, t);
-    return {estimate.value, estimate.exceeds_near(cut, value_error)};
+    const ScaledEstimate estimate = Rows::scaled_estimate(f, t);
+    return {estimate.value, estimate.exceeds_near(cut, error)};
 }
 
 }  // namespace vok::enumeration

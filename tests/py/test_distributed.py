@@ -54,6 +54,13 @@ def test_split_largest_size_gives_the_local_result(client, n_vars, rows, setting
     assert exact(split) == exact(_engine.enumerate(columns, y, **settings))
 
 
+def test_a_weighted_split_on_a_subset_of_rows_gives_the_local_result(client):
+    columns, y = samples(1, 301)
+    settings = dict(max_size=6, front_size=3, max_rows=100, weights=np.linspace(0.0, 2.0, 301))
+    split = enumerate_split(client, columns, y, settings, slices=3)
+    assert exact(split) == exact(_engine.enumerate(columns, y, **settings))
+
+
 def test_discover_with_a_client_splits_and_refuses_an_evaluation_budget(client):
     columns, y = samples(1)
     settings = dict(max_size=7, time_limit=math.inf, progress=False)

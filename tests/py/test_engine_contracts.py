@@ -31,7 +31,7 @@ def exact(result):
 SETTINGS = ("max_size=8, unary=('neg', 'inv', 'exp', 'ln', 'sqrt', 'sin', 'cos'), "
             "binary=('add', 'sub', 'mul', 'div', 'vok'), constants=(0.0, 1.0), scaling=True, "
             "front_size=1, beam_width=500, max_evaluations=0, time_limit=0.0, memory_limit=0, "
-            "target_rmse=-1.0, n_threads=0, progress=None, dedup_drop_bits=16, max_rows=0")
+            "target_rmse=-1.0, n_threads=0, progress=None, dedup_drop_bits=16, max_rows=0, weights=()")
 
 
 @pytest.mark.parametrize("entry, leading", [(eng.enumerate, "columns, y, split=False"),

@@ -18,11 +18,12 @@ extern PyMethodDef fit_def;
 extern PyMethodDef settle_def;
 extern PyMethodDef refit_def;
 extern PyMethodDef merge_slices_def;
+extern PyMethodDef subset_rows_def;
 bool describe_enumerate_entries(PyObject* defaults);
 
 namespace {
 
-std::array<PyMethodDef, 9> engine_methods{};
+std::array<PyMethodDef, 10> engine_methods{};
 
 PyModuleDef engine_module = {
     PyModuleDef_HEAD_INIT,
@@ -44,7 +45,8 @@ PyObject* init_module() {
     py::Ref defaults = engine::settings_defaults();
     if (!defaults || !describe_enumerate_entries(defaults.get())) return nullptr;
     engine_methods = {enumerate_def, enumerate_slice_def, evaluate_def, fit_def, evaluate_many_def,
-                      settle_def, refit_def, merge_slices_def, PyMethodDef{nullptr, nullptr, 0, nullptr}};
+                      settle_def, refit_def, merge_slices_def, subset_rows_def,
+                      PyMethodDef{nullptr, nullptr, 0, nullptr}};
     py::Ref module = py::Ref::steal(PyModule_Create(&engine_module));
     if (!module) return nullptr;
     if (py::panic_exception() == nullptr ||

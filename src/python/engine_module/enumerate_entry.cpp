@@ -117,6 +117,33 @@ PyObject* enumerate_slice(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     return ran ? engine::result_dict(result).release() : nullptr;
 }
 
+constexpr std::array<const char*, 2> kSubsetParams{"rows", "max_rows"};
+constexpr py::Signature kSubsetSignature{"subset_rows", nullptr, kSubsetParams, 2};
+
+PyObject* subset_rows(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    std::array<PyObject*, kSubsetParams.size()> slot{};
+    if (!py::bind_fastcall(kSubsetSignature, args, nargs, kwnames, slot)) return nullptr;
+    std::uint64_t rows = 0;
+    std::uint64_t max_rows = 0;
+    if (!py::convert_arg(slot[0], &rows, "rows") || !py::convert_arg(slot[1], &max_rows, "max_rows"))
+        return nullptr;
+    std::vector<std::uint32_t> picked;
+    try {
+        picked = vok::enumeration::subset_rows(rows, max_rows);
+    } catch (const std::invalid_argument& e) {
+        PyErr_SetString(PyExc_ValueError, e.what());
+        return nullptr;
+    }
+    py::Ref list = py::Ref::steal(PyList_New(static_cast<Py_ssize_t>(picked.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < picked.size(); ++i) {
+        PyObject* item = PyLong_FromUnsignedLong(picked[i]);
+        if (item == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list.release();
+}
+
 constexpr const char* kEnumerateText =
     "Enumerate every distinct expression by size and return the best of each size.\n\n"
     "columns holds one sequence per variable, y the targets. Returns a dict with the front,\n"
@@ -147,6 +174,12 @@ PyMethodDef enumerate_def = {"enumerate", py::fastcall_method<&enumerate>(), MET
                              nullptr};
 PyMethodDef enumerate_slice_def = {"enumerate_slice", py::fastcall_method<&enumerate_slice>(),
                                    METH_FASTCALL | METH_KEYWORDS, nullptr};
+PyMethodDef subset_rows_def = {
+    "subset_rows", py::fastcall_method<&subset_rows>(), METH_FASTCALL | METH_KEYWORDS,
+    "subset_rows(rows, max_rows)\n--\n\n"
+    "The rows enumerate searches on for data of this many rows with this max_rows, in\n"
+    "increasing order: every row when max_rows is 0 or not below rows, else max_rows\n"
+    "evenly spread ones (i * rows // max_rows)."};
 
 bool describe_enumerate_entries(PyObject* defaults) {
     // Built once and kept for the process: method objects point into them.

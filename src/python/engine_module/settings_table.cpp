@@ -54,6 +54,13 @@ bool read_setting(PyObject* obj, const SettingField& field, EnumerationSettings&
             [&](SettingMember<std::vector<vok::OpCode>> m) {
                 return convert_ops(obj, &(out.*m), field.arity, field.name);
             },
+            [&](SettingMember<std::vector<double>> m) {
+                if (field.none_reads_empty && obj == Py_None) {
+                    (out.*m).clear();
+                    return true;
+                }
+                return py::convert_arg(obj, &(out.*m), field.name);
+            },
             [&](auto m) { return py::convert_arg(obj, &(out.*m), field.name); },
         },
         field.place);
