@@ -369,6 +369,8 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
     floor = settings["target_rmse"]
     searched = np.ldexp(yy, -shift) if shift else yy
     engine_settings = {**settings, "target_rmse": float(np.ldexp(floor, -shift))}
+    if weights is not None:
+        engine_settings["weights"] = weights
     callback, bar = search_progress(progress, settings["time_limit"])
     try:
         if client is None:

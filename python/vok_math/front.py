@@ -20,7 +20,6 @@ import numpy.typing as npt
 from vok_math import _engine, export
 from vok_math.equation import Equation
 from vok_math.linear_fit import (
-    fit_constants,
     ldexp,
     moments,
     uncertainty,
@@ -87,16 +86,12 @@ def _sst(samples: Samples) -> float:
     return weighted_sse(y - mean, samples.weights)
 
 
-def _measured_sse(program: Sequence[Token], f: Array, scale: float, offset: float,
+def _measured_sse(program: Sequence[Token], scale: float, offset: float,
                   samples: Samples) -> float:
-    """The error of constants (in the search's units) on every row: the engine's own
-    row-order sum, or with weights the correctly rounded weighted one."""
+    """The error of constants (in the search's units) on every row, as the engine sums it."""
     y = samples.y if samples.shift == 0 else np.ldexp(samples.y, -samples.shift)
-    if samples.weights is None:
-        return float(_engine.settle(program, samples.columns, y, [(scale, offset)])["sse"][0])
-    with np.errstate(all="ignore"):
-        residuals = ((scale * f) + offset) - y
-    return weighted_sse(residuals, samples.weights)
+    return float(_engine.settle(program, samples.columns, y, [(scale, offset)],
+                                weights=samples.weights)["sse"][0])
 
 
 def _equation(c: Candidate, program: tuple[Token, ...], f: Array, samples: Samples,
@@ -114,11 +109,8 @@ def _equation(c: Candidate, program: tuple[Token, ...], f: Array, samples: Sampl
         scale = (scale * f[0]) + offset if len(f) else math.nan
         program, f, offset = (("const", 1.0),), np.ones_like(samples.y), 0.0
     fitted_scale, fitted_offset = samples.scaling, samples.scaling and not constant
-    if samples.weights is not None and samples.scaling:
-        scale, offset = fit_constants(f, np.ldexp(samples.y, -shift), samples.weights,
-                                      fit_offset=fitted_offset, offset=offset)
     m = moments(f, samples.weights)
-    sse = _measured_sse(program, f, scale, offset, samples)
+    sse = _measured_sse(program, scale, offset, samples)
     cost = 0.0
     if samples.scaling and math.isfinite(sse):
         first = uncertainty(m, sse, fitted_scale, fitted_offset)
@@ -132,7 +124,7 @@ def _equation(c: Candidate, program: tuple[Token, ...], f: Array, samples: Sampl
         cost = settled.cost
         if simple != (scale, offset):
             scale, offset = simple
-            sse = _measured_sse(program, f, scale, offset, samples)
+            sse = _measured_sse(program, scale, offset, samples)
     if not math.isfinite(sse):
         return None
     spread = uncertainty(m, sse, fitted_scale, fitted_offset)

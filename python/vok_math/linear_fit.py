@@ -152,21 +152,3 @@ def refit_scale(m: Moments, d_offset: float) -> float:
     second = m.second
     return ldexp(-m.total * m.mean * d_offset / second, -m.shift) if second > 0 else 0.0
 
-
-def fit_constants(f: Array, y: Array, weights: Array | None = None, *, fit_offset: bool = True,
-                  offset: float = 0.0) -> tuple[float, float]:
-    """The weighted least-squares scale and offset of ``scale * f + offset`` (the offset held
-    where given when ``fit_offset`` is false), from centred sums of power-of-two scaled f.
-
-    >>> fit_constants(np.arange(5.0), 2 * np.arange(5.0) + 1 + np.array([0.1, -0.1, 0, 0.1, -0.1]))
-    (1.98, 1.04)
-    """
-    m = moments(f, weights)
-    w = np.ones_like(y) if weights is None else weights
-    fs = np.ldexp(f, -m.shift)
-    if fit_offset:
-        ym = fsum(w * y) / m.total
-        s = fsum(w * (fs - m.mean) * (y - ym)) / m.centred if m.centred > 0 else 0.0
-        return ldexp(s, -m.shift), ym - s * m.mean
-    s = fsum(w * fs * (y - offset)) / m.second if m.second > 0 else 0.0
-    return ldexp(s, -m.shift), offset

@@ -281,7 +281,12 @@ def test_ctrl_c_returns_the_front_so_far_with_a_warning():
 
 def test_estimator_passes_scikit_learns_checks():
     from sklearn.utils.estimator_checks import check_estimator
-    results = check_estimator(vok_math.VOKRegressor(max_size=3), on_fail=None)
+    # Weights are measurement weights (1/sigma^2): the criteria that choose and simplify count
+    # rows, not weights, so integer weights are not the same as repeated rows.
+    results = check_estimator(vok_math.VOKRegressor(max_size=3), on_fail=None,
+                              expected_failed_checks={
+                                  "check_sample_weight_equivalence_on_dense_data":
+                                      "weights are 1/sigma^2 of the rows, not their counts"})
     failed = [(r["check_name"], r["exception"]) for r in results if r["status"] == "failed"]
     skipped = {r["check_name"] for r in results if r["status"] == "skipped"}
     assert not failed
