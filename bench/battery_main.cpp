@@ -24,7 +24,7 @@ struct Options {
     bool tsv = false;
     bool list = false;
     bool dump_json = false;
-    bool poll = false;  // a keep_going hook, as the Python entry installs
+    bool poll = false;                 // a keep_going hook, as the Python entry installs
     std::vector<std::string> names;    // exact names; empty selects all
     std::vector<std::string> matches;  // substrings
 };
@@ -167,23 +167,23 @@ void print_row(const vok::battery::Target& t, const Run& run, bool tsv) {
         complexity = run.result->complexity;
     }
     if (tsv) {
-        std::printf("%s\t%llu\t%llu\t%.3f\t%.3f\t%llu\t%llu\t%llu\t%llu\t%llu\t%llu\t%llu\t%s\t%s\t%s\n",
-                    t.name.c_str(), rows, vars, run.best_ms, run.best_cpu_ms,
-                    static_cast<unsigned long long>(s.generated),
-                    static_cast<unsigned long long>(s.no_fingerprint),
-                    static_cast<unsigned long long>(s.duplicates),
-                    static_cast<unsigned long long>(s.scored),
-                    static_cast<unsigned long long>(s.results),
-                    static_cast<unsigned long long>(s.levels), complexity, error_hex, error_sci,
-                    formula.c_str());
+        std::printf(
+            "%s\t%llu\t%llu\t%.3f\t%.3f\t%llu\t%llu\t%llu\t%llu\t%llu\t%llu\t%llu\t%s\t%s\t%s\n",
+            t.name.c_str(), rows, vars, run.best_ms, run.best_cpu_ms,
+            static_cast<unsigned long long>(s.generated),
+            static_cast<unsigned long long>(s.no_fingerprint),
+            static_cast<unsigned long long>(s.duplicates),
+            static_cast<unsigned long long>(s.scored), static_cast<unsigned long long>(s.results),
+            static_cast<unsigned long long>(s.levels), complexity, error_hex, error_sci,
+            formula.c_str());
     } else {
-        std::printf("%-18s %5llu %4llu %9.2f %9.2f %9llu %10llu %9llu %6llu %4llu  %-24s %10s  %s\n",
-                    t.name.c_str(), rows, vars, run.best_ms, run.best_cpu_ms,
-                    static_cast<unsigned long long>(s.generated),
-                    static_cast<unsigned long long>(s.duplicates),
-                    static_cast<unsigned long long>(s.scored),
-                    static_cast<unsigned long long>(s.levels), complexity, error_hex, error_sci,
-                    formula.c_str());
+        std::printf(
+            "%-18s %5llu %4llu %9.2f %9.2f %9llu %10llu %9llu %6llu %4llu  %-24s %10s  %s\n",
+            t.name.c_str(), rows, vars, run.best_ms, run.best_cpu_ms,
+            static_cast<unsigned long long>(s.generated),
+            static_cast<unsigned long long>(s.duplicates),
+            static_cast<unsigned long long>(s.scored), static_cast<unsigned long long>(s.levels),
+            complexity, error_hex, error_sci, formula.c_str());
     }
     std::fflush(stdout);
 }
@@ -208,12 +208,13 @@ int run_battery(const Options& o) {
         return 0;
     }
     if (o.tsv) {
-        std::printf("name\trows\tvars\tms\tcpu_ms\tgenerated\tno_fingerprint\tduplicates\tscored\tresults"
-                    "\tlevels\tcomplexity\terror_hex\terror\tformula\n");
+        std::printf(
+            "name\trows\tvars\tms\tcpu_ms\tgenerated\tno_fingerprint\tduplicates\tscored\tresults"
+            "\tlevels\tcomplexity\terror_hex\terror\tformula\n");
     } else {
         std::printf("%-18s %5s %4s %9s %9s %9s %10s %9s %6s %4s  %-24s %10s  %s\n", "target",
-                    "rows", "vars", "wall ms", "cpu ms", "generated", "duplicate", "scored", "levels", "cx",
-                    "error (hex)", "error", "formula");
+                    "rows", "vars", "wall ms", "cpu ms", "generated", "duplicate", "scored",
+                    "levels", "cx", "error (hex)", "error", "formula");
     }
     // The worker pool starts with the first search: keep that out of the times.
     vok::beam::SearchConfig leaves_only;
@@ -240,9 +241,10 @@ int run_battery(const Options& o) {
     if (o.tsv)
         std::printf("#geomean_ms\t%.3f\t%.3f\n", geomean, geomean_cpu);
     else
-        std::printf("geometric mean of best times over %zu targets (%d repeats): "
-                    "%.2f ms wall, %.2f ms cpu\n",
-                    chosen.size(), o.repeats, geomean, geomean_cpu);
+        std::printf(
+            "geometric mean of best times over %zu targets (%d repeats): "
+            "%.2f ms wall, %.2f ms cpu\n",
+            chosen.size(), o.repeats, geomean, geomean_cpu);
     return all_stable ? 0 : 1;
 }
 

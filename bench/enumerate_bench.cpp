@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "enumeration/enumerate.hpp"
 #include "core/render.hpp"
+#include "enumeration/enumerate.hpp"
 
 namespace {
 
@@ -50,15 +50,24 @@ int main(int argc, char** argv) {
             }
             return argv[++i];
         };
-        if (arg == "--vars") vars = std::strtoul(next(), nullptr, 10);
-        else if (arg == "--rows") rows = std::strtoul(next(), nullptr, 10);
-        else if (arg == "--max-size") max_size = static_cast<unsigned>(std::strtoul(next(), nullptr, 10));
-        else if (arg == "--threads") threads = std::strtoul(next(), nullptr, 10);
-        else if (arg == "--drop-bits") drop_bits = static_cast<unsigned>(std::strtoul(next(), nullptr, 10));
-        else if (arg == "--repeats") repeats = std::atoi(next());
-        else if (arg == "--plain") plain = true;
-        else if (arg == "--law") law = true;
-        else if (arg == "--weighted") weighted = true;
+        if (arg == "--vars")
+            vars = std::strtoul(next(), nullptr, 10);
+        else if (arg == "--rows")
+            rows = std::strtoul(next(), nullptr, 10);
+        else if (arg == "--max-size")
+            max_size = static_cast<unsigned>(std::strtoul(next(), nullptr, 10));
+        else if (arg == "--threads")
+            threads = std::strtoul(next(), nullptr, 10);
+        else if (arg == "--drop-bits")
+            drop_bits = static_cast<unsigned>(std::strtoul(next(), nullptr, 10));
+        else if (arg == "--repeats")
+            repeats = std::atoi(next());
+        else if (arg == "--plain")
+            plain = true;
+        else if (arg == "--law")
+            law = true;
+        else if (arg == "--weighted")
+            weighted = true;
         else {
             std::fprintf(stderr, "unknown argument %s\n", arg.c_str());
             return 2;
@@ -87,18 +96,21 @@ int main(int argc, char** argv) {
     if (weighted) {
         std::uniform_real_distribution<double> weight(0.5, 1.5);
         settings.weights.resize(rows);
-        for (std::size_t i = 0; i < rows; ++i) settings.weights[i] = i % 10 == 3 ? 0.0 : weight(rng);
+        for (std::size_t i = 0; i < rows; ++i)
+            settings.weights[i] = i % 10 == 3 ? 0.0 : weight(rng);
     }
     for (int r = 0; r < repeats; ++r) {
         const auto t0 = std::chrono::steady_clock::now();
-        const vok::enumeration::EnumerationResult result = vok::enumeration::enumerate_formulas(x, y, settings);
-        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        std::printf("vars=%zu rows=%zu max_size=%u threads=%zu drop_bits=%u %s%s: %.3f s, stopped=%s, "
-                    "evaluations=%llu, peak RSS %ld MiB\n",
-                    vars, rows, max_size, threads, drop_bits, plain ? "plain" : "scaled",
-                    weighted ? " weighted" : "", wall,
-                    vok::enumeration::stop_reason_name(result.stopped),
-                    static_cast<unsigned long long>(result.evaluations), peak_rss_mib());
+        const vok::enumeration::EnumerationResult result =
+            vok::enumeration::enumerate_formulas(x, y, settings);
+        const double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        std::printf(
+            "vars=%zu rows=%zu max_size=%u threads=%zu drop_bits=%u %s%s: %.3f s, stopped=%s, "
+            "evaluations=%llu, peak RSS %ld MiB\n",
+            vars, rows, max_size, threads, drop_bits, plain ? "plain" : "scaled",
+            weighted ? " weighted" : "", wall, vok::enumeration::stop_reason_name(result.stopped),
+            static_cast<unsigned long long>(result.evaluations), peak_rss_mib());
         if (r + 1 < repeats) continue;
         std::printf("%4s %9s %12s %12s %12s %12s %12s %9s %9s\n", "size", "complete", "candidates",
                     "no value", "duplicates", "distinct", "pruned", "seconds", "M cand/s");

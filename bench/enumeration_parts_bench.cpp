@@ -6,14 +6,14 @@
 #include <random>
 #include <vector>
 
-#include "enumeration/approx_ops.hpp"
 #include "core/candidate_fit.hpp"
-#include "enumeration/enumerate.hpp"
 #include "core/column_ops.hpp"
+#include "enumeration/approx_ops.hpp"
+#include "enumeration/enumerate.hpp"
 #include "enumeration/key_set.hpp"
-#include "runtime/lookahead.hpp"
 #include "enumeration/probe_apply.hpp"
 #include "enumeration/probe_points.hpp"
+#include "runtime/lookahead.hpp"
 
 namespace {
 
@@ -56,7 +56,8 @@ void BM_FingerprintAndDedup(benchmark::State& state) {
     const std::vector<double> probes = random_values(kEntries * vok::enumeration::kProbePoints, 1);
     vok::enumeration::KeySet earlier;
     const std::vector<double> noise = random_values(vok::enumeration::kProbePoints * (1 << 20), 2);
-    for (std::size_t i = 0; i < (1 << 20); ++i) earlier.insert(vok::enumeration::probe_key(&noise[i * vok::enumeration::kProbePoints], 16));
+    for (std::size_t i = 0; i < (1 << 20); ++i)
+        earlier.insert(vok::enumeration::probe_key(&noise[i * vok::enumeration::kProbePoints], 16));
     vok::enumeration::KeySet local(vok::enumeration::kSegmentSlots);
     double out[vok::enumeration::kProbePoints];
     std::size_t a = 0;
@@ -71,8 +72,9 @@ void BM_FingerprintAndDedup(benchmark::State& state) {
         const double* pa = &probes[(a % kEntries) * vok::enumeration::kProbePoints];
         const double* pb = &probes[(b % kEntries) * vok::enumeration::kProbePoints];
         // A unary operator's operand changes with every slot.
-        const bool has = vok::arity(op) == 1 ? vok::enumeration::apply_at_probes(op, pb, nullptr, out)
-                                             : vok::enumeration::apply_at_probes(op, pa, pb, out);
+        const bool has = vok::arity(op) == 1
+                             ? vok::enumeration::apply_at_probes(op, pb, nullptr, out)
+                             : vok::enumeration::apply_at_probes(op, pa, pb, out);
         if (has) {
             const vok::enumeration::Key128 key = vok::enumeration::probe_key(out, 16);
             if (pipelined) {
@@ -90,9 +92,10 @@ void BM_FingerprintAndDedup(benchmark::State& state) {
     benchmark::DoNotOptimize(kept);
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
-BENCHMARK(BM_FingerprintAndDedup)->ArgsProduct({{static_cast<int>(OpCode::Add), static_cast<int>(OpCode::Div),
-                                                 static_cast<int>(OpCode::Sin), static_cast<int>(OpCode::Vok)},
-                                                {0, 1}});
+BENCHMARK(BM_FingerprintAndDedup)
+    ->ArgsProduct({{static_cast<int>(OpCode::Add), static_cast<int>(OpCode::Div),
+                    static_cast<int>(OpCode::Sin), static_cast<int>(OpCode::Vok)},
+                   {0, 1}});
 
 // One candidate scored on every row: the operator over two stored columns,
 // then the error. Items are row evaluations.
@@ -128,9 +131,10 @@ void BM_ExactRows(benchmark::State& state) {
     const auto op = static_cast<OpCode>(state.range(0));
     Rows rows;
     for (auto _ : state) {
-        const bool has = vok::arity(op) == 1
-                             ? vok::apply_unary_rows(op, rows.a.data(), rows.f.data(), kRows)
-                             : vok::apply_binary_rows(op, rows.a.data(), rows.b.data(), rows.f.data(), kRows);
+        const bool has =
+            vok::arity(op) == 1
+                ? vok::apply_unary_rows(op, rows.a.data(), rows.f.data(), kRows)
+                : vok::apply_binary_rows(op, rows.a.data(), rows.b.data(), rows.f.data(), kRows);
         benchmark::DoNotOptimize(has);
         benchmark::ClobberMemory();
     }
@@ -149,8 +153,9 @@ void BM_ScaledEstimate(benchmark::State& state) {
     double* f = rows.f.data();
     for (auto _ : state) {
         vok::ScaledEstimate estimate;
-        const bool has = one_pass ? vok::scaled_estimate_binary(OpCode::Mul, a, b, rows.target, estimate)
-                                  : vok::apply_binary_rows(OpCode::Mul, a, b, f, kRows);
+        const bool has = one_pass
+                             ? vok::scaled_estimate_binary(OpCode::Mul, a, b, rows.target, estimate)
+                             : vok::apply_binary_rows(OpCode::Mul, a, b, f, kRows);
         if (has && !one_pass) estimate = vok::scaled_estimate(f, rows.target);
         benchmark::DoNotOptimize(has && estimate.exceeds(1e-3));
     }
@@ -170,7 +175,8 @@ void BM_ApproxScreen(benchmark::State& state) {
     for (auto _ : state) {
         double error = 0.0;
         const bool covered = vok::enumeration::approx_rows(op, a, b, f, kRows, error);
-        const bool rejected = covered && vok::scaled_estimate(f, rows.target).exceeds_near(1e-3, error);
+        const bool rejected =
+            covered && vok::scaled_estimate(f, rows.target).exceeds_near(1e-3, error);
         benchmark::DoNotOptimize(rejected);
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kRows));
@@ -185,9 +191,11 @@ void BM_ApproxScreenSinCosPair(benchmark::State& state) {
     std::vector<double> trig(2 * kRows);
     for (auto _ : state) {
         double errors[2] = {0.0, 0.0};
-        bool rejected = vok::enumeration::approx_sin_cos(rows.a.data(), trig.data(), trig.data() + kRows, kRows, errors);
+        bool rejected = vok::enumeration::approx_sin_cos(rows.a.data(), trig.data(),
+                                                         trig.data() + kRows, kRows, errors);
         for (std::size_t at = 0; at < 2; ++at)
-            rejected = rejected && vok::scaled_estimate(trig.data() + at * kRows, rows.target).exceeds_near(1e-3, errors[at]);
+            rejected = rejected && vok::scaled_estimate(trig.data() + at * kRows, rows.target)
+                                       .exceeds_near(1e-3, errors[at]);
         benchmark::DoNotOptimize(rejected);
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * 2 * kRows));
@@ -208,9 +216,12 @@ void BM_ApproxScreenKeptVokTerms(benchmark::State& state) {
     double* f = rows.f.data();
     for (auto _ : state) {
         double error = 0.0;
-        const bool has = second_kept ? vok::enumeration::approx_vok_terms(grown.data(), logged.data(), f, kRows, error)
-                                     : vok::enumeration::approx_vok_rest(grown.data(), rows.b.data(), f, kRows, error);
-        const bool rejected = covered && has && vok::scaled_estimate(f, rows.target).exceeds_near(1e-3, error);
+        const bool has =
+            second_kept
+                ? vok::enumeration::approx_vok_terms(grown.data(), logged.data(), f, kRows, error)
+                : vok::enumeration::approx_vok_rest(grown.data(), rows.b.data(), f, kRows, error);
+        const bool rejected =
+            covered && has && vok::scaled_estimate(f, rows.target).exceeds_near(1e-3, error);
         benchmark::DoNotOptimize(rejected);
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kRows));

@@ -4,12 +4,11 @@
 
 #include <vector>
 
-#include "programs.hpp"
 #include "core/column_ops.hpp"
 #include "core/expr.hpp"
+#include "programs.hpp"
 
 namespace {
-
 
 using vok::bench::program;
 

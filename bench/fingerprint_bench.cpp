@@ -7,11 +7,10 @@
 #include <unordered_set>
 #include <vector>
 
-#include "programs.hpp"
 #include "beam/fingerprint.hpp"
+#include "programs.hpp"
 
 namespace {
-
 
 using vok::bench::program;
 
@@ -56,7 +55,9 @@ BENCHMARK(BM_SeenSetInsertRepeat);
 
 // Baseline for the table choice: the same shards built on std::unordered_set.
 struct Hash {
-    std::size_t operator()(const vok::beam::Fingerprint& fp) const noexcept { return vok::beam::hash_value(fp); }
+    std::size_t operator()(const vok::beam::Fingerprint& fp) const noexcept {
+        return vok::beam::hash_value(fp);
+    }
 };
 struct alignas(64) StdShard {
     std::shared_mutex mutex;

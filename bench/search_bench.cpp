@@ -37,7 +37,7 @@ std::vector<double> target(const std::vector<Column>& x, bool wobble = false) {
 std::vector<Expr> candidates(std::size_t n) {
     const std::vector<Token> leaves{Token::constant(0.0), Token::constant(1.0), Token::var(0),
                                     Token::var(1)};
-    const OpCode unary[] = {OpCode::Neg, OpCode::Inv, OpCode::Exp, OpCode::Ln,
+    const OpCode unary[] = {OpCode::Neg,  OpCode::Inv, OpCode::Exp, OpCode::Ln,
                             OpCode::Sqrt, OpCode::Sin, OpCode::Cos};
     const OpCode binary[] = {OpCode::Add, OpCode::Sub, OpCode::Mul, OpCode::Div, OpCode::Vok};
     std::vector<Expr> small;
@@ -79,7 +79,12 @@ void BM_ScoreLevel(benchmark::State& state) {
     state.counters["workers"] = static_cast<double>(pool.size());
     state.counters["evaluable"] = static_cast<double>(kept);
 }
-BENCHMARK(BM_ScoreLevel)->Arg(10)->Arg(100)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ScoreLevel)
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(10000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_Search(benchmark::State& state) {
     const auto x = columns(static_cast<std::size_t>(state.range(2)));
@@ -98,13 +103,18 @@ void BM_Search(benchmark::State& state) {
     state.counters["duplicates"] = static_cast<double>(s.duplicates);
     state.counters["no_fp"] = static_cast<double>(s.no_fingerprint);
     state.counters["scored"] = static_cast<double>(s.scored);
-    state.counters["scored/s"] = benchmark::Counter(
-        static_cast<double>(s.scored) * static_cast<double>(state.iterations()),
-        benchmark::Counter::kIsRate);
+    state.counters["scored/s"] =
+        benchmark::Counter(static_cast<double>(s.scored) * static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate);
 }
 // max_complexity, beam_width, rows, wobble
-BENCHMARK(BM_Search)->Args({8, 2000, 20, 0})->Args({5, 200, 20, 1})->Args({6, 400, 20, 1})
-    ->Args({6, 400, 1000, 1})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Search)
+    ->Args({8, 2000, 20, 0})
+    ->Args({5, 200, 20, 1})
+    ->Args({6, 400, 20, 1})
+    ->Args({6, 400, 1000, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 

@@ -35,8 +35,7 @@ Expr combination_expr(const SearchPool& pool, const Combination& c, std::uint64_
     return e;
 }
 
-bool combination_probes(const SearchPool& pool, const Combination& c,
-                        ProbeValues& out) noexcept {
+bool combination_probes(const SearchPool& pool, const Combination& c, ProbeValues& out) noexcept {
     const ProbeValues& a = pool[c.a].probes;
     if (arity(c.op) == 1) {
         for (std::size_t k = 0; k < kProbeCount; ++k)

@@ -58,7 +58,8 @@ std::optional<ProbeValues> probe_values(const Expr& expr, std::uint64_t n_vars,
 
     ProbeValues values;
     for (std::size_t k = 0; k < kProbes.size(); ++k) {
-        for (std::uint64_t i = 0; i < row_len; ++i) row[i] = static_cast<double>(i + 1) * kProbes[k];
+        for (std::uint64_t i = 0; i < row_len; ++i)
+            row[i] = static_cast<double>(i + 1) * kProbes[k];
         const std::optional<double> v = expr.eval({row, row_len}, params);
         if (!v || !std::isfinite(*v)) return std::nullopt;
         values[k] = *v;

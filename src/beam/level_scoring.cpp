@@ -49,8 +49,12 @@ struct Progress {
 class Scorer {
 public:
     Scorer(const SearchPool& pool, std::span<const double> y, double penalty)
-        : pool_(pool), y_(y), penalty_(penalty), rows_(pool.row_count()),
-          m_(std::min(rows_, y.size())), n_y_(static_cast<double>(y.size())) {}
+        : pool_(pool),
+          y_(y),
+          penalty_(penalty),
+          rows_(pool.row_count()),
+          m_(std::min(rows_, y.size())),
+          n_y_(static_cast<double>(y.size())) {}
 
     [[nodiscard]] double error(const Combination& c, double sum) const {
         return std::sqrt(sum / n_y_) * factor(c);
@@ -146,9 +150,8 @@ private:
 // The `keep` candidates still partial with the smallest error so far, in
 // that order (ties by index, NaN last): the likeliest members of the kept part.
 BudgetVector<std::uint32_t> most_promising(std::span<const Combination> candidates,
-                                           std::span<const Progress> progress,
-                                           const Scorer& scorer, std::size_t keep,
-                                           MemoryBudget* budget) {
+                                           std::span<const Progress> progress, const Scorer& scorer,
+                                           std::size_t keep, MemoryBudget* budget) {
     BudgetVector<std::pair<double, std::uint32_t>> keyed{
         BudgetAllocator<std::pair<double, std::uint32_t>>(budget)};
     for (std::uint32_t i = 0; i < progress.size(); ++i) {
@@ -190,9 +193,9 @@ bool score_level_pruned(std::span<const Combination> candidates, const SearchPoo
     const std::size_t blocks = (n + kBlock - 1) / kBlock;
     BudgetVector<Progress> progress(n, BudgetAllocator<Progress>(budget));
     auto for_blocks = [&](std::size_t work, auto&& per_block) {
-        return run_tasks(workers, blocks, work, [&](std::size_t b) {
-            per_block(b * kBlock, std::min(n, (b + 1) * kBlock));
-        }, control);
+        return run_tasks(
+            workers, blocks, work,
+            [&](std::size_t b) { per_block(b * kBlock, std::min(n, (b + 1) * kBlock)); }, control);
     };
     // Pruning pays only for the candidates past the most promising (which are
     // mostly scored in full anyway), and only when that saves more than the
@@ -212,23 +215,27 @@ bool score_level_pruned(std::span<const Combination> candidates, const SearchPoo
     // fixed blocks; each block starts from the keep smallest errors known and
     // tightens its own copy of that bound as its candidates finish.
     auto finish = [&](std::size_t count, auto index_of, std::size_t bound_keep, std::size_t work) {
-        return run_tasks(workers, (count + kBlock - 1) / kBlock, work, [&](std::size_t b) {
-            thread_local KeptErrors local;
-            local.reset(kept, bound_keep);
-            for (std::size_t k = b * kBlock; k < std::min(count, (b + 1) * kBlock); ++k) {
-                const std::size_t i = index_of(k);
-                if (progress[i].state != State::Partial) continue;
-                scorer.advance(candidates[i], progress[i], rows, local.bound());
-                if (progress[i].state == State::Scored)
-                    local.add(scorer.error(candidates[i], progress[i].sum));
-            }
-        }, control);
+        return run_tasks(
+            workers, (count + kBlock - 1) / kBlock, work,
+            [&](std::size_t b) {
+                thread_local KeptErrors local;
+                local.reset(kept, bound_keep);
+                for (std::size_t k = b * kBlock; k < std::min(count, (b + 1) * kBlock); ++k) {
+                    const std::size_t i = index_of(k);
+                    if (progress[i].state != State::Partial) continue;
+                    scorer.advance(candidates[i], progress[i], rows, local.bound());
+                    if (progress[i].state == State::Scored)
+                        local.add(scorer.error(candidates[i], progress[i].sum));
+                }
+            },
+            control);
     };
 
     // Pass 1: a few rows each (all of them when nothing can be pruned).
     const std::size_t first = pruning ? std::min(rows, kFirstRun) : rows;
     if (!for_blocks(n * std::max<std::size_t>(first, 1), [&](std::size_t b, std::size_t e) {
-            for (std::size_t i = b; i < e; ++i) scorer.advance(candidates[i], progress[i], first, kInf);
+            for (std::size_t i = b; i < e; ++i)
+                scorer.advance(candidates[i], progress[i], first, kInf);
         }))
         return false;
 
@@ -241,8 +248,9 @@ bool score_level_pruned(std::span<const Combination> candidates, const SearchPoo
             most_promising(candidates, progress, scorer, 2 * keep, budget);
         for (std::size_t from = 0; from < chosen.size(); from += keep) {
             const auto part = std::span(chosen).subspan(from, std::min(keep, chosen.size() - from));
-            if (!finish(part.size(), [&](std::size_t k) { return part[k]; },
-                        from == 0 ? SIZE_MAX : keep, part.size() * rows))
+            if (!finish(
+                    part.size(), [&](std::size_t k) { return part[k]; },
+                    from == 0 ? SIZE_MAX : keep, part.size() * rows))
                 return false;
             for (const std::uint32_t i : part) collect(i);
             (void)keep_smallest(kept, keep);
@@ -255,8 +263,8 @@ bool score_level_pruned(std::span<const Combination> candidates, const SearchPoo
             const std::size_t lo = start * kBlock;
             const std::size_t hi = std::min(n, (start + wave_blocks) * kBlock);
             // Most of these stop within a few runs of rows.
-            if (!finish(hi - lo, [lo](std::size_t k) { return lo + k; }, keep,
-                        (hi - lo) * 4 * first))
+            if (!finish(
+                    hi - lo, [lo](std::size_t k) { return lo + k; }, keep, (hi - lo) * 4 * first))
                 return false;
             for (std::size_t i = lo; i < hi; ++i) collect(i);
             (void)keep_smallest(kept, keep);

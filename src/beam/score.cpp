@@ -67,8 +67,7 @@ std::vector<SearchResult> score_level(std::span<const Expr> candidates,
     for (const auto& range : ranges) total += range.size();
     std::vector<SearchResult> results;
     results.reserve(total);
-    for (auto& range : ranges)
-        std::move(range.begin(), range.end(), std::back_inserter(results));
+    for (auto& range : ranges) std::move(range.begin(), range.end(), std::back_inserter(results));
     return results;
 }
 

@@ -20,12 +20,12 @@
 #include <memory>
 #include <vector>
 
-#include "beam/fingerprint.hpp"
 #include "beam/combination.hpp"
+#include "beam/fingerprint.hpp"
 #include "beam/level_scoring.hpp"
-#include "runtime/memory_budget.hpp"
 #include "beam/search_pool.hpp"
 #include "beam/search_steering.hpp"
+#include "runtime/memory_budget.hpp"
 
 namespace vok::beam {
 namespace {
@@ -62,8 +62,13 @@ class Driver {
 public:
     Driver(std::span<const Column> x_cols, std::span<const double> y, std::uint64_t n_vars,
            const SearchConfig& config, SearchControl* control)
-        : x_cols_(x_cols), y_(y), n_vars_(n_vars), config_(config), steering_(control),
-          workers_(steering_.workers()), ops_(operator_lists(config)),
+        : x_cols_(x_cols),
+          y_(y),
+          n_vars_(n_vars),
+          config_(config),
+          steering_(control),
+          workers_(steering_.workers()),
+          ops_(operator_lists(config)),
           budget_(control != nullptr ? control->memory_limit : default_memory_budget()),
           seen_(&budget_),
           pool_(x_cols, control != nullptr ? control->row_store_bytes : kRowStoreBytes, budget_),
@@ -121,7 +126,8 @@ private:
 
 void Driver::run_or_cancel(std::size_t n_tasks, std::size_t work,
                            const std::function<void(std::size_t)>& body) {
-    if (!run_tasks(workers_, n_tasks, work, body, steering_.batch_control())) throw SearchCancelled{};
+    if (!run_tasks(workers_, n_tasks, work, body, steering_.batch_control()))
+        throw SearchCancelled{};
 }
 
 // The leaves go through the plain path: a handful of one-token programs.

@@ -7,9 +7,9 @@
 #include <optional>
 #include <span>
 
+#include "beam/score.hpp"
 #include "core/expr.hpp"
 #include "runtime/memory_budget.hpp"
-#include "beam/score.hpp"
 #include "runtime/thread_pool.hpp"
 
 namespace vok::beam {
@@ -29,12 +29,12 @@ inline constexpr std::size_t kRowStoreBytes = std::size_t{512} << 20;
 
 // Counters of one search, for benchmarks and tests.
 struct SearchStats {
-    std::uint64_t levels = 0;         // scored levels, the leaves included
-    std::uint64_t generated = 0;      // candidates built, leaves included
-    std::uint64_t no_fingerprint = 0; // dropped: not evaluable at the probe points
-    std::uint64_t duplicates = 0;     // dropped: fingerprint already seen
-    std::uint64_t scored = 0;         // candidates handed to scoring
-    std::uint64_t results = 0;        // of those, evaluated on every sample row
+    std::uint64_t levels = 0;          // scored levels, the leaves included
+    std::uint64_t generated = 0;       // candidates built, leaves included
+    std::uint64_t no_fingerprint = 0;  // dropped: not evaluable at the probe points
+    std::uint64_t duplicates = 0;      // dropped: fingerprint already seen
+    std::uint64_t scored = 0;          // candidates handed to scoring
+    std::uint64_t results = 0;         // of those, evaluated on every sample row
     // Of those scored, stopped part-way because their error could no longer
     // reach the kept quarter-beam or the best (the reference search never stops
     // early, so there results counts every evaluable candidate).
@@ -59,7 +59,7 @@ struct SearchControl {
     // allocator overhead and a sanitizer's shadow come on top. The fast search
     // only; the reference search takes what it needs.
     std::size_t memory_limit = default_memory_budget();
-    SearchStats stats;           // filled in by the search
+    SearchStats stats;  // filled in by the search
 };
 
 // Precondition checked first: at least one column and none shorter than the

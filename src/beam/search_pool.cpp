@@ -15,8 +15,11 @@ constexpr std::size_t kBlockOverhead = 16;
 
 SearchPool::SearchPool(std::span<const Column> x_cols, std::size_t row_store_bytes,
                        MemoryBudget& budget)
-    : x_cols_(x_cols), rows_(x_cols.front().size()), budget_rows_(row_store_bytes / sizeof(double)),
-      budget_(budget), entries_(BudgetAllocator<PoolEntry>(&budget)),
+    : x_cols_(x_cols),
+      rows_(x_cols.front().size()),
+      budget_rows_(row_store_bytes / sizeof(double)),
+      budget_(budget),
+      entries_(BudgetAllocator<PoolEntry>(&budget)),
       storage_(BudgetAllocator<std::unique_ptr<double[]>>(&budget)) {}
 
 SearchPool::~SearchPool() { budget_.give_back(charged_); }
@@ -59,7 +62,8 @@ void SearchPool::add_leaf(const Expr& leaf, const ProbeValues& probes) {
 }
 
 double* RowScratch::at_depth(std::size_t depth) {
-    while (runs_.size() <= depth) runs_.push_back(std::make_unique_for_overwrite<double[]>(kRowChunk));
+    while (runs_.size() <= depth)
+        runs_.push_back(std::make_unique_for_overwrite<double[]>(kRowChunk));
     return runs_[depth].get();
 }
 

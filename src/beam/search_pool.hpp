@@ -11,9 +11,9 @@
 #include <span>
 #include <vector>
 
+#include "beam/fingerprint.hpp"
 #include "core/column_ops.hpp"
 #include "core/expr.hpp"
-#include "beam/fingerprint.hpp"
 #include "runtime/memory_budget.hpp"
 
 namespace vok::beam {

@@ -18,7 +18,11 @@ class Driver {
 public:
     Driver(std::span<const Column> x_cols, std::span<const double> y, std::uint64_t n_vars,
            const SearchConfig& config, SearchControl* control)
-        : x_cols_(x_cols), y_(y), n_vars_(n_vars), config_(config), steering_(control),
+        : x_cols_(x_cols),
+          y_(y),
+          n_vars_(n_vars),
+          config_(config),
+          steering_(control),
           ops_(operator_lists(config)) {}
 
     std::optional<SearchResult> run();

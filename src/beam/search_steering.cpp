@@ -12,8 +12,8 @@ constexpr std::uint64_t kGenerationPollStride = 1024;
 OperatorLists operator_lists(const SearchConfig& config) {
     OperatorLists ops;
     ops.unary = config.use_trig
-                    ? std::vector{OpCode::Neg, OpCode::Inv, OpCode::Exp, OpCode::Ln, OpCode::Sqrt,
-                                  OpCode::Sin, OpCode::Cos}
+                    ? std::vector{OpCode::Neg,  OpCode::Inv, OpCode::Exp, OpCode::Ln,
+                                  OpCode::Sqrt, OpCode::Sin, OpCode::Cos}
                     : std::vector{OpCode::Neg, OpCode::Inv, OpCode::Exp, OpCode::Ln, OpCode::Sqrt};
     ops.binary = config.use_vok
                      ? std::vector{OpCode::Add, OpCode::Sub, OpCode::Mul, OpCode::Div, OpCode::Vok}

@@ -197,14 +197,15 @@ bool estimate_from(const EstimateSums& s, const FitTarget& t, ScaledEstimate& e)
     // The full fit works on f itself: its residuals are made of terms this large.
     const double scale = s.cross / spread;
     const double f_norm = std::sqrt(s.squares) + std::fabs(s.shift) * std::sqrt(rows);
-    e.magnitude = t.max_abs_y + std::fabs(scale) * f_norm + std::fabs(t.mean - scale * (s.shift + s.sum / rows));
+    e.magnitude = t.max_abs_y + std::fabs(scale) * f_norm +
+                  std::fabs(t.mean - scale * (s.shift + s.sum / rows));
     return true;
 }
 
 // scaled_estimate over x (op) y, with apply_binary_rows's test for a value.
 template <class Op>
-[[gnu::always_inline]] inline bool estimate_of(const double* x, const double* y, const FitTarget& t, Op op,
-                                               ScaledEstimate& out) noexcept {
+[[gnu::always_inline]] inline bool estimate_of(const double* x, const double* y, const FitTarget& t,
+                                               Op op, ScaledEstimate& out) noexcept {
     constexpr double kMax = std::numeric_limits<double>::max();
     const LaneBits magnitude_bits = {INT64_MAX, INT64_MAX, INT64_MAX, INT64_MAX};
     LaneBits all_finite = {-1, -1, -1, -1};
@@ -225,7 +226,8 @@ template <class Op>
     };
     const double first = t.n > 0 ? row(0) : 0.0;
     const EstimateSums sums = lane_sums(first, t, rows4, row);
-    if (!tail_finite || (all_finite[0] & all_finite[1] & all_finite[2] & all_finite[3]) == 0) return false;
+    if (!tail_finite || (all_finite[0] & all_finite[1] & all_finite[2] & all_finite[3]) == 0)
+        return false;
     (void)estimate_from(sums, t, out);
     return true;
 }
@@ -248,11 +250,12 @@ bool surely_flat(const double* f, const FitTarget& t) noexcept {
 }  // namespace
 
 // Compiled twice: for processors with 256-bit vectors, and for any other.
-[[gnu::target_clones("avx2", "default")]] ScaledEstimate scaled_estimate(const double* f,
-                                                                         const FitTarget& t) noexcept {
+[[gnu::target_clones("avx2", "default")]] ScaledEstimate scaled_estimate(
+    const double* f, const FitTarget& t) noexcept {
     auto rows4 = [f](std::size_t i, Lanes& v) { std::memcpy(&v, f + i, sizeof v); };
     ScaledEstimate e;
-    if (!estimate_from(lane_sums(t.n > 0 ? f[0] : 0.0, t, rows4, [f](std::size_t i) { return f[i]; }), t, e)) {
+    if (!estimate_from(
+            lane_sums(t.n > 0 ? f[0] : 0.0, t, rows4, [f](std::size_t i) { return f[i]; }), t, e)) {
         // Unless the full fit is sure to find f flat and fit the target's
         // mean, with error syy exactly.
         if (surely_flat(f, t)) e.slack = 0.0;
@@ -260,23 +263,23 @@ bool surely_flat(const double* f, const FitTarget& t) noexcept {
     return e;
 }
 
-[[gnu::target_clones("avx2", "default")]] bool scaled_estimate_binary(OpCode op, const double* a,
-                                                                      const double* b, const FitTarget& t,
-                                                                      ScaledEstimate& out) noexcept {
+[[gnu::target_clones("avx2", "default")]] bool scaled_estimate_binary(
+    OpCode op, const double* a, const double* b, const FitTarget& t, ScaledEstimate& out) noexcept {
     switch (op) {
         case OpCode::Add: return estimate_of(a, b, t, [](auto x, auto y) { return x + y; }, out);
         case OpCode::Sub: return estimate_of(a, b, t, [](auto x, auto y) { return x - y; }, out);
         case OpCode::Mul: return estimate_of(a, b, t, [](auto x, auto y) { return x * y; }, out);
         case OpCode::Div:
-            return !any_below_floor(b, t.n) && estimate_of(a, b, t, [](auto x, auto y) { return x / y; }, out);
+            return !any_below_floor(b, t.n) &&
+                   estimate_of(a, b, t, [](auto x, auto y) { return x / y; }, out);
         default: return false;
     }
 }
 
 bool ScaledEstimate::exceeds(double bound) const noexcept {
     if (!finite(bound) || !finite(value) || !finite(slack)) return false;
-    const double rounding =
-        kEpsilon * magnitude * (std::sqrt(rows * std::max(bound, 0.0)) + rows * kEpsilon * magnitude);
+    const double rounding = kEpsilon * magnitude *
+                            (std::sqrt(rows * std::max(bound, 0.0)) + rows * kEpsilon * magnitude);
     return value - slack - kRoundingSafety * rounding > bound * kBoundGrowth;
 }
 
@@ -336,7 +339,8 @@ bool screen_rejects(const double* f_screen, const FitTarget& t, bool scaled,
     }
     magnitude += std::fabs(scale * mf);
     const double n = static_cast<double>(t.n);
-    const double rounding = kEpsilon * magnitude * (std::sqrt(n * std::max(bound, 0.0)) + n * kEpsilon * magnitude);
+    const double rounding =
+        kEpsilon * magnitude * (std::sqrt(n * std::max(bound, 0.0)) + n * kEpsilon * magnitude);
     return least - kScaledSlack * t.screen_syy - kRoundingSafety * rounding > bound * kBoundGrowth;
 }
 

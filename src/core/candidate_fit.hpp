@@ -22,8 +22,8 @@ struct FitTarget {
 
     std::span<const double> y;
     std::size_t n = 0;
-    std::span<const double> w;     // empty: every row counts once
-    double total_weight = 0.0;     // sum of w in row order; n without weights
+    std::span<const double> w;  // empty: every row counts once
+    double total_weight = 0.0;  // sum of w in row order; n without weights
     // sqrt(max w), rounded up: the weighted norm of any values is at most this
     // times their Euclidean norm (1 without weights).
     double norm_factor = 1.0;
@@ -84,9 +84,9 @@ struct ScaledEstimate {
     double slack = 0.0;      // cancellation allowance
     double magnitude = 0.0;  // size of the terms the full fit's residuals are made of
     double rows = 0.0;
-    double syy = 0.0;        // the target's spread, and the parts of the estimate
+    double syy = 0.0;  // the target's spread, and the parts of the estimate
     double explained = 0.0;
-    double spread = 0.0;     // sum of (f - mean f)^2, with its cancellation
+    double spread = 0.0;  // sum of (f - mean f)^2, with its cancellation
     double conditioning = 0.0;
 
     // True when fit_scaled's error is sure to exceed bound.
@@ -107,8 +107,8 @@ struct ScaledEstimate {
 [[nodiscard]] constexpr bool estimated_in_one_pass(OpCode op) noexcept {
     return op == OpCode::Add || op == OpCode::Sub || op == OpCode::Mul || op == OpCode::Div;
 }
-[[nodiscard]] bool scaled_estimate_binary(OpCode op, const double* a, const double* b, const FitTarget& t,
-                                          ScaledEstimate& out) noexcept;
+[[nodiscard]] bool scaled_estimate_binary(OpCode op, const double* a, const double* b,
+                                          const FitTarget& t, ScaledEstimate& out) noexcept;
 
 // True when values within value_error (in Euclidean norm) of values whose
 // plain sse is `sse` are sure to have a plain sse above bound.

@@ -54,7 +54,8 @@ inline bool map_until(const double* a, double* out, std::size_t n, F f) noexcept
 
 // In vector registers: GCC leaves the plain loop scalar. |v| < floor is
 // taken as -floor < v < floor, false for NaN as the row evaluator has it.
-[[gnu::target_clones("avx2", "default")]] bool any_below_floor(const double* v, std::size_t n) noexcept {
+[[gnu::target_clones("avx2", "default")]] bool any_below_floor(const double* v,
+                                                               std::size_t n) noexcept {
     using Lanes = double __attribute__((vector_size(32)));
     using Masks = std::int64_t __attribute__((vector_size(32)));
     constexpr Lanes kFloor = {LN_FLOOR, LN_FLOOR, LN_FLOOR, LN_FLOOR};
@@ -72,7 +73,8 @@ inline bool map_until(const double* a, double* out, std::size_t n, F f) noexcept
 
 // Compiled twice: for processors with 256-bit vectors, and for any other.
 [[gnu::target_clones("avx2", "default")]] bool apply_unary_rows(OpCode op, const double* a,
-                                                                double* out, std::size_t n) noexcept {
+                                                                double* out,
+                                                                std::size_t n) noexcept {
     switch (op) {
         case OpCode::Neg: return map_all(a, out, n, [](double v) { return -v; });
         case OpCode::Abs: return map_all(a, out, n, [](double v) { return std::fabs(v); });
@@ -84,7 +86,10 @@ inline bool map_until(const double* a, double* out, std::size_t n, F f) noexcept
             return negative == 0 && map_all(a, out, n, [](double v) { return std::sqrt(v); });
         }
         case OpCode::Exp:
-            return map_until(a, out, n, [](double v, double& r) { r = std::exp(v); return true; });
+            return map_until(a, out, n, [](double v, double& r) {
+                r = std::exp(v);
+                return true;
+            });
         case OpCode::Ln:
             return map_until(a, out, n, [](double v, double& r) {
                 if (!(v > 0.0)) return false;
@@ -92,9 +97,15 @@ inline bool map_until(const double* a, double* out, std::size_t n, F f) noexcept
                 return true;
             });
         case OpCode::Sin:
-            return map_until(a, out, n, [](double v, double& r) { r = std::sin(v); return true; });
+            return map_until(a, out, n, [](double v, double& r) {
+                r = std::sin(v);
+                return true;
+            });
         case OpCode::Cos:
-            return map_until(a, out, n, [](double v, double& r) { r = std::cos(v); return true; });
+            return map_until(a, out, n, [](double v, double& r) {
+                r = std::cos(v);
+                return true;
+            });
         default: return false;
     }
 }
@@ -121,7 +132,8 @@ void apply_sin_cos_rows(const double* a, double* sin_out, double* cos_out, std::
         case OpCode::Sub: return zip_all(a, b, out, n, [](double x, double y) { return x - y; });
         case OpCode::Mul: return zip_all(a, b, out, n, [](double x, double y) { return x * y; });
         case OpCode::Div:
-            return !any_below_floor(b, n) && zip_all(a, b, out, n, [](double x, double y) { return x / y; });
+            return !any_below_floor(b, n) &&
+                   zip_all(a, b, out, n, [](double x, double y) { return x / y; });
         case OpCode::Vok:
             for (std::size_t i = 0; i < n; ++i) {
                 const double r = guarded_exp(a[i]) - guarded_ln(b[i]);

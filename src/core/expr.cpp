@@ -69,7 +69,8 @@ void check_columns(std::span<const Column> columns) {
     const std::size_t rows = columns.front().size();
     for (const Column& c : columns) {
         if (c.size() < rows)
-            throw std::invalid_argument("every column of x_data must be at least as long as the first");
+            throw std::invalid_argument(
+                "every column of x_data must be at least as long as the first");
     }
 }
 

@@ -25,6 +25,8 @@ inline constexpr double kEstimateSlack = 1e-7;
 inline constexpr double kEpsilon = std::numeric_limits<double>::epsilon();
 inline constexpr double kRoundingSafety = 16.0;
 
-[[nodiscard]] inline bool finite(double v) noexcept { return std::fabs(v) <= std::numeric_limits<double>::max(); }
+[[nodiscard]] inline bool finite(double v) noexcept {
+    return std::fabs(v) <= std::numeric_limits<double>::max();
+}
 
 }  // namespace vok::fit_allowances

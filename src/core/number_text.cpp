@@ -77,8 +77,8 @@ std::string scientific2_text(double v) {
     std::string out;
     if (append_special(out, v)) return out;
     std::array<char, 32> buf;
-    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v,
-                                 std::chars_format::scientific, 2);
+    const auto r =
+        std::to_chars(buf.data(), buf.data() + buf.size(), v, std::chars_format::scientific, 2);
     std::string_view mantissa;
     const int exponent = split_scientific({buf.data(), r.ptr}, mantissa);
     out += mantissa;
@@ -90,8 +90,8 @@ std::string debug_text(double v) {
     std::string out;
     if (append_special(out, v)) return out;
     std::array<char, 40> buf;
-    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v,
-                                 std::chars_format::scientific);
+    const auto r =
+        std::to_chars(buf.data(), buf.data() + buf.size(), v, std::chars_format::scientific);
     std::string_view mantissa;
     const int exponent = split_scientific({buf.data(), r.ptr}, mantissa);
     if (mantissa.front() == '-') {

@@ -14,7 +14,7 @@ namespace vok {
 
 struct OpInfo {
     OpCode code;
-    const char* name;    // the name programs and operator lists use
+    const char* name;  // the name programs and operator lists use
     int arity;
     bool commutative;    // swapped operands give the same bits; the enumeration takes one order
     const char* symbol;  // infix symbol of a binary arithmetic operator, else nullptr
@@ -40,8 +40,8 @@ inline constexpr std::array<OpInfo, kOpCodeCount> kOps{{
 // among the unary ones. An operator list is generated in its given order, so
 // a list taken in this order searches as the Python layer's canonical one.
 inline constexpr std::array<OpCode, kOpCodeCount> kOpListing{
-    OpCode::Neg, OpCode::Inv, OpCode::Exp, OpCode::Ln, OpCode::Sqrt, OpCode::Sin, OpCode::Cos,
-    OpCode::Abs, OpCode::Add, OpCode::Sub, OpCode::Mul, OpCode::Div, OpCode::Vok};
+    OpCode::Neg, OpCode::Inv, OpCode::Exp, OpCode::Ln,  OpCode::Sqrt, OpCode::Sin, OpCode::Cos,
+    OpCode::Abs, OpCode::Add, OpCode::Sub, OpCode::Mul, OpCode::Div,  OpCode::Vok};
 
 [[nodiscard]] constexpr const OpInfo& op_info(OpCode op) noexcept {
     return kOps[static_cast<std::size_t>(op)];
@@ -57,7 +57,8 @@ inline constexpr std::array<OpCode, kOpCodeCount> kOpListing{
 namespace detail {
 constexpr bool op_table_matches_codes() noexcept {
     for (std::size_t i = 0; i < kOps.size(); ++i) {
-        if (static_cast<std::size_t>(kOps[i].code) != i || kOps[i].arity != arity(kOps[i].code)) return false;
+        if (static_cast<std::size_t>(kOps[i].code) != i || kOps[i].arity != arity(kOps[i].code))
+            return false;
         if (kOps[i].symbol != nullptr && kOps[i].arity != 2) return false;
         std::size_t listed = 0;
         for (OpCode op : kOpListing) listed += op == kOps[i].code ? 1 : 0;

@@ -55,8 +55,7 @@ void append_leaf(std::string& out, const Token& t) {
             }
             break;
         }
-        case TokenKind::Op:
-            break;
+        case TokenKind::Op: break;
     }
 }
 
@@ -65,19 +64,19 @@ struct Template {
 };
 
 constexpr std::array<Template, kOpCodeCount> kTemplates{{
-    {"(-", "", ")"},        // Neg
-    {"(1/", "", ")"},       // Inv
-    {"exp(", "", ")"},      // Exp
-    {"ln(", "", ")"},       // Ln
-    {"sqrt(", "", ")"},     // Sqrt
-    {"sin(", "", ")"},      // Sin
-    {"cos(", "", ")"},      // Cos
-    {"abs(", "", ")"},      // Abs
-    {"vok(", ", ", ")"},    // Vok
-    {"(", " + ", ")"},      // Add
-    {"(", " - ", ")"},      // Sub
-    {"(", " * ", ")"},      // Mul
-    {"(", " / ", ")"},      // Div
+    {"(-", "", ")"},      // Neg
+    {"(1/", "", ")"},     // Inv
+    {"exp(", "", ")"},    // Exp
+    {"ln(", "", ")"},     // Ln
+    {"sqrt(", "", ")"},   // Sqrt
+    {"sin(", "", ")"},    // Sin
+    {"cos(", "", ")"},    // Cos
+    {"abs(", "", ")"},    // Abs
+    {"vok(", ", ", ")"},  // Vok
+    {"(", " + ", ")"},    // Add
+    {"(", " - ", ")"},    // Sub
+    {"(", " * ", ")"},    // Mul
+    {"(", " / ", ")"},    // Div
 }};
 
 // Takes the top fragment, or the empty text when the stack is exhausted.

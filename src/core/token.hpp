@@ -9,8 +9,19 @@ namespace vok {
 // Codes below 8 are unary, 8 and above binary; the numbering is shared by the
 // search's operator lists and the renderer.
 enum class OpCode : std::uint8_t {
-    Neg = 0, Inv = 1, Exp = 2, Ln = 3, Sqrt = 4, Sin = 5, Cos = 6, Abs = 7,
-    Vok = 8, Add = 9, Sub = 10, Mul = 11, Div = 12,
+    Neg = 0,
+    Inv = 1,
+    Exp = 2,
+    Ln = 3,
+    Sqrt = 4,
+    Sin = 5,
+    Cos = 6,
+    Abs = 7,
+    Vok = 8,
+    Add = 9,
+    Sub = 10,
+    Mul = 11,
+    Div = 12,
 };
 
 inline constexpr int kOpCodeCount = 13;
@@ -22,13 +33,19 @@ enum class TokenKind : std::uint8_t { Const, Param, Var, Op };
 // A tagged union kept trivially copyable so that combining programs is a memcpy.
 struct Token {
     TokenKind kind = TokenKind::Const;
-    OpCode op = OpCode::Neg;     // Op
-    std::uint64_t index = 0;     // Param, Var
-    double value = 0.0;          // Const, Param
+    OpCode op = OpCode::Neg;  // Op
+    std::uint64_t index = 0;  // Param, Var
+    double value = 0.0;       // Const, Param
 
-    static constexpr Token constant(double v) noexcept { return {TokenKind::Const, OpCode::Neg, 0, v}; }
-    static constexpr Token param(std::uint64_t i, double v) noexcept { return {TokenKind::Param, OpCode::Neg, i, v}; }
-    static constexpr Token var(std::uint64_t i) noexcept { return {TokenKind::Var, OpCode::Neg, i, 0.0}; }
+    static constexpr Token constant(double v) noexcept {
+        return {TokenKind::Const, OpCode::Neg, 0, v};
+    }
+    static constexpr Token param(std::uint64_t i, double v) noexcept {
+        return {TokenKind::Param, OpCode::Neg, i, v};
+    }
+    static constexpr Token var(std::uint64_t i) noexcept {
+        return {TokenKind::Var, OpCode::Neg, i, 0.0};
+    }
     static constexpr Token oper(OpCode o) noexcept { return {TokenKind::Op, o, 0, 0.0}; }
 };
 

@@ -19,7 +19,9 @@ using namespace fit_allowances;
 
 // A row's term: exactly zero where its weight is, even when the value
 // overflowed (0 * inf would be NaN).
-[[gnu::always_inline]] inline double weighed(double w, double v) noexcept { return w > 0.0 ? w * v : 0.0; }
+[[gnu::always_inline]] inline double weighed(double w, double v) noexcept {
+    return w > 0.0 ? w * v : 0.0;
+}
 
 // Equal values c have a weighted mean within about n eps |c| of c (the
 // products, their sum and the weights' sum each round), so sff / sf2 is
@@ -65,8 +67,8 @@ void FitTarget::weigh() {
     }
 }
 
-double plain_sse_rows_weighted(const double* f, const FitTarget& t, std::size_t begin, std::size_t end,
-                               double sse) noexcept {
+double plain_sse_rows_weighted(const double* f, const FitTarget& t, std::size_t begin,
+                               std::size_t end, double sse) noexcept {
     const double* w = t.w.data();
     for (std::size_t i = begin; i < end; ++i) {
         const double d = f[i] - t.y[i];
@@ -110,8 +112,8 @@ bool fit_scaled_weighted(const double* f, const FitTarget& t, Fit& out) noexcept
     return true;
 }
 
-double sse_at_weighted(const double* f, std::span<const double> y, std::span<const double> w, double scale,
-                       double offset) noexcept {
+double sse_at_weighted(const double* f, std::span<const double> y, std::span<const double> w,
+                       double scale, double offset) noexcept {
     double sse = 0.0;
     for (std::size_t i = 0; i < y.size(); ++i) {
         const double r = y[i] - ((scale * f[i]) + offset);
@@ -152,8 +154,8 @@ struct WeightedSums {
 
 // lane_sums of candidate_fit.cpp with every term weighed.
 template <class Rows4, class Row>
-[[gnu::always_inline]] inline WeightedSums weighted_lane_sums(double shift, const FitTarget& t, Rows4 rows4,
-                                                              Row row) noexcept {
+[[gnu::always_inline]] inline WeightedSums weighted_lane_sums(double shift, const FitTarget& t,
+                                                              Rows4 rows4, Row row) noexcept {
     Lanes sf = {0.0, 0.0, 0.0, 0.0};
     Lanes s2 = sf;
     Lanes sy = sf;
@@ -210,15 +212,18 @@ bool estimate_from_weighted(const WeightedSums& s, const FitTarget& t, ScaledEst
     e.conditioning = conditioning;
     e.slack = kEstimateSlack * (t.syy * std::sqrt(conditioning) + explained * conditioning);
     const double scale = s.cross / spread;
-    const double f_norm = std::sqrt(s.plain) + std::fabs(s.shift) * std::sqrt(static_cast<double>(t.n));
-    e.magnitude = t.max_abs_y + std::fabs(scale) * f_norm + std::fabs(t.mean - scale * (s.shift + s.sum / rows));
+    const double f_norm =
+        std::sqrt(s.plain) + std::fabs(s.shift) * std::sqrt(static_cast<double>(t.n));
+    e.magnitude = t.max_abs_y + std::fabs(scale) * f_norm +
+                  std::fabs(t.mean - scale * (s.shift + s.sum / rows));
     return true;
 }
 
 // estimate_of of candidate_fit.cpp, weighed.
 template <class Op>
-[[gnu::always_inline]] inline bool weighted_estimate_of(const double* x, const double* y, const FitTarget& t,
-                                                        Op op, ScaledEstimate& out) noexcept {
+[[gnu::always_inline]] inline bool weighted_estimate_of(const double* x, const double* y,
+                                                        const FitTarget& t, Op op,
+                                                        ScaledEstimate& out) noexcept {
     constexpr double kMax = std::numeric_limits<double>::max();
     const LaneBits magnitude_bits = {INT64_MAX, INT64_MAX, INT64_MAX, INT64_MAX};
     LaneBits all_finite = {-1, -1, -1, -1};
@@ -239,7 +244,8 @@ template <class Op>
     };
     const double first = t.n > 0 ? row(0) : 0.0;
     const WeightedSums sums = weighted_lane_sums(first, t, rows4, row);
-    if (!tail_finite || (all_finite[0] & all_finite[1] & all_finite[2] & all_finite[3]) == 0) return false;
+    if (!tail_finite || (all_finite[0] & all_finite[1] & all_finite[2] & all_finite[3]) == 0)
+        return false;
     (void)estimate_from_weighted(sums, t, out);
     return true;
 }
@@ -259,25 +265,27 @@ bool surely_flat_weighted(const double* f, const FitTarget& t) noexcept {
 
 }  // namespace
 
-[[gnu::target_clones("avx2", "default")]] ScaledEstimate scaled_estimate_weighted(const double* f,
-                                                                                  const FitTarget& t) noexcept {
+[[gnu::target_clones("avx2", "default")]] ScaledEstimate scaled_estimate_weighted(
+    const double* f, const FitTarget& t) noexcept {
     auto rows4 = [f](std::size_t i, Lanes& v) { std::memcpy(&v, f + i, sizeof v); };
     ScaledEstimate e;
     if (!estimate_from_weighted(
-            weighted_lane_sums(t.n > 0 ? f[0] : 0.0, t, rows4, [f](std::size_t i) { return f[i]; }), t, e)) {
+            weighted_lane_sums(t.n > 0 ? f[0] : 0.0, t, rows4, [f](std::size_t i) { return f[i]; }),
+            t, e)) {
         if (surely_flat_weighted(f, t)) e.slack = 0.0;
     }
     return e;
 }
 
-[[gnu::target_clones("avx2", "default")]] bool scaled_estimate_binary_weighted(OpCode op, const double* a,
-                                                                               const double* b,
-                                                                               const FitTarget& t,
-                                                                               ScaledEstimate& out) noexcept {
+[[gnu::target_clones("avx2", "default")]] bool scaled_estimate_binary_weighted(
+    OpCode op, const double* a, const double* b, const FitTarget& t, ScaledEstimate& out) noexcept {
     switch (op) {
-        case OpCode::Add: return weighted_estimate_of(a, b, t, [](auto x, auto y) { return x + y; }, out);
-        case OpCode::Sub: return weighted_estimate_of(a, b, t, [](auto x, auto y) { return x - y; }, out);
-        case OpCode::Mul: return weighted_estimate_of(a, b, t, [](auto x, auto y) { return x * y; }, out);
+        case OpCode::Add:
+            return weighted_estimate_of(a, b, t, [](auto x, auto y) { return x + y; }, out);
+        case OpCode::Sub:
+            return weighted_estimate_of(a, b, t, [](auto x, auto y) { return x - y; }, out);
+        case OpCode::Mul:
+            return weighted_estimate_of(a, b, t, [](auto x, auto y) { return x * y; }, out);
         case OpCode::Div:
             return !any_below_floor(b, t.n) &&
                    weighted_estimate_of(a, b, t, [](auto x, auto y) { return x / y; }, out);
@@ -285,7 +293,8 @@ bool surely_flat_weighted(const double* f, const FitTarget& t) noexcept {
     }
 }
 
-bool screen_rejects_weighted(const double* f_screen, const FitTarget& t, bool scaled, double bound) noexcept {
+bool screen_rejects_weighted(const double* f_screen, const FitTarget& t, bool scaled,
+                             double bound) noexcept {
     const std::size_t m = t.screen.size();
     if (m == 0 || !finite(bound)) return false;
     const double* w = t.screen_w.data();
@@ -317,8 +326,8 @@ bool screen_rejects_weighted(const double* f_screen, const FitTarget& t, bool sc
     }
     magnitude += std::fabs(scale * mf);
     const double rows = t.total_weight;
-    const double rounding =
-        kEpsilon * magnitude * (std::sqrt(rows * std::max(bound, 0.0)) + rows * kEpsilon * magnitude);
+    const double rounding = kEpsilon * magnitude *
+                            (std::sqrt(rows * std::max(bound, 0.0)) + rows * kEpsilon * magnitude);
     return least - kScaledSlack * t.screen_syy - kRoundingSafety * rounding > bound * kBoundGrowth;
 }
 

@@ -22,8 +22,9 @@ namespace vok {
 // fit_plain, fit_scaled, sse_at, fit_constant_scaled and plain_sse_rows, weighted.
 [[nodiscard]] bool fit_plain_weighted(const double* f, const FitTarget& t, Fit& out) noexcept;
 [[nodiscard]] bool fit_scaled_weighted(const double* f, const FitTarget& t, Fit& out) noexcept;
-[[nodiscard]] double sse_at_weighted(const double* f, std::span<const double> y, std::span<const double> w,
-                                     double scale, double offset) noexcept;
+[[nodiscard]] double sse_at_weighted(const double* f, std::span<const double> y,
+                                     std::span<const double> w, double scale,
+                                     double offset) noexcept;
 [[nodiscard]] bool fit_constant_scaled_weighted(const FitTarget& t, Fit& out) noexcept;
 [[nodiscard]] double plain_sse_rows_weighted(const double* f, const FitTarget& t, std::size_t begin,
                                              std::size_t end, double sse) noexcept;
@@ -32,7 +33,8 @@ namespace vok {
 // through ScaledEstimate::exceeds and exceeds_near.
 [[nodiscard]] ScaledEstimate scaled_estimate_weighted(const double* f, const FitTarget& t) noexcept;
 [[nodiscard]] bool scaled_estimate_binary_weighted(OpCode op, const double* a, const double* b,
-                                                   const FitTarget& t, ScaledEstimate& out) noexcept;
+                                                   const FitTarget& t,
+                                                   ScaledEstimate& out) noexcept;
 
 // screen_rejects, weighted: the weighted error on the screening rows.
 [[nodiscard]] bool screen_rejects_weighted(const double* f_screen, const FitTarget& t, bool scaled,

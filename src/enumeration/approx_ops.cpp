@@ -52,8 +52,12 @@ constexpr double inverse_factorial(int n) {
 // Chebyshev nodes of that interval (solved in 40-digit arithmetic, then
 // rounded); its relative error is below 2.6e-9, where Taylor's series needs
 // degree 7 for 1.1e-8.
-constexpr std::array kExpTerms = {0.0013941108433972674, 0.008375126398153335, 0.04166635289677516,
-                                  0.16666415514653277,   0.5000000047117757,   1.000000037716214,
+constexpr std::array kExpTerms = {0.0013941108433972674,
+                                  0.008375126398153335,
+                                  0.04166635289677516,
+                                  0.16666415514653277,
+                                  0.5000000047117757,
+                                  1.000000037716214,
                                   1.0};
 // (sin r - r) / r^3 and (cos r - 1) / r^2 in powers of w = r^2 for
 // |r| <= pi/4: for the sine, Taylor's terms to r^9 / 9! (below 3e-9 of sin r);
@@ -62,8 +66,8 @@ constexpr std::array kExpTerms = {0.0013941108433972674, 0.008375126398153335, 0
 // Taylor's series needs a term more).
 constexpr std::array kSinTerms = {inverse_factorial(9), -inverse_factorial(7), inverse_factorial(5),
                                   -inverse_factorial(3)};
-constexpr std::array kCosTerms = {2.4463788293265746e-05, -0.0013887589155600576, 0.04166665064451703,
-                                  -0.49999999969119313};
+constexpr std::array kCosTerms = {2.4463788293265746e-05, -0.0013887589155600576,
+                                  0.04166665064451703, -0.49999999969119313};
 // (atanh s - s) / s^3 in powers of w = s^2: the remainder after s^9 / 9 is
 // below 3e-9 of atanh s for |s| <= 0.172.
 constexpr std::array kAtanhTerms = {1.0 / 9.0, 1.0 / 7.0, 1.0 / 5.0, 1.0 / 3.0};
@@ -113,7 +117,8 @@ template <std::size_t N>
 
 // sin or cos of x = k pi/2 + r (|r| <= pi/4) from those of r, by the quadrant
 // k + quarter turns (0 for sin, 1 for cos).
-[[gnu::always_inline]] inline double by_quadrant(Bits quadrant, double sin_r, double cos_r) noexcept {
+[[gnu::always_inline]] inline double by_quadrant(Bits quadrant, double sin_r,
+                                                 double cos_r) noexcept {
     // Odd quadrants take the cosine; the upper two negate.
     const Bits odd = Bits{0} - (quadrant & 1);
     const Bits chosen = (std::bit_cast<Bits>(cos_r) & odd) | (std::bit_cast<Bits>(sin_r) & ~odd);
@@ -162,13 +167,16 @@ template <std::size_t N>
 
 // The sum of squares of n magnitudes of at most 1, as sines and cosines are:
 // it bounds their errors without a pass over the values.
-[[gnu::always_inline]] inline double unit_squares(std::size_t n) noexcept { return static_cast<double>(n); }
+[[gnu::always_inline]] inline double unit_squares(std::size_t n) noexcept {
+    return static_cast<double>(n);
+}
 
 // out[i] = f(a[i]), with the range test in(a[i]) on every row.
 // The range test is counted in 64-bit lanes, the width of the values, so the
 // loop stays in vector registers.
 template <class In, class F>
-[[gnu::always_inline]] inline bool map_rows(const double* a, double* out, std::size_t n, In in, F f) noexcept {
+[[gnu::always_inline]] inline bool map_rows(const double* a, double* out, std::size_t n, In in,
+                                            F f) noexcept {
     Bits outside = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const double v = a[i];
@@ -235,7 +243,8 @@ bool has_approx(OpCode op) noexcept {
 // Compiled twice: for processors with 256-bit vectors, and for any other.
 [[gnu::target_clones("avx2", "default")]] bool approx_rows(OpCode op, const double* a,
                                                            const double* b, double* out,
-                                                           std::size_t n, double& error_norm) noexcept {
+                                                           std::size_t n,
+                                                           double& error_norm) noexcept {
     auto in_exp_reach = [](double v) { return std::fabs(v) <= kExpReach; };
     auto in_trig_reach = [](double v) { return std::fabs(v) <= kTrigReach; };
     double squares = 0.0;
@@ -246,8 +255,9 @@ bool has_approx(OpCode op) noexcept {
             break;
         case OpCode::Ln:
             // Rows out of range still go through the bit arithmetic, harmlessly.
-            covered = map_rows(a, out, n, [](double v) { return v >= kSmallestNormal; },
-                               [](double v) { return log_approx(v); });
+            covered = map_rows(
+                a, out, n, [](double v) { return v >= kSmallestNormal; },
+                [](double v) { return log_approx(v); });
             break;
         case OpCode::Sin:
             covered = map_rows(a, out, n, in_trig_reach, [](double v) { return sin_approx(v, 0); });
@@ -258,8 +268,9 @@ bool has_approx(OpCode op) noexcept {
         case OpCode::Vok:
             // The two terms in two passes: the vectoriser takes each loop on its own.
             return map_rows(a, out, n, in_exp_reach, [](double v) { return exp_approx(v); }) &&
-                   vok_finish(out, [b](std::size_t i, Bits& outside) { return vok_second(b[i], outside); },
-                              out, n, squares) &&
+                   vok_finish(
+                       out, [b](std::size_t i, Bits& outside) { return vok_second(b[i], outside); },
+                       out, n, squares) &&
                    bound_error(squares, n, error_norm);
         default: return false;
     }
@@ -267,8 +278,9 @@ bool has_approx(OpCode op) noexcept {
     return covered && bound_error(trig ? unit_squares(n) : sum_squares(out, n), n, error_norm);
 }
 
-[[gnu::target_clones("avx2", "default")]] bool approx_sin_cos(const double* a, double* sin_out, double* cos_out,
-                                                              std::size_t n, double (&errors)[2]) noexcept {
+[[gnu::target_clones("avx2", "default")]] bool approx_sin_cos(const double* a, double* sin_out,
+                                                              double* cos_out, std::size_t n,
+                                                              double (&errors)[2]) noexcept {
     Bits outside = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const double v = a[i];
@@ -281,16 +293,18 @@ bool has_approx(OpCode op) noexcept {
 
 [[gnu::target_clones("avx2", "default")]] bool approx_vok_first(const double* a, double* grown,
                                                                 std::size_t n) noexcept {
-    return map_rows(a, grown, n, [](double v) { return std::fabs(v) <= kExpReach; },
-                    [](double v) { return exp_approx(v); });
+    return map_rows(
+        a, grown, n, [](double v) { return std::fabs(v) <= kExpReach; },
+        [](double v) { return exp_approx(v); });
 }
 
 [[gnu::target_clones("avx2", "default")]] bool approx_vok_rest(const double* grown, const double* b,
                                                                double* out, std::size_t n,
                                                                double& error_norm) noexcept {
     double squares = 0.0;
-    return vok_finish(grown, [b](std::size_t i, Bits& outside) { return vok_second(b[i], outside); }, out, n,
-                      squares) &&
+    return vok_finish(
+               grown, [b](std::size_t i, Bits& outside) { return vok_second(b[i], outside); }, out,
+               n, squares) &&
            bound_error(squares, n, error_norm);
 }
 
@@ -301,11 +315,13 @@ bool has_approx(OpCode op) noexcept {
     return outside == 0;
 }
 
-[[gnu::target_clones("avx2", "default")]] bool approx_vok_terms(const double* grown, const double* logged,
-                                                                double* out, std::size_t n,
+[[gnu::target_clones("avx2", "default")]] bool approx_vok_terms(const double* grown,
+                                                                const double* logged, double* out,
+                                                                std::size_t n,
                                                                 double& error_norm) noexcept {
     double squares = 0.0;
-    return vok_finish(grown, [logged](std::size_t i, Bits&) { return logged[i]; }, out, n, squares) &&
+    return vok_finish(
+               grown, [logged](std::size_t i, Bits&) { return logged[i]; }, out, n, squares) &&
            bound_error(squares, n, error_norm);
 }
 

@@ -140,7 +140,8 @@ template <class Rows>
         // Its probe value on every row: the rank and the fit are known.
         rank_[id] = target_.syy;
         take(t.top, keep_, bound_,
-             Ranked{fit.sse, table_.order(id), fit.scale, fit.offset, OpCode::Neg, id, kNoOperand, true});
+             Ranked{fit.sse, table_.order(id), fit.scale, fit.offset, OpCode::Neg, id, kNoOperand,
+                    true});
         return;
     }
     bool ranked = false;
@@ -151,7 +152,8 @@ template <class Rows>
 // An operator entry's rows, or null when it is out (ranked tells whether its
 // rank is set already).
 template <class Rows>
-[[gnu::always_inline]] inline const double* EntryScoring<Rows>::operator_values(Task& t, std::uint32_t i,
+[[gnu::always_inline]] inline const double* EntryScoring<Rows>::operator_values(Task& t,
+                                                                                std::uint32_t i,
                                                                                 bool& ranked) {
     const std::uint32_t id = first_ + i;
     const OpCode op = table_.node(id).op;
@@ -165,7 +167,8 @@ template <class Rows>
     if (has_approx(op) && approx_rows(op, a, b, t.approx.data(), rows_, value_error)) {
         ranked = true;
         const double cut = bound_.load(std::memory_order_relaxed);
-        const StandInVerdict verdict = judge_near<Rows>(t.approx.data(), target_, scaled_, value_error, cut);
+        const StandInVerdict verdict =
+            judge_near<Rows>(t.approx.data(), target_, scaled_, value_error, cut);
         rank_[id] = std::isfinite(verdict.rank) ? verdict.rank : kInf;
         if (verdict.out_of_reach && places_[i] == nullptr) return nullptr;
     }
@@ -173,7 +176,8 @@ template <class Rows>
     // are taken only to be stored or fitted.
     if (!ranked && scaled_ && places_[i] == nullptr && b != nullptr && estimated_in_one_pass(op)) {
         ScaledEstimate estimate;
-        if (!Rows::scaled_estimate_binary(op, a, b, target_, estimate)) return nullptr;  // rank stays NaN
+        if (!Rows::scaled_estimate_binary(op, a, b, target_, estimate))
+            return nullptr;  // rank stays NaN
         ranked = true;
         rank_[id] = std::isnan(estimate.value) ? kInf : estimate.value;
         if (estimate.exceeds(bound_.load(std::memory_order_relaxed))) return nullptr;
@@ -188,7 +192,8 @@ template <class Rows>
 // entry, so it never depends on what was stopped early.
 template <class Rows>
 [[gnu::always_inline]] inline void EntryScoring<Rows>::fit_entry(Task& t, std::uint32_t id,
-                                                                 const double* f, bool ranked, Fit& fit) {
+                                                                 const double* f, bool ranked,
+                                                                 Fit& fit) {
     if (!scaled_) {
         const bool fitted = Rows::fit_plain(f, target_, fit);
         if (!ranked) rank_[id] = fitted ? fit.sse : kInf;
@@ -202,7 +207,8 @@ template <class Rows>
         if (!Rows::fit_scaled(f, target_, fit)) return;
     }
     take(t.top, keep_, bound_,
-         Ranked{fit.sse, table_.order(id), fit.scale, fit.offset, OpCode::Neg, id, kNoOperand, true});
+         Ranked{fit.sse, table_.order(id), fit.scale, fit.offset, OpCode::Neg, id, kNoOperand,
+                true});
 }
 
 template <class Rows>
@@ -210,7 +216,8 @@ inline void EntryScoring<Rows>::gather(SizeReport& report, bool finished) {
     run_.evaluations_ += count_;
     report.scored += count_;
     if (!finished) return;
-    for (std::uint32_t i = 0; i < count_; ++i) report.valid += std::isnan(rank_[first_ + i]) ? 0 : 1;
+    for (std::uint32_t i = 0; i < count_; ++i)
+        report.valid += std::isnan(rank_[first_ + i]) ? 0 : 1;
     std::vector<Ranked> top;
     for (const auto& t : tops_) {
         for (const Ranked& r : t) offer(top, keep_, r);

@@ -18,7 +18,8 @@ constexpr std::size_t kBlockBytes = std::size_t{4} << 20;
 
 double* RowBuffers::at(std::size_t depth) {
     while (buffers_.size() <= depth)
-        buffers_.push_back(std::make_unique_for_overwrite<double[]>(std::max<std::size_t>(rows_, 1)));
+        buffers_.push_back(
+            std::make_unique_for_overwrite<double[]>(std::max<std::size_t>(rows_, 1)));
     return buffers_[depth].get();
 }
 
@@ -43,7 +44,8 @@ std::uint32_t EntryTable::add(const Node& node, const double* probes, std::uint3
     if (probes_.size() != std::size_t{id} * kProbePoints)
         throw std::logic_error("an entry added after entries without probe values");
     nodes_.push_back(node);
-    nodes_.back().constant = node.kind == NodeKind::Const || (node.kind == NodeKind::Op && operands_constant(node));
+    nodes_.back().constant =
+        node.kind == NodeKind::Const || (node.kind == NodeKind::Op && operands_constant(node));
     probes_.insert(probes_.end(), probes, probes + kProbePoints);
     sizes_.push_back(size);
     orders_.push_back(order);
@@ -74,7 +76,8 @@ std::uint32_t EntryTable::extend(std::size_t count, bool with_probes) {
     return first;
 }
 
-void EntryTable::set_op(std::uint32_t id, const Node& node, std::uint32_t size, std::uint64_t order) noexcept {
+void EntryTable::set_op(std::uint32_t id, const Node& node, std::uint32_t size,
+                        std::uint64_t order) noexcept {
     nodes_[id] = node;
     nodes_[id].constant = operands_constant(node);
     sizes_[id] = size;
@@ -92,7 +95,8 @@ const double* EntryTable::probes_of(std::uint32_t id, double* out) const noexcep
 double* EntryTable::take_place(std::uint32_t id) {
     if (rows_ == 0 || rows_ > budget_rows_ || id >= stored_.size()) return nullptr;
     if (block_next_ == block_end_) {
-        const std::size_t per_block = std::max<std::size_t>(1, kBlockBytes / (rows_ * sizeof(double)));
+        const std::size_t per_block =
+            std::max<std::size_t>(1, kBlockBytes / (rows_ * sizeof(double)));
         const std::size_t places = std::min(per_block, budget_rows_ / rows_);
         blocks_.push_back(std::make_unique_for_overwrite<double[]>(places * rows_));
         stored_bytes_ += places * rows_ * sizeof(double);

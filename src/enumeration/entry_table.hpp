@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "core/expr.hpp"
-#include "runtime/large_array.hpp"
 #include "enumeration/probe_points.hpp"
+#include "runtime/large_array.hpp"
 
 namespace vok::enumeration {
 
@@ -42,8 +42,8 @@ private:
 
 class EntryTable {
 public:
-    EntryTable(std::span<const Column> x_cols, std::span<const double> constants,
-               std::size_t rows, std::size_t row_budget_bytes);
+    EntryTable(std::span<const Column> x_cols, std::span<const double> constants, std::size_t rows,
+               std::size_t row_budget_bytes);
 
     // Appends an entry with its probe values (ids are dense, from 0). Leaves
     // get their rows at once.
@@ -55,7 +55,8 @@ public:
     // probe values are computed from the operands' when asked for, they never
     // store rows, and no entry may be added after them.
     std::uint32_t extend(std::size_t count, bool with_probes = true);
-    void set_op(std::uint32_t id, const Node& node, std::uint32_t size, std::uint64_t order) noexcept;
+    void set_op(std::uint32_t id, const Node& node, std::uint32_t size,
+                std::uint64_t order) noexcept;
     [[nodiscard]] double* probes_to_fill(std::uint32_t id) noexcept {
         return probes_.data() + std::size_t{id} * kProbePoints;
     }
@@ -91,7 +92,9 @@ public:
     [[nodiscard]] bool operand_rows(std::uint32_t id, RowBuffers& buffers, const double*& a,
                                     const double*& b, std::size_t depth = 0) const;
 
-    [[nodiscard]] bool has_stored_rows(std::uint32_t id) const noexcept { return stored_of(id) != nullptr; }
+    [[nodiscard]] bool has_stored_rows(std::uint32_t id) const noexcept {
+        return stored_of(id) != nullptr;
+    }
 
     // The entry's values on every row: stored, or computed into buffers from
     // the entries it was built from. Null when some row has no value.
@@ -109,9 +112,9 @@ public:
     void append_tokens(std::uint32_t id, std::vector<Token>& out) const;
 
     // Bytes one more entry takes, rows excepted (for planning).
-    static constexpr std::size_t kEntryBytes =
-        sizeof(Node) + sizeof(double) * kProbePoints + sizeof(std::uint32_t) + sizeof(std::uint64_t) +
-        sizeof(const double*);
+    static constexpr std::size_t kEntryBytes = sizeof(Node) + sizeof(double) * kProbePoints +
+                                               sizeof(std::uint32_t) + sizeof(std::uint64_t) +
+                                               sizeof(const double*);
     [[nodiscard]] std::size_t bytes() const noexcept;
 
 private:

@@ -31,7 +31,8 @@ bool all_finite(std::span<const double> values) {
 void check_operators(std::span<const OpCode> ops, int want_arity, const char* what) {
     for (std::size_t i = 0; i < ops.size(); ++i) {
         require(static_cast<int>(ops[i]) < kOpCodeCount && arity(ops[i]) == want_arity,
-                std::string(what) + " operators must all take " + (want_arity == 1 ? "one operand" : "two operands"));
+                std::string(what) + " operators must all take " +
+                    (want_arity == 1 ? "one operand" : "two operands"));
         require(std::find(ops.begin(), ops.begin() + static_cast<std::ptrdiff_t>(i), ops[i]) ==
                     ops.begin() + static_cast<std::ptrdiff_t>(i),
                 std::string(what) + " operators must not repeat");
@@ -45,10 +46,11 @@ void check_input(std::span<const Column> x_cols, std::span<const double> y,
     require(!x_cols.empty(), "at least one variable is needed");
     require(x_cols.size() < (std::size_t{1} << 31), "too many variables");
     for (std::size_t v = 0; v < x_cols.size(); ++v) {
-        require(x_cols[v].size() == y.size(),
-                "column " + std::to_string(v) + " has " + std::to_string(x_cols[v].size()) +
-                    " values, y has " + std::to_string(y.size()));
-        require(all_finite(x_cols[v]), "column " + std::to_string(v) + " holds a value that is not finite");
+        require(x_cols[v].size() == y.size(), "column " + std::to_string(v) + " has " +
+                                                  std::to_string(x_cols[v].size()) +
+                                                  " values, y has " + std::to_string(y.size()));
+        require(all_finite(x_cols[v]),
+                "column " + std::to_string(v) + " holds a value that is not finite");
     }
     require(all_finite(y), "y holds a value that is not finite");
     require(s.max_size >= 1 && s.max_size <= kMaxSize,
@@ -56,7 +58,8 @@ void check_input(std::span<const Column> x_cols, std::span<const double> y,
     require(s.front_size >= 1 && s.front_size <= kMaxFront,
             "front_size must be between 1 and " + std::to_string(kMaxFront));
     require(s.beam_width >= 1, "beam_width must be at least 1");
-    require(std::isfinite(s.time_limit) && s.time_limit >= 0.0, "time_limit must be a finite number >= 0");
+    require(std::isfinite(s.time_limit) && s.time_limit >= 0.0,
+            "time_limit must be a finite number >= 0");
     require(!std::isnan(s.target_rmse), "target_rmse must be a number");
     require(s.dedup_drop_bits <= 52, "dedup_drop_bits must be at most 52");
     require(s.max_rows == 0 || s.max_rows >= 2, "max_rows must be 0 (all rows) or at least 2");
@@ -86,8 +89,8 @@ const char* stop_reason_name(StopReason reason) noexcept {
 }
 
 void check_weights(std::span<const double> weights, std::size_t rows) {
-    require(weights.size() == rows,
-            "weights has " + std::to_string(weights.size()) + " values, y has " + std::to_string(rows));
+    require(weights.size() == rows, "weights has " + std::to_string(weights.size()) +
+                                        " values, y has " + std::to_string(rows));
     double sum = 0.0;
     for (std::size_t i = 0; i < weights.size(); ++i) {
         require(std::isfinite(weights[i]) && weights[i] >= 0.0,
@@ -102,7 +105,8 @@ void check_weights(std::span<const double> weights, std::size_t rows) {
 std::vector<std::uint32_t> subset_rows(std::size_t rows, std::uint64_t max_rows) {
     require(rows < (std::size_t{1} << 32), "too many rows");
     require(max_rows != 1, "max_rows must be 0 (all rows) or at least 2");
-    const std::size_t m = max_rows > 0 && rows > max_rows ? static_cast<std::size_t>(max_rows) : rows;
+    const std::size_t m =
+        max_rows > 0 && rows > max_rows ? static_cast<std::size_t>(max_rows) : rows;
     std::vector<std::uint32_t> out(m);
     // i * rows stays below 2^64: both are below 2^32.
     for (std::size_t i = 0; i < m; ++i) out[i] = static_cast<std::uint32_t>((i * rows) / m);

@@ -53,19 +53,19 @@ inline constexpr std::uint32_t kSegmentSlots = std::uint32_t{1} << 16;
 // Named to callers through settings_fields.hpp, which lists every field.
 struct EnumerationSettings {
     std::uint32_t max_size = 8;
-    std::vector<OpCode> unary{OpCode::Neg, OpCode::Inv, OpCode::Exp, OpCode::Ln,
+    std::vector<OpCode> unary{OpCode::Neg,  OpCode::Inv, OpCode::Exp, OpCode::Ln,
                               OpCode::Sqrt, OpCode::Sin, OpCode::Cos};
     std::vector<OpCode> binary{OpCode::Add, OpCode::Sub, OpCode::Mul, OpCode::Div, OpCode::Vok};
     std::vector<double> constants{0.0, 1.0};
     // Fit y ~ scale * f + offset by least squares instead of scoring f as it is.
     bool scaling = true;
-    std::uint32_t front_size = 1;           // best candidates kept per size
-    std::uint64_t beam_width = 500;         // operands per size once enumeration is incomplete
-    std::uint64_t max_evaluations = 0;      // candidates scored; 0 = no limit
-    double time_limit = 0.0;                // seconds; 0 = no limit
-    std::uint64_t memory_limit = 0;         // bytes; 0 = a share of physical memory
-    double target_rmse = -1.0;              // stop after a size whose best reaches it
-    std::uint64_t n_threads = 0;            // 0 = the configured pool size
+    std::uint32_t front_size = 1;       // best candidates kept per size
+    std::uint64_t beam_width = 500;     // operands per size once enumeration is incomplete
+    std::uint64_t max_evaluations = 0;  // candidates scored; 0 = no limit
+    double time_limit = 0.0;            // seconds; 0 = no limit
+    std::uint64_t memory_limit = 0;     // bytes; 0 = a share of physical memory
+    double target_rmse = -1.0;          // stop after a size whose best reaches it
+    std::uint64_t n_threads = 0;        // 0 = the configured pool size
     // Rows the search scores candidates on: with more data, an evenly spread
     // subset of this many, and the front is then fitted again on every row.
     // 0 = all rows.
@@ -90,10 +90,10 @@ enum class StopReason { Complete, Target, Time, Evaluations, Memory, Interrupted
 
 struct EnumerationProgress {
     std::uint32_t size = 0;
-    std::uint64_t done = 0;       // slots of this size handled so far
-    std::uint64_t expected = 0;   // slots of this size
-    double best_rmse = 0.0;       // best so far over all sizes (infinity before any)
-    double elapsed = 0.0;         // seconds
+    std::uint64_t done = 0;      // slots of this size handled so far
+    std::uint64_t expected = 0;  // slots of this size
+    double best_rmse = 0.0;      // best so far over all sizes (infinity before any)
+    double elapsed = 0.0;        // seconds
 };
 
 struct EnumerationControl {
@@ -104,11 +104,11 @@ struct EnumerationControl {
 };
 
 struct FrontMember {
-    std::uint32_t size = 0;   // token count of f
-    Expr expr;                // f, postfix
-    double sse = 0.0;         // sum of squared residuals, in row order: the ranking key
-    double rmse = 0.0;        // sqrt(sse / rows), or sqrt(sse / sum of weights)
-    double scale = 1.0;       // prediction: (scale * f) + offset
+    std::uint32_t size = 0;  // token count of f
+    Expr expr;               // f, postfix
+    double sse = 0.0;        // sum of squared residuals, in row order: the ranking key
+    double rmse = 0.0;       // sqrt(sse / rows), or sqrt(sse / sum of weights)
+    double scale = 1.0;      // prediction: (scale * f) + offset
     double offset = 0.0;
     std::uint64_t order = 0;  // slot within its size; breaks ties of sse
 };
@@ -130,7 +130,7 @@ struct EnumerationResult {
     std::vector<FrontMember> front;  // by size, best first within a size
     std::vector<SizeReport> sizes;
     StopReason stopped = StopReason::Complete;
-    std::uint64_t evaluations = 0;   // candidates scored
+    std::uint64_t evaluations = 0;  // candidates scored
     double elapsed = 0.0;
 };
 

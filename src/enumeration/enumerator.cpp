@@ -159,7 +159,8 @@ void Enumerator::use_beam() {
             const double ey = entry_rank_[y];
             return ex < ey || (ex == ey && x < y);
         };
-        std::nth_element(ids.begin(), ids.begin() + static_cast<std::ptrdiff_t>(width), ids.end(), worse);
+        std::nth_element(ids.begin(), ids.begin() + static_cast<std::ptrdiff_t>(width), ids.end(),
+                         worse);
         ids.resize(width);
         // Operands keep their generation order: it is the order of the slots.
         std::sort(ids.begin(), ids.end());
@@ -176,9 +177,10 @@ void Enumerator::plan(std::uint32_t size) {
     if (!largest) {
         // Stored rows have their own bound, already counted in the table's bytes.
         const double share = std::min(1.0, 1.5 * last_distinct_share_);
-        const double per_entry = static_cast<double>(EntryTable::kEntryBytes + sizeof(Pending) +
-                                                     2 * sizeof(Key128));
-        const double need = static_cast<double>(table_.bytes() + seen_.bytes()) + slots * share * per_entry;
+        const double per_entry =
+            static_cast<double>(EntryTable::kEntryBytes + sizeof(Pending) + 2 * sizeof(Key128));
+        const double need =
+            static_cast<double>(table_.bytes() + seen_.bytes()) + slots * share * per_entry;
         too_big = need > static_cast<double>(memory_budget_);
     }
     if (too_long || too_big) use_beam();
@@ -226,7 +228,8 @@ Expr Enumerator::expr_of(const Ranked& r) const {
 bool Enumerator::reaches_target(std::uint32_t size) {
     if (!(std::sqrt(best_sse_ / target_.total_weight) <= settings_.target_rmse)) return false;
     if (all_y_.empty()) return true;
-    if (!all_rows_) all_rows_ = std::make_unique<RowFitter>(all_x_, all_y_, all_w_, settings_.scaling);
+    if (!all_rows_)
+        all_rows_ = std::make_unique<RowFitter>(all_x_, all_y_, all_w_, settings_.scaling);
     for (std::size_t i = 0; i < front_.size(); ++i) {
         if (front_sizes_[i] != size) continue;
         const auto fit = all_rows_->fit(expr_of(front_[i]));

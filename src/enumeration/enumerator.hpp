@@ -24,8 +24,9 @@ class Enumerator {
 public:
     // weights: one per row of y, or empty (settings.weights is not read: a
     // search on a subset of the rows takes theirs).
-    Enumerator(std::span<const Column> x_cols, std::span<const double> y, std::span<const double> weights,
-               const EnumerationSettings& settings, EnumerationControl* control);
+    Enumerator(std::span<const Column> x_cols, std::span<const double> y,
+               std::span<const double> weights, const EnumerationSettings& settings,
+               EnumerationControl* control);
     Enumerator(const Enumerator&) = delete;
     Enumerator& operator=(const Enumerator&) = delete;
 

@@ -14,14 +14,16 @@ namespace {
 
 std::optional<Fit> fit_values(const double* f, const FitTarget& target, bool scaling) {
     Fit fit;
-    const bool fitted = target.weighted()
-                            ? (scaling ? fit_scaled_weighted(f, target, fit) : fit_plain_weighted(f, target, fit))
-                            : (scaling ? fit_scaled(f, target, fit) : fit_plain(f, target, fit));
+    const bool fitted =
+        target.weighted()
+            ? (scaling ? fit_scaled_weighted(f, target, fit) : fit_plain_weighted(f, target, fit))
+            : (scaling ? fit_scaled(f, target, fit) : fit_plain(f, target, fit));
     if (!fitted) return std::nullopt;
     return fit;
 }
 
-void check_rows(std::span<const Column> x_cols, std::span<const double> y, std::span<const double> weights) {
+void check_rows(std::span<const Column> x_cols, std::span<const double> y,
+                std::span<const double> weights) {
     check_columns(x_cols);
     if (x_cols.front().size() != y.size() || y.empty())
         throw std::invalid_argument("the columns and y must have the same, nonzero, length");
@@ -30,8 +32,8 @@ void check_rows(std::span<const Column> x_cols, std::span<const double> y, std::
 
 }  // namespace
 
-RowFitter::RowFitter(std::span<const Column> x_cols, std::span<const double> y, std::span<const double> weights,
-                     bool scaling)
+RowFitter::RowFitter(std::span<const Column> x_cols, std::span<const double> y,
+                     std::span<const double> weights, bool scaling)
     : x_cols_(x_cols), target_(y, weights), scaling_(scaling), f_(y.size()) {}
 
 std::optional<RowFit> RowFitter::fit(const Expr& expr) {
@@ -62,7 +64,8 @@ void refit_front(std::vector<FrontMember>& front, std::span<const Column> x_cols
 }
 
 std::optional<RowFit> fit_on_rows(const Expr& expr, std::span<const Column> x_cols,
-                                  std::span<const double> y, bool scaling, std::span<const double> weights) {
+                                  std::span<const double> y, bool scaling,
+                                  std::span<const double> weights) {
     check_rows(x_cols, y, weights);
     return RowFitter(x_cols, y, weights, scaling).fit(expr);
 }

@@ -18,13 +18,15 @@ namespace vok::enumeration {
 // target and the values' buffer made once.
 class RowFitter {
 public:
-    RowFitter(std::span<const Column> x_cols, std::span<const double> y, std::span<const double> weights,
-              bool scaling);
+    RowFitter(std::span<const Column> x_cols, std::span<const double> y,
+              std::span<const double> weights, bool scaling);
 
     // Nothing when the program has no value on some row or no finite fit.
     [[nodiscard]] std::optional<RowFit> fit(const Expr& expr);
     // The rmse of an sse on these rows: over their count, or their weight.
-    [[nodiscard]] double rmse(double sse) const noexcept { return std::sqrt(sse / target_.total_weight); }
+    [[nodiscard]] double rmse(double sse) const noexcept {
+        return std::sqrt(sse / target_.total_weight);
+    }
 
 private:
     std::span<const Column> x_cols_;

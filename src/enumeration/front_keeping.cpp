@@ -8,8 +8,7 @@ namespace {
 void lower_to(std::atomic<double>& bound, double value) noexcept {
     double current = bound.load(std::memory_order_relaxed);
     while (value < current &&
-           !bound.compare_exchange_weak(current, value, std::memory_order_relaxed)) {
-    }
+           !bound.compare_exchange_weak(current, value, std::memory_order_relaxed)) {}
 }
 
 }  // namespace

@@ -84,7 +84,8 @@ inline void Growth::fingerprint_segment(std::size_t segment) {
     });
     keys.drain(consume);
     c.duplicates = keys.duplicates();
-    if (found_bytes_.fetch_add(out.capacity() * sizeof(Pending)) > room_) run_.stop(StopReason::Memory);
+    if (found_bytes_.fetch_add(out.capacity() * sizeof(Pending)) > room_)
+        run_.stop(StopReason::Memory);
     run_.done_.fetch_add(hi - lo, std::memory_order_relaxed);
 }
 
@@ -104,8 +105,10 @@ inline bool Growth::join() {
     }
     const std::size_t groups = std::min(run_.pool_.size(), ShardedKeySet::kShards);
     const std::size_t seen_after = run_.seen_.size() + total;
-    std::vector<std::vector<std::uint32_t>> kept_by_group(groups, std::vector<std::uint32_t>(n_segments_, 0));
-    if (!run_.run_tasks(groups, [&](std::size_t g) { join_shards(g, groups, seen_after, kept_by_group[g]); }))
+    std::vector<std::vector<std::uint32_t>> kept_by_group(
+        groups, std::vector<std::uint32_t>(n_segments_, 0));
+    if (!run_.run_tasks(
+            groups, [&](std::size_t g) { join_shards(g, groups, seen_after, kept_by_group[g]); }))
         return false;
     offsets_.assign(n_segments_ + 1, 0);
     for (std::size_t segment = 0; segment < n_segments_; ++segment) {

@@ -7,7 +7,9 @@
 namespace vok::enumeration {
 namespace {
 
-std::size_t capacity_for(std::size_t n) noexcept { return std::bit_ceil(std::max<std::size_t>(16, 2 * n)); }
+std::size_t capacity_for(std::size_t n) noexcept {
+    return std::bit_ceil(std::max<std::size_t>(16, 2 * n));
+}
 
 }  // namespace
 

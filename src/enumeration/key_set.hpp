@@ -5,8 +5,8 @@
 #include <array>
 #include <cstddef>
 
-#include "runtime/large_array.hpp"
 #include "enumeration/probe_points.hpp"
+#include "runtime/large_array.hpp"
 
 namespace vok::enumeration {
 
@@ -60,7 +60,9 @@ public:
 
     [[nodiscard]] static std::size_t shard_of(const Key128& key) noexcept { return key.hi >> 60; }
 
-    [[nodiscard]] bool contains(const Key128& key) const noexcept { return shards_[shard_of(key)].contains(key); }
+    [[nodiscard]] bool contains(const Key128& key) const noexcept {
+        return shards_[shard_of(key)].contains(key);
+    }
     void prefetch(const Key128& key) const noexcept { shards_[shard_of(key)].prefetch(key); }
     bool insert(const Key128& key) { return shards_[shard_of(key)].insert(key); }
 

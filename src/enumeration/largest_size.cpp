@@ -37,7 +37,8 @@ constexpr std::size_t kWaveSegmentsPerWorker = 8;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 bool with_vok(const EnumerationSettings& settings) {
-    return std::find(settings.binary.begin(), settings.binary.end(), OpCode::Vok) != settings.binary.end();
+    return std::find(settings.binary.begin(), settings.binary.end(), OpCode::Vok) !=
+           settings.binary.end();
 }
 
 }  // namespace
@@ -85,11 +86,12 @@ private:
     void score_segment(std::size_t index);
     void probe(Worker& w, std::uint64_t slot, OpCode op, std::uint32_t a, std::uint32_t b);
     void consume(Worker& w, const Pending& p);
-    [[nodiscard]] bool passes_screen(Worker& w, OpCode op, std::uint32_t a, std::uint32_t b, double cut);
+    [[nodiscard]] bool passes_screen(Worker& w, OpCode op, std::uint32_t a, std::uint32_t b,
+                                     double cut);
     [[nodiscard]] bool stand_in_rules_out(Worker& w, OpCode op, std::uint32_t a, std::uint32_t b,
                                           const double* a_rows, const double* b_rows, double cut);
-    [[nodiscard]] bool fit_plain_rows(Worker& w, OpCode op, const double* a_rows, const double* b_rows,
-                                      double cut, Fit& fit);
+    [[nodiscard]] bool fit_plain_rows(Worker& w, OpCode op, const double* a_rows,
+                                      const double* b_rows, double cut, Fit& fit);
     [[nodiscard]] bool fit_scaled_rows(Worker& w, OpCode op, std::uint32_t a, const double* a_rows,
                                        const double* b_rows, double cut, Fit& fit);
     void gather(std::size_t kept);
@@ -126,12 +128,14 @@ inline LargestSize<Rows>::LargestSize(Enumerator& run, std::uint64_t begin, std:
       end_(std::min(end, layout_.slots())),
       begin_(std::min(begin, end_)),
       first_segment_(begin_ / kSegmentSlots),
-      n_segments_(static_cast<std::size_t>((end_ + kSegmentSlots - 1) / kSegmentSlots - first_segment_)),
+      n_segments_(
+          static_cast<std::size_t>((end_ + kSegmentSlots - 1) / kSegmentSlots - first_segment_)),
       keep_(run.settings_.front_size),
       scaled_(run.settings_.scaling),
       screen_rows_(target_.screen.size()),
       rows_(run.rows_),
-      vok_terms_(with_vok(run.settings_) ? VokSecondTerms(table_, kVokTermBytes) : VokSecondTerms()),
+      vok_terms_(with_vok(run.settings_) ? VokSecondTerms(table_, kVokTermBytes)
+                                         : VokSecondTerms()),
       results_(n_segments_) {}
 
 template <class Rows>
@@ -223,7 +227,8 @@ inline void LargestSize<Rows>::consume(Worker& w, const Pending& p) {
     if (scaled_ && table_.constant(a) && (unary || table_.constant(b)) &&
         Rows::fit_constant_scaled(target_, fit)) {
         ++c.valid;
-        take(w.out.top, keep_, bound_, Ranked{fit.sse, p.slot, fit.scale, fit.offset, op, a, b, false});
+        take(w.out.top, keep_, bound_,
+             Ranked{fit.sse, p.slot, fit.scale, fit.offset, op, a, b, false});
         return;
     }
     const double cut = bound_.load(std::memory_order_relaxed);
@@ -245,7 +250,8 @@ inline void LargestSize<Rows>::consume(Worker& w, const Pending& p) {
 // A few spread rows first: most candidates are out after them. False when
 // the candidate is out.
 template <class Rows>
-[[gnu::always_inline]] inline bool LargestSize<Rows>::passes_screen(Worker& w, OpCode op, std::uint32_t a,
+[[gnu::always_inline]] inline bool LargestSize<Rows>::passes_screen(Worker& w, OpCode op,
+                                                                    std::uint32_t a,
                                                                     std::uint32_t b, double cut) {
     ScreenRows& s = w.screen;
     if (!(screen_rows_ > 0 && cut < kInf && s.pays())) return true;
@@ -267,10 +273,9 @@ template <class Rows>
 // A stand-in for a library-call operator rules most candidates out at a
 // tenth of the exact values' cost.
 template <class Rows>
-[[gnu::always_inline]] inline bool LargestSize<Rows>::stand_in_rules_out(Worker& w, OpCode op,
-                                                                         std::uint32_t a, std::uint32_t b,
-                                                                         const double* a_rows,
-                                                                         const double* b_rows, double cut) {
+[[gnu::always_inline]] inline bool LargestSize<Rows>::stand_in_rules_out(
+    Worker& w, OpCode op, std::uint32_t a, std::uint32_t b, const double* a_rows,
+    const double* b_rows, double cut) {
     double value_error = 0.0;
     bool covered = false;
     const double* stand_in = w.f.data();
@@ -289,8 +294,8 @@ template <class Rows>
 template <class Rows>
 [[gnu::always_inline]] inline bool LargestSize<Rows>::fit_plain_rows(Worker& w, OpCode op,
                                                                      const double* a_rows,
-                                                                     const double* b_rows, double cut,
-                                                                     Fit& fit) {
+                                                                     const double* b_rows,
+                                                                     double cut, Fit& fit) {
     double* f = w.f.data();
     double sse = 0.0;
     for (std::size_t lo = 0; lo < rows_;) {
@@ -314,13 +319,15 @@ template <class Rows>
 // are taken only for a candidate that may enter. False when it is out.
 template <class Rows>
 [[gnu::always_inline]] inline bool LargestSize<Rows>::fit_scaled_rows(Worker& w, OpCode op,
-                                                                      std::uint32_t a, const double* a_rows,
-                                                                      const double* b_rows, double cut,
-                                                                      Fit& fit) {
+                                                                      std::uint32_t a,
+                                                                      const double* a_rows,
+                                                                      const double* b_rows,
+                                                                      double cut, Fit& fit) {
     const bool unary = b_rows == nullptr;
     const bool in_one_pass = !unary && estimated_in_one_pass(op);
     ScaledEstimate estimate;
-    if (in_one_pass && !Rows::scaled_estimate_binary(op, a_rows, b_rows, target_, estimate)) return false;
+    if (in_one_pass && !Rows::scaled_estimate_binary(op, a_rows, b_rows, target_, estimate))
+        return false;
     if (in_one_pass && estimate.exceeds(cut)) {
         ++w.out.counts.pruned;
         return false;

@@ -29,7 +29,8 @@ struct OperandProbes {
     }
 
     // Into `values`, for the a of_a was last asked for. False when some point has no value.
-    bool vok(const EntryTable& table, const VokSecondTerms& terms, std::uint32_t a, std::uint32_t b) {
+    bool vok(const EntryTable& table, const VokSecondTerms& terms, std::uint32_t a,
+             std::uint32_t b) {
         if (a != exp_a_of) {
             vok_first_at_probes(a_values, exp_a.data());
             exp_a_of = a;
@@ -92,7 +93,9 @@ struct OperandRows {
 // What the stand-ins keep per a: vok's first term, and both sin and cos.
 struct StandIns {
     explicit StandIns(std::size_t rows)
-        : n(rows), vok_first(std::max<std::size_t>(rows, 1)), trig(2 * std::max<std::size_t>(rows, 1)) {}
+        : n(rows),
+          vok_first(std::max<std::size_t>(rows, 1)),
+          trig(2 * std::max<std::size_t>(rows, 1)) {}
 
     // vok's stand-in into out; false when it does not cover the rows.
     bool vok(const VokSecondTerms& terms, std::uint32_t a, std::uint32_t b, const double* a_rows,
@@ -109,7 +112,8 @@ struct StandIns {
     }
 
     // Both from one reduction: the other is kept for a's next candidate.
-    bool sin_cos(OpCode op, std::uint32_t a, const double* a_rows, const double*& out, double& error) {
+    bool sin_cos(OpCode op, std::uint32_t a, const double* a_rows, const double*& out,
+                 double& error) {
         if (a != trig_of) {
             trig_covered = approx_sin_cos(a_rows, trig.data(), trig.data() + n, n, trig_error);
             trig_of = a;

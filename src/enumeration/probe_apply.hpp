@@ -54,7 +54,8 @@ inline void vok_second_at_probes(const double* b, double* out) noexcept {
 
 // vok at the probe points from its two terms there: what apply_at_probes
 // gives for Vok.
-[[nodiscard]] inline bool vok_at_probes(const double* exp_a, const double* ln_b, double* out) noexcept {
+[[nodiscard]] inline bool vok_at_probes(const double* exp_a, const double* ln_b,
+                                        double* out) noexcept {
     bool ok = true;
     for (std::size_t k = 0; k < kProbePoints; ++k) {
         out[k] = exp_a[k] - ln_b[k];

@@ -68,8 +68,8 @@ public:
     // unary operator); the candidate that leaves the queue meets its dedup.
     // False, and nothing queued, when it has no value at some probe point.
     template <class Consume>
-    bool push(std::uint64_t slot, OpCode op, std::uint32_t a, std::uint32_t b, const double* a_probes,
-              const double* b_probes, Consume&& consume) {
+    bool push(std::uint64_t slot, OpCode op, std::uint32_t a, std::uint32_t b,
+              const double* a_probes, const double* b_probes, Consume&& consume) {
         // An entry's probe values are finite, and so are their sine and cosine.
         const double* values = probes_.data();
         if (op == OpCode::Sin || op == OpCode::Cos) {

@@ -8,8 +8,8 @@
 namespace vok::enumeration {
 namespace {
 
-SizeReport summed_report(std::uint32_t size, std::span<const EnumerationResult> slices, double seconds,
-                         bool complete) {
+SizeReport summed_report(std::uint32_t size, std::span<const EnumerationResult> slices,
+                         double seconds, bool complete) {
     SizeReport sum;
     sum.size = size;
     sum.complete = complete;
@@ -37,7 +37,8 @@ EnumerationResult merge_slices(EnumerationResult local, std::uint32_t size,
     if (slices.empty()) throw std::invalid_argument("there is no slice to merge");
     const SizeReport report = summed_report(size, slices, seconds, complete);
     std::vector<FrontMember> members;
-    for (const EnumerationResult& slice : slices) members.insert(members.end(), slice.front.begin(), slice.front.end());
+    for (const EnumerationResult& slice : slices)
+        members.insert(members.end(), slice.front.begin(), slice.front.end());
     std::stable_sort(members.begin(), members.end(), ranks_before);
     members.resize(std::min<std::size_t>(members.size(), front_size));
 

@@ -19,6 +19,7 @@ namespace vok::enumeration {
 // other). Throws std::invalid_argument without a slice or a slice's report.
 [[nodiscard]] EnumerationResult merge_slices(EnumerationResult local, std::uint32_t size,
                                              std::span<const EnumerationResult> slices,
-                                             std::uint32_t front_size, double seconds, bool complete);
+                                             std::uint32_t front_size, double seconds,
+                                             bool complete);
 
 }  // namespace vok::enumeration

@@ -30,7 +30,8 @@ public:
     explicit Reader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
     template <class T>
     T get() {
-        if (bytes_.size() - at_ < sizeof(T)) throw std::invalid_argument("enumeration state is truncated");
+        if (bytes_.size() - at_ < sizeof(T))
+            throw std::invalid_argument("enumeration state is truncated");
         T value;
         std::memcpy(&value, bytes_.data() + at_, sizeof(T));
         at_ += sizeof(T);
@@ -122,7 +123,8 @@ std::vector<std::uint8_t> Enumerator::save_state() const {
 // probe values are rebuilt from the entries before it, so every check sits where its field is.
 void Enumerator::load_state(std::span<const std::uint8_t> whole) {
     // A damaged state is refused before anything is built from it.
-    if (whole.size() < sizeof(std::uint64_t)) throw std::invalid_argument("enumeration state is truncated");
+    if (whole.size() < sizeof(std::uint64_t))
+        throw std::invalid_argument("enumeration state is truncated");
     const auto state = whole.first(whole.size() - sizeof(std::uint64_t));
     std::uint64_t stored;
     std::memcpy(&stored, whole.data() + state.size(), sizeof stored);
@@ -166,11 +168,11 @@ void Enumerator::load_state(std::span<const std::uint8_t> whole) {
                 const bool binary = static_cast<int>(n.op) < kOpCodeCount && arity(n.op) == 2;
                 corrupt_if(static_cast<int>(n.op) >= kOpCodeCount || n.left >= id ||
                            (binary && n.right >= id));
-                const bool ok = binary ? apply_binary_rows(n.op, table_.probes(n.left),
-                                                           table_.probes(n.right), values.data(),
-                                                           kProbePoints)
-                                       : apply_unary_rows(n.op, table_.probes(n.left), values.data(),
-                                                          kProbePoints);
+                const bool ok =
+                    binary ? apply_binary_rows(n.op, table_.probes(n.left), table_.probes(n.right),
+                                               values.data(), kProbePoints)
+                           : apply_unary_rows(n.op, table_.probes(n.left), values.data(),
+                                              kProbePoints);
                 corrupt_if(!ok);
                 break;
             }

@@ -12,7 +12,8 @@ bool is_trig(const Node& n) noexcept {
 
 }  // namespace
 
-const double* TrigPairRows::rows_of(const EntryTable& table, std::uint32_t id, RowBuffers& buffers) {
+const double* TrigPairRows::rows_of(const EntryTable& table, std::uint32_t id,
+                                    RowBuffers& buffers) {
     if (id == waiting_) {
         waiting_ = kNoOperand;
         return waiting_rows_;
@@ -25,7 +26,8 @@ const double* TrigPairRows::rows_of(const EntryTable& table, std::uint32_t id, R
         return table.rows_of(id, buffers);
     }
     const Node& next = table.node(next_id);
-    if (!is_trig(next) || next.op == node.op || next.left != node.left) return table.rows_of(id, buffers);
+    if (!is_trig(next) || next.op == node.op || next.left != node.left)
+        return table.rows_of(id, buffers);
     const double* operand = nullptr;
     const double* unused = nullptr;
     // Without the operand's rows neither has any.

@@ -21,7 +21,8 @@ public:
     // stored rows and they are sin and cos of the same operand, both are
     // computed, and id + 1's wait here for the next call. The rows returned
     // stay valid until the next call.
-    [[nodiscard]] const double* rows_of(const EntryTable& table, std::uint32_t id, RowBuffers& buffers);
+    [[nodiscard]] const double* rows_of(const EntryTable& table, std::uint32_t id,
+                                        RowBuffers& buffers);
 
 private:
     std::vector<double> values_;  // sin, then cos

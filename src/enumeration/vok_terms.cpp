@@ -17,7 +17,8 @@ std::uint32_t whole_sizes_within(const EntryTable& table, std::size_t max_entrie
     for (std::uint32_t id = 0; id < limit; ++id) {
         // Entries without probe values are never a binary operand.
         if (!table.has_probes(id)) break;
-        const bool last_of_its_size = id + 1 == table.size() || table.expr_size(id + 1) != table.expr_size(id);
+        const bool last_of_its_size =
+            id + 1 == table.size() || table.expr_size(id + 1) != table.expr_size(id);
         if (last_of_its_size) end = id + 1;
     }
     return end;
@@ -36,7 +37,8 @@ VokSecondTerms::VokSecondTerms(const EntryTable& table, std::size_t budget_bytes
     for (std::uint32_t id = 0; id < count_; ++id) {
         vok_second_at_probes(table.probes(id), probes_.data() + std::size_t{id} * kProbePoints);
         if (const double* rows = table.rows_of(id, buffers))
-            covered_[id] = approx_vok_second(rows, stand_ins_.data() + std::size_t{id} * rows_, rows_);
+            covered_[id] =
+                approx_vok_second(rows, stand_ins_.data() + std::size_t{id} * rows_, rows_);
     }
 }
 

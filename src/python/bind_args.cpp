@@ -42,14 +42,15 @@ bool check_required(const Signature& sig, std::size_t nargs, std::span<PyObject*
 
 }  // namespace
 
-bool bind_fastcall(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
-                   PyObject* kwnames, std::span<PyObject*> slots) noexcept {
+bool bind_fastcall(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                   std::span<PyObject*> slots) noexcept {
     const std::size_t n = std::size_t(nargs);
     if (!place_positional(sig, args, n, slots)) return false;
     if (kwnames) {
         const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
         for (Py_ssize_t k = 0; k < nkw; ++k) {
-            if (!place_keyword(sig, PyTuple_GET_ITEM(kwnames, k), args[nargs + k], slots)) return false;
+            if (!place_keyword(sig, PyTuple_GET_ITEM(kwnames, k), args[nargs + k], slots))
+                return false;
         }
     }
     return check_required(sig, n, slots);
@@ -58,7 +59,8 @@ bool bind_fastcall(const Signature& sig, PyObject* const* args, Py_ssize_t nargs
 bool bind_tuple(const Signature& sig, PyObject* args, PyObject* kwargs,
                 std::span<PyObject*> slots) noexcept {
     const std::size_t n = std::size_t(PyTuple_GET_SIZE(args));
-    if (!place_positional(sig, reinterpret_cast<PyTupleObject*>(args)->ob_item, n, slots)) return false;
+    if (!place_positional(sig, reinterpret_cast<PyTupleObject*>(args)->ob_item, n, slots))
+        return false;
     if (kwargs) {
         Py_ssize_t pos = 0;
         PyObject *key, *value;

@@ -59,8 +59,10 @@ bool convert_sequence(PyObject* obj, std::vector<T>* out) {
         return true;
     }
     const Py_ssize_t reported = PySequence_Size(obj);
-    if (reported < 0) PyErr_Clear();
-    else out->reserve(std::size_t(std::min(reported, kMaxTrustedReserve)));
+    if (reported < 0)
+        PyErr_Clear();
+    else
+        out->reserve(std::size_t(std::min(reported, kMaxTrustedReserve)));
     Ref iterator = Ref::steal(PyObject_GetIter(obj));
     if (!iterator) return false;
     while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
@@ -97,8 +99,8 @@ int copy_double_buffer(PyObject* obj, std::vector<double>* out) {
     Py_buffer view;
     // Strides are asked for so that a non-contiguous exporter need not refuse.
     if (PyObject_GetBuffer(obj, &view, PyBUF_RECORDS_RO) != 0) {
-        if (!PyErr_ExceptionMatches(PyExc_BufferError) && !PyErr_ExceptionMatches(PyExc_TypeError) &&
-            !PyErr_ExceptionMatches(PyExc_ValueError))
+        if (!PyErr_ExceptionMatches(PyExc_BufferError) &&
+            !PyErr_ExceptionMatches(PyExc_TypeError) && !PyErr_ExceptionMatches(PyExc_ValueError))
             return -1;
         PyErr_Clear();
         return 0;
@@ -172,8 +174,8 @@ bool convert(PyObject* obj, bool* out) noexcept {
 bool convert(PyObject* obj, Pair2* out) noexcept {
     if (!PyTuple_Check(obj)) return fail_cannot_convert(obj, "PyTuple");
     if (PyTuple_GET_SIZE(obj) != 2) {
-        PyErr_Format(PyExc_ValueError, "expected tuple of length %d, but got tuple of length %zd", 2,
-                     PyTuple_GET_SIZE(obj));
+        PyErr_Format(PyExc_ValueError, "expected tuple of length %d, but got tuple of length %zd",
+                     2, PyTuple_GET_SIZE(obj));
         return false;
     }
     return convert(PyTuple_GET_ITEM(obj, 0), &(*out)[0]) &&
@@ -184,7 +186,9 @@ bool convert(PyObject* obj, std::vector<double>* out) {
     const int copied = copy_double_buffer(obj, out);
     return copied != 0 ? copied > 0 : convert_sequence(obj, out);
 }
-bool convert(PyObject* obj, std::vector<std::vector<double>>* out) { return convert_sequence(obj, out); }
+bool convert(PyObject* obj, std::vector<std::vector<double>>* out) {
+    return convert_sequence(obj, out);
+}
 bool convert(PyObject* obj, std::vector<Pair2>* out) { return convert_sequence(obj, out); }
 
 PyObject* expect_instance(PyObject* obj, PyTypeObject* type, const char* class_name) noexcept {
@@ -258,7 +262,8 @@ Ref new_double_views(std::span<const double> values, std::size_t count) {
     if (!list) return list;
     const Py_ssize_t run = count == 0 ? 0 : Py_ssize_t(values.size() / count * sizeof(double));
     for (std::size_t i = 0; i < count; ++i) {
-        Ref piece = Ref::steal(PySequence_GetSlice(whole.get(), Py_ssize_t(i) * run, Py_ssize_t(i + 1) * run));
+        Ref piece = Ref::steal(
+            PySequence_GetSlice(whole.get(), Py_ssize_t(i) * run, Py_ssize_t(i + 1) * run));
         Ref view = piece ? Ref::steal(PyObject_CallMethod(piece.get(), "cast", "s", "d")) : Ref();
         if (!view) return Ref();
         PyList_SET_ITEM(list.get(), Py_ssize_t(i), view.release());

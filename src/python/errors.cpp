@@ -46,8 +46,9 @@ bool fail_too_many_positional(const Signature& sig, std::size_t given) noexcept 
         PyErr_Format(PyExc_TypeError, "%s takes %zu positional arguments but %zu %s given",
                      name.c_str(), n, given, was_were(given));
     } else {
-        PyErr_Format(PyExc_TypeError, "%s takes from %zu to %zu positional arguments but %zu %s given",
-                     name.c_str(), sig.required, n, given, was_were(given));
+        PyErr_Format(PyExc_TypeError,
+                     "%s takes from %zu to %zu positional arguments but %zu %s given", name.c_str(),
+                     sig.required, n, given, was_were(given));
     }
     return false;
 } catch (...) {
@@ -81,9 +82,12 @@ bool fail_missing(const Signature& sig, std::span<PyObject* const> slots) noexce
     std::string list;
     for (std::size_t i = 0; i < missing.size(); ++i) {
         if (i > 0) {
-            if (missing.size() == 2) list += " and ";
-            else if (i + 1 == missing.size()) list += ", and ";
-            else list += ", ";
+            if (missing.size() == 2)
+                list += " and ";
+            else if (i + 1 == missing.size())
+                list += ", and ";
+            else
+                list += ", ";
         }
         list += '\'';
         list += missing[i];
@@ -99,8 +103,8 @@ bool fail_missing(const Signature& sig, std::span<PyObject* const> slots) noexce
 }
 
 bool fail_cannot_convert(PyObject* obj, const char* target) noexcept try {
-    PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to '%s'",
-                 type_name(obj).c_str(), target);
+    PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to '%s'", type_name(obj).c_str(),
+                 target);
     return false;
 } catch (...) {
     raise_from_current_exception();

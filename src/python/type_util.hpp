@@ -25,8 +25,7 @@ PyTypeObject* cached_type(PyTypeObject*& cell, PyType_Spec* spec) noexcept;
 // A Python object holding its native record inline.
 template <class Payload>
 struct Boxed {
-    PyObject_HEAD
-    Payload value;
+    PyObject_HEAD Payload value;
 };
 
 template <class Payload>

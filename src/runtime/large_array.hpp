@@ -36,7 +36,8 @@ struct ArrayAllocator {
     [[nodiscard]] T* allocate(std::size_t n) {
         if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
         const std::size_t bytes = n * sizeof(T);
-        return static_cast<T*>(Huge && bytes >= kLargeArrayBytes ? allocate_large(bytes) : ::operator new(bytes));
+        return static_cast<T*>(Huge && bytes >= kLargeArrayBytes ? allocate_large(bytes)
+                                                                 : ::operator new(bytes));
     }
     void deallocate(T* p, std::size_t n) noexcept {
         if (Huge && n * sizeof(T) >= kLargeArrayBytes) {

@@ -39,9 +39,13 @@ public:
         if (!try_take(bytes)) throw MemoryLimitExceeded();
     }
     [[nodiscard]] bool try_take(std::size_t bytes) noexcept;
-    void give_back(std::size_t bytes) noexcept { used_.fetch_sub(bytes, std::memory_order_relaxed); }
+    void give_back(std::size_t bytes) noexcept {
+        used_.fetch_sub(bytes, std::memory_order_relaxed);
+    }
 
-    [[nodiscard]] std::size_t used() const noexcept { return used_.load(std::memory_order_relaxed); }
+    [[nodiscard]] std::size_t used() const noexcept {
+        return used_.load(std::memory_order_relaxed);
+    }
     [[nodiscard]] std::size_t limit() const noexcept { return limit_; }
 
 private:

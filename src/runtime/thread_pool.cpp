@@ -19,7 +19,9 @@ namespace {
 thread_local const ThreadPool* tl_running_pool = nullptr;
 
 struct RunningGuard {
-    explicit RunningGuard(const ThreadPool* p) noexcept : saved(tl_running_pool) { tl_running_pool = p; }
+    explicit RunningGuard(const ThreadPool* p) noexcept : saved(tl_running_pool) {
+        tl_running_pool = p;
+    }
     ~RunningGuard() { tl_running_pool = saved; }
     const ThreadPool* saved;
 };
@@ -67,7 +69,8 @@ struct ThreadPool::Batch {
 ThreadPool::ThreadPool(std::size_t n_workers) {
     n_workers = std::max<std::size_t>(n_workers, 1);
     try {
-        for (std::size_t i = 0; i < n_workers; ++i) workers_.emplace_back([this] { worker_loop(); });
+        for (std::size_t i = 0; i < n_workers; ++i)
+            workers_.emplace_back([this] { worker_loop(); });
     } catch (...) {
         if (workers_.empty()) throw;  // not a single thread: nothing to run on
     }
@@ -85,15 +88,16 @@ ThreadPool::~ThreadPool() {
 std::size_t ThreadPool::size_from(const char* num_threads, const char* num_cpus,
                                   std::size_t hardware) noexcept {
     hardware = std::max<std::size_t>(hardware, 1);
-    if (const auto n = parse_count(num_threads)) return *n > 0 ? static_cast<std::size_t>(*n) : hardware;
+    if (const auto n = parse_count(num_threads))
+        return *n > 0 ? static_cast<std::size_t>(*n) : hardware;
     if (const auto n = parse_count(num_cpus); n && *n > 0) return static_cast<std::size_t>(*n);
     return hardware;
 }
 
 std::size_t ThreadPool::configured_size() {
-    static const std::size_t size = size_from(std::getenv("RAYON_NUM_THREADS"),
-                                              std::getenv("RAYON_RS_NUM_CPUS"),
-                                              std::thread::hardware_concurrency());
+    static const std::size_t size =
+        size_from(std::getenv("RAYON_NUM_THREADS"), std::getenv("RAYON_RS_NUM_CPUS"),
+                  std::thread::hardware_concurrency());
     return size;
 }
 

@@ -46,10 +46,11 @@ namespace {
 TEST(AllocCount, SeesAVectorAllocate) {
     EXPECT_EQ(allocations_during([] {}), 0u);
     EXPECT_GE(allocations_during([] {
-        std::vector<double> v(100);
-        double* volatile escape = v.data();  // keeps the allocation from being elided
-        (void)escape;
-    }), 1u);
+                  std::vector<double> v(100);
+                  double* volatile escape = v.data();  // keeps the allocation from being elided
+                  (void)escape;
+              }),
+              1u);
 }
 
 }  // namespace

@@ -9,9 +9,9 @@
 #include <random>
 #include <vector>
 
-#include "enumeration/approx_ops.hpp"
 #include "core/candidate_fit.hpp"
 #include "core/column_ops.hpp"
+#include "enumeration/approx_ops.hpp"
 
 namespace vok::enumeration {
 namespace {
@@ -29,8 +29,13 @@ std::vector<double> arguments(OpCode op, std::mt19937_64& rng, std::size_t n) {
         double x = unit(rng) * std::ldexp(1.0, scale(rng));
         switch (i % 4) {
             case 0: x = unit(rng) * reach; break;
-            case 1: x = std::nearbyint(x / 1.5707963267948966) * 1.5707963267948966 + x * 1e-12; break;
-            case 2: x = std::nearbyint(x / 0.6931471805599453) * 0.6931471805599453 * (1 + 1e-16 * unit(rng)); break;
+            case 1:
+                x = std::nearbyint(x / 1.5707963267948966) * 1.5707963267948966 + x * 1e-12;
+                break;
+            case 2:
+                x = std::nearbyint(x / 0.6931471805599453) * 0.6931471805599453 *
+                    (1 + 1e-16 * unit(rng));
+                break;
             default: break;
         }
         x = std::fmax(-reach, std::fmin(reach, x));
@@ -67,7 +72,8 @@ TEST_P(ApproxBound, HoldsWithRoomToSpare) {
         for (std::size_t i = 0; i < kRun; ++i) {
             double magnitude = std::fabs(approx[i]);
             if (op == OpCode::Vok) {
-                magnitude = std::exp(a[i]) + std::fabs(std::log(b[i] > 0 ? b[i] : std::fmax(-b[i], 1e-300)));
+                magnitude = std::exp(a[i]) +
+                            std::fabs(std::log(b[i] > 0 ? b[i] : std::fmax(-b[i], 1e-300)));
             }
             const double bound = kApproxRelative * magnitude + kApproxAbsolute;
             const double error = std::fabs(approx[i] - exact[i]);
@@ -91,9 +97,9 @@ TEST(Approx, RefusesArgumentsOutsideItsRanges) {
         double b;
     };
     const Case cases[] = {
-        {OpCode::Exp, 300.5, 1.0},   {OpCode::Exp, -301.0, 1.0},   {OpCode::Ln, 0.0, 1.0},
-        {OpCode::Ln, -2.0, 1.0},     {OpCode::Ln, 1e-310, 1.0},    {OpCode::Sin, 0x1p20, 1.0},
-        {OpCode::Cos, -0x1p19 * 1.5, 1.0}, {OpCode::Vok, 301.0, 2.0}, {OpCode::Vok, 1.0, 1e-310},
+        {OpCode::Exp, 300.5, 1.0},         {OpCode::Exp, -301.0, 1.0}, {OpCode::Ln, 0.0, 1.0},
+        {OpCode::Ln, -2.0, 1.0},           {OpCode::Ln, 1e-310, 1.0},  {OpCode::Sin, 0x1p20, 1.0},
+        {OpCode::Cos, -0x1p19 * 1.5, 1.0}, {OpCode::Vok, 301.0, 2.0},  {OpCode::Vok, 1.0, 1e-310},
         {OpCode::Neg, 1.0, 1.0},
     };
     for (const Case& c : cases) {
@@ -118,9 +124,11 @@ TEST(Approx, SinAndCosTogetherAreEachOnItsOwn) {
     ASSERT_TRUE(approx_sin_cos(x.data(), both.data(), both.data() + kRun, kRun, errors));
     for (std::size_t k = 0; k < 2; ++k) {
         double error = 0.0;
-        ASSERT_TRUE(approx_rows(k == 0 ? OpCode::Sin : OpCode::Cos, x.data(), nullptr, alone.data(), kRun, error));
+        ASSERT_TRUE(approx_rows(k == 0 ? OpCode::Sin : OpCode::Cos, x.data(), nullptr, alone.data(),
+                                kRun, error));
         EXPECT_EQ(error, errors[k]);
-        for (std::size_t i = 0; i < kRun; ++i) ASSERT_EQ(alone[i], both[k * kRun + i]) << k << " " << x[i];
+        for (std::size_t i = 0; i < kRun; ++i)
+            ASSERT_EQ(alone[i], both[k * kRun + i]) << k << " " << x[i];
     }
 }
 
@@ -168,15 +176,16 @@ TEST(Approx, PrunesOnlyWhatTheExactValuesWould) {
         ASSERT_TRUE(approx_rows(op, x.data(), nullptr, approx.data(), 200, error_norm));
         for (bool scaled : {true, false}) {
             Fit fit;
-            ASSERT_TRUE(scaled ? fit_scaled(exact.data(), target, fit) : fit_plain(exact.data(), target, fit));
+            ASSERT_TRUE(scaled ? fit_scaled(exact.data(), target, fit)
+                               : fit_plain(exact.data(), target, fit));
             for (double factor : {0.5, 0.999, 1.0, 1.0 - 1e-12}) {
                 const double bound = fit.sse * factor;
-                const bool pruned = scaled
-                                        ? scaled_estimate(approx.data(), target).exceeds_near(bound, error_norm)
-                                        : plain_exceeds_near(
-                                              plain_sse_rows(approx.data(), target, 0, 200, 0.0), error_norm, bound);
-                EXPECT_EQ(pruned, factor < 0.9999) << static_cast<int>(op) << " scaled " << scaled
-                                                   << " factor " << factor;
+                const bool pruned =
+                    scaled ? scaled_estimate(approx.data(), target).exceeds_near(bound, error_norm)
+                           : plain_exceeds_near(plain_sse_rows(approx.data(), target, 0, 200, 0.0),
+                                                error_norm, bound);
+                EXPECT_EQ(pruned, factor < 0.9999)
+                    << static_cast<int>(op) << " scaled " << scaled << " factor " << factor;
             }
         }
     }

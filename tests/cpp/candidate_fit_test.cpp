@@ -34,7 +34,8 @@ TEST(CandidateFit, ConstantFitIsFitScaledsOwn) {
                 const bool fitted = fit_scaled(f.data(), target, full);
                 ASSERT_TRUE(fit_constant_scaled(target, known)) << n;
                 ASSERT_TRUE(fitted) << n << " " << c;
-                EXPECT_EQ(std::bit_cast<std::uint64_t>(known.sse), std::bit_cast<std::uint64_t>(full.sse))
+                EXPECT_EQ(std::bit_cast<std::uint64_t>(known.sse),
+                          std::bit_cast<std::uint64_t>(full.sse))
                     << n << " " << mean << " " << c;
                 EXPECT_EQ(known.scale, full.scale);
                 EXPECT_EQ(known.offset, full.offset);
@@ -74,7 +75,7 @@ TEST(CandidateFit, OnePassEstimateIsTheEstimateOfTheValues) {
         std::vector<double> b = noise(n, -1.0, 11);
         std::vector<double> f(n);
         for (int variant = 0; variant < 3; ++variant) {
-            if (variant == 1) b[n - 1] = 1e-320;  // Div has no value
+            if (variant == 1) b[n - 1] = 1e-320;   // Div has no value
             if (variant == 2) a[n / 2] = 1.5e308;  // Add and Mul overflow
             for (OpCode op : {OpCode::Add, OpCode::Sub, OpCode::Mul, OpCode::Div}) {
                 ScaledEstimate one_pass;
@@ -85,8 +86,9 @@ TEST(CandidateFit, OnePassEstimateIsTheEstimateOfTheValues) {
                 ScaledEstimate two_pass = scaled_estimate(f.data(), target);
                 // Values lost in rounding: the one pass leaves the flat test to the full fit.
                 if (std::isinf(one_pass.slack)) two_pass.slack = one_pass.slack;
-                for (auto field : {&ScaledEstimate::value, &ScaledEstimate::slack, &ScaledEstimate::magnitude,
-                                   &ScaledEstimate::spread, &ScaledEstimate::conditioning}) {
+                for (auto field :
+                     {&ScaledEstimate::value, &ScaledEstimate::slack, &ScaledEstimate::magnitude,
+                      &ScaledEstimate::spread, &ScaledEstimate::conditioning}) {
                     EXPECT_EQ(std::bit_cast<std::uint64_t>(one_pass.*field),
                               std::bit_cast<std::uint64_t>(two_pass.*field))
                         << n << " " << variant << " " << static_cast<int>(op);

@@ -21,11 +21,17 @@ using vok::test::bits;
 using vok::test::kInf;
 using vok::test::kNaN;
 
-
 // Values that sit on every guard and finiteness edge.
-const double kSpecial[] = {0.0, -0.0, 1.0, -1.0, 1e-300, -1e-300, 1e-301, 5e-324, 709.78, 710.0,
-                           -745.0, 1e200, -1e200, 1.7976931348623157e308, kInf, -kInf, kNaN,
-                           3.141592653589793, 0.5, 2.0};
+const double kSpecial[] = {0.0,    -0.0,
+                           1.0,    -1.0,
+                           1e-300, -1e-300,
+                           1e-301, 5e-324,
+                           709.78, 710.0,
+                           -745.0, 1e200,
+                           -1e200, 1.7976931348623157e308,
+                           kInf,   -kInf,
+                           kNaN,   3.141592653589793,
+                           0.5,    2.0};
 
 double random_value(std::mt19937_64& rng) {
     std::uniform_int_distribution<int> pick(0, 3);
@@ -87,8 +93,8 @@ TEST(ColumnOps, ProgramsMatchTheRowEvaluator) {
                 v = hostile ? random_value(rng)
                             : std::uniform_real_distribution<double>(0.1, 3.0)(rng);
         const Expr e{random_program(rng, n_vars), n_vars};
-        const std::vector<double> params = trial % 2 ? std::vector<double>{0.25, -3.0}
-                                                     : std::vector<double>{};
+        const std::vector<double> params =
+            trial % 2 ? std::vector<double>{0.25, -3.0} : std::vector<double>{};
 
         std::vector<double> want(rows);
         bool all = !e.tokens.empty() || rows == 0;
@@ -96,7 +102,10 @@ TEST(ColumnOps, ProgramsMatchTheRowEvaluator) {
         for (std::size_t i = 0; all && i < rows; ++i) {
             for (std::size_t v = 0; v < n_vars; ++v) row[v] = cols[v][i];
             const std::optional<double> r = e.eval(row, params);
-            if (!r) all = false; else want[i] = *r;
+            if (!r)
+                all = false;
+            else
+                want[i] = *r;
         }
         std::vector<double> got(rows);
         ASSERT_EQ(eval.run(e.tokens, cols, params, 0, rows, got.data()), all) << "trial " << trial;
@@ -114,12 +123,10 @@ TEST(ColumnOps, ReusedEvaluatorDoesNotAllocate) {
     ColumnEvaluator eval;
     std::vector<double> out(1000);
     ASSERT_TRUE(eval.run(program, cols, {}, 0, 1000, out.data()));
-    EXPECT_EQ(testing::allocations_during([&] {
-                  (void)eval.run(program, cols, {}, 0, 1000, out.data());
-              }),
+    EXPECT_EQ(testing::allocations_during(
+                  [&] { (void)eval.run(program, cols, {}, 0, 1000, out.data()); }),
               0u);
 }
-
 
 // The divisor test, in vector lanes with a scalar tail, flags a value below
 // LN_FLOOR in magnitude wherever it sits, and neither the floor itself nor NaN.
@@ -153,9 +160,11 @@ TEST(ColumnOps, SinAndCosTogetherAreEachOnItsOwn) {
     for (int i = 0; i < 200000; ++i) {
         const double x = std::bit_cast<double>(rng());
         if (std::isfinite(x)) a.push_back(x);
-        a.push_back(std::ldexp(std::uniform_real_distribution<double>(-1.0, 1.0)(rng), i % 1080 - 60));
+        a.push_back(
+            std::ldexp(std::uniform_real_distribution<double>(-1.0, 1.0)(rng), i % 1080 - 60));
     }
-    std::vector<double> sin_pair(a.size()), cos_pair(a.size()), sin_one(a.size()), cos_one(a.size());
+    std::vector<double> sin_pair(a.size()), cos_pair(a.size()), sin_one(a.size()),
+        cos_one(a.size());
     apply_sin_cos_rows(a.data(), sin_pair.data(), cos_pair.data(), a.size());
     ASSERT_TRUE(apply_unary_rows(OpCode::Sin, a.data(), sin_one.data(), a.size()));
     ASSERT_TRUE(apply_unary_rows(OpCode::Cos, a.data(), cos_one.data(), a.size()));

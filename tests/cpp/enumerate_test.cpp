@@ -10,17 +10,17 @@
 #include <sstream>
 #include <vector>
 
+#include "beam/search.hpp"
 #include "enumeration/enumerate.hpp"
 #include "enumeration/probe_points.hpp"
-#include "beam/search.hpp"
 #include "test_values.hpp"
 
 namespace vok::enumeration {
 namespace {
 
-using vok::test::bits;
 using beam::search;
 using beam::SearchConfig;
+using vok::test::bits;
 
 struct Plain {
     Expr expr;
@@ -45,7 +45,8 @@ struct PlainEnumerator {
     std::vector<FrontMember> front;
     std::vector<SizeReport> reports;
 
-    bool seen_before(const Key128& k, const std::set<std::pair<std::uint64_t, std::uint64_t>>& local) const {
+    bool seen_before(const Key128& k,
+                     const std::set<std::pair<std::uint64_t, std::uint64_t>>& local) const {
         return seen.contains({k.lo, k.hi}) || local.contains({k.lo, k.hi});
     }
 
@@ -278,9 +279,10 @@ Data random_data(std::mt19937_64& rng, std::size_t vars, std::size_t rows) {
 
 TEST(Enumerate, MatchesThePlainEnumeratorBitForBit) {
     std::mt19937_64 rng(2026);
-    const std::vector<OpCode> unary_all{OpCode::Neg, OpCode::Inv, OpCode::Exp, OpCode::Ln,
+    const std::vector<OpCode> unary_all{OpCode::Neg,  OpCode::Inv, OpCode::Exp, OpCode::Ln,
                                         OpCode::Sqrt, OpCode::Sin, OpCode::Cos, OpCode::Abs};
-    const std::vector<OpCode> binary_all{OpCode::Add, OpCode::Sub, OpCode::Mul, OpCode::Div, OpCode::Vok};
+    const std::vector<OpCode> binary_all{OpCode::Add, OpCode::Sub, OpCode::Mul, OpCode::Div,
+                                         OpCode::Vok};
     for (int trial = 0; trial < 24; ++trial) {
         const std::size_t vars = 1 + rng() % 2;
         const std::size_t rows = trial % 6 == 0 ? 130 : 2 + rng() % 20;
@@ -295,7 +297,8 @@ TEST(Enumerate, MatchesThePlainEnumeratorBitForBit) {
         for (OpCode op : binary_all) {
             if (rng() % 3) s.binary.push_back(op);
         }
-        s.constants = trial % 2 ? std::vector<double>{0.0, 1.0} : std::vector<double>{2.0, 1.0, 2.0};
+        s.constants =
+            trial % 2 ? std::vector<double>{0.0, 1.0} : std::vector<double>{2.0, 1.0, 2.0};
         s.scaling = rng() % 2;
         s.front_size = 1 + static_cast<std::uint32_t>(rng() % 3);
         s.dedup_drop_bits = trial % 4 == 0 ? 20 : 0;
@@ -304,14 +307,16 @@ TEST(Enumerate, MatchesThePlainEnumeratorBitForBit) {
         for (std::size_t threads : {1, 2, 3}) {
             s.n_threads = threads;
             const EnumerationResult got = enumerate_formulas(d.x, d.y, s);
-            const std::string what = describe(s, vars, rows) + " threads " + std::to_string(threads);
+            const std::string what =
+                describe(s, vars, rows) + " threads " + std::to_string(threads);
             EXPECT_EQ(got.stopped, StopReason::Complete) << what;
             expect_same_front(got.front, plain.front, what);
             ASSERT_EQ(got.sizes.size(), plain.reports.size()) << what;
             for (std::size_t i = 0; i < got.sizes.size(); ++i) {
                 EXPECT_EQ(got.sizes[i].candidates, plain.reports[i].candidates) << what;
                 EXPECT_EQ(got.sizes[i].no_value, plain.reports[i].no_value) << what;
-                EXPECT_EQ(got.sizes[i].distinct, plain.reports[i].distinct) << what << " size " << i + 1;
+                EXPECT_EQ(got.sizes[i].distinct, plain.reports[i].distinct)
+                    << what << " size " << i + 1;
             }
         }
     }
@@ -325,9 +330,10 @@ TEST(Enumerate, WeightedMatchesThePlainEnumeratorBitForBit) {
     std::mt19937_64 rng(4242);
     std::uniform_real_distribution<double> spread(-4.0, 4.0);
     std::normal_distribution<double> noise(0.0, 300.0);
-    const std::vector<OpCode> unary_all{OpCode::Neg, OpCode::Inv, OpCode::Exp, OpCode::Ln,
+    const std::vector<OpCode> unary_all{OpCode::Neg,  OpCode::Inv, OpCode::Exp, OpCode::Ln,
                                         OpCode::Sqrt, OpCode::Sin, OpCode::Cos};
-    const std::vector<OpCode> binary_all{OpCode::Add, OpCode::Sub, OpCode::Mul, OpCode::Div, OpCode::Vok};
+    const std::vector<OpCode> binary_all{OpCode::Add, OpCode::Sub, OpCode::Mul, OpCode::Div,
+                                         OpCode::Vok};
     for (int trial = 0; trial < 16; ++trial) {
         const std::size_t vars = 1 + rng() % 2;
         const std::size_t rows = trial % 5 == 4 ? 3 + rng() % 20 : 130 + rng() % 140;
@@ -358,7 +364,8 @@ TEST(Enumerate, WeightedMatchesThePlainEnumeratorBitForBit) {
         for (std::size_t threads : {1, 2}) {
             s.n_threads = threads;
             const EnumerationResult got = enumerate_formulas(d.x, d.y, s);
-            const std::string what = describe(s, vars, rows) + " threads " + std::to_string(threads);
+            const std::string what =
+                describe(s, vars, rows) + " threads " + std::to_string(threads);
             expect_same_front(got.front, plain.front, what);
             for (const FrontMember& m : got.front)
                 EXPECT_EQ(bits(m.rmse), bits(std::sqrt(m.sse / total))) << what;
@@ -409,11 +416,13 @@ TEST(Enumerate, SlicesMergeToTheWholeFront) {
 
     std::vector<std::uint8_t> bad = plan.state;
     bad[bad.size() / 2] ^= 0x5a;
-    EXPECT_THROW((void)enumerate_slice(w.d.x, w.d.y, w.s, bad, 0, plan.segment), std::invalid_argument);
+    EXPECT_THROW((void)enumerate_slice(w.d.x, w.d.y, w.s, bad, 0, plan.segment),
+                 std::invalid_argument);
     EXPECT_THROW((void)enumerate_slice(w.d.x, w.d.y, w.s, std::span(plan.state).first(20), 0, 1),
                  std::invalid_argument);
     w.d.y[0] += 1.0;
-    EXPECT_THROW((void)enumerate_slice(w.d.x, w.d.y, w.s, plan.state, 0, plan.segment), std::invalid_argument);
+    EXPECT_THROW((void)enumerate_slice(w.d.x, w.d.y, w.s, plan.state, 0, plan.segment),
+                 std::invalid_argument);
 }
 
 TEST(Enumerate, IndependentProbesTellProductsOfFarVariablesApart) {

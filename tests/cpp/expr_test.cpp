@@ -58,24 +58,23 @@ TEST_P(Guards, GiveTheStatedValue) {
 
 INSTANTIATE_TEST_SUITE_P(
     Domain, Guards,
-    ::testing::Values(
-        GuardCase{unary(OpCode::Ln, 0.0), std::nullopt},
-        GuardCase{unary(OpCode::Ln, -0.0), std::nullopt},
-        GuardCase{unary(OpCode::Ln, -1.0), std::nullopt},
-        GuardCase{unary(OpCode::Sqrt, -0.0), -0.0},
-        GuardCase{unary(OpCode::Sqrt, -1e-12), std::nullopt},
-        GuardCase{unary(OpCode::Inv, 1e-301), std::nullopt},
-        GuardCase{unary(OpCode::Inv, 1e-300), 1.0 / 1e-300},
-        GuardCase{binary(OpCode::Div, 1.0, 0.0), std::nullopt},
-        GuardCase{binary(OpCode::Div, 1.0, -1e-300), 1.0 / -1e-300},
-        GuardCase{unary(OpCode::Exp, 709.0), std::exp(709.0)},
-        GuardCase{unary(OpCode::Exp, 710.0), std::nullopt},
-        GuardCase{binary(OpCode::Mul, 1e200, 1e200), std::nullopt},
-        GuardCase{binary(OpCode::Vok, 1000.0, 1.0), std::exp(std::log(1000.0))},
-        GuardCase{binary(OpCode::Vok, 0.0, 0.0), 1.0 - std::log(1e-300)},
-        GuardCase{binary(OpCode::Vok, 0.0, -1.0), 1.0},
-        GuardCase{unary(OpCode::Neg, kNaN), std::nullopt},
-        GuardCase{unary(OpCode::Abs, -2.0), 2.0}));
+    ::testing::Values(GuardCase{unary(OpCode::Ln, 0.0), std::nullopt},
+                      GuardCase{unary(OpCode::Ln, -0.0), std::nullopt},
+                      GuardCase{unary(OpCode::Ln, -1.0), std::nullopt},
+                      GuardCase{unary(OpCode::Sqrt, -0.0), -0.0},
+                      GuardCase{unary(OpCode::Sqrt, -1e-12), std::nullopt},
+                      GuardCase{unary(OpCode::Inv, 1e-301), std::nullopt},
+                      GuardCase{unary(OpCode::Inv, 1e-300), 1.0 / 1e-300},
+                      GuardCase{binary(OpCode::Div, 1.0, 0.0), std::nullopt},
+                      GuardCase{binary(OpCode::Div, 1.0, -1e-300), 1.0 / -1e-300},
+                      GuardCase{unary(OpCode::Exp, 709.0), std::exp(709.0)},
+                      GuardCase{unary(OpCode::Exp, 710.0), std::nullopt},
+                      GuardCase{binary(OpCode::Mul, 1e200, 1e200), std::nullopt},
+                      GuardCase{binary(OpCode::Vok, 1000.0, 1.0), std::exp(std::log(1000.0))},
+                      GuardCase{binary(OpCode::Vok, 0.0, 0.0), 1.0 - std::log(1e-300)},
+                      GuardCase{binary(OpCode::Vok, 0.0, -1.0), 1.0},
+                      GuardCase{unary(OpCode::Neg, kNaN), std::nullopt},
+                      GuardCase{unary(OpCode::Abs, -2.0), 2.0}));
 
 TEST(Expr, LeavesAreNotTestedForFiniteness) {
     const auto bare = run(program({T::var(0)}), {kNaN});
@@ -104,7 +103,8 @@ TEST(Expr, BatchOverNoRowsIsAnEmptyValue) {
 TEST(Expr, BatchRefusesShapesItCannotRead) {
     const Expr x = program({T::var(0)});
     EXPECT_THROW((void)x.eval_batch(std::vector<Column>{}, {}), std::invalid_argument);
-    EXPECT_THROW((void)x.eval_batch(std::vector<Column>{{1, 2, 3}, {1, 2}}, {}), std::invalid_argument);
+    EXPECT_THROW((void)x.eval_batch(std::vector<Column>{{1, 2, 3}, {1, 2}}, {}),
+                 std::invalid_argument);
 }
 
 TEST(Expr, LongProgramsUseTheHeapStack) {

@@ -19,7 +19,6 @@ using vok::test::bits;
 using vok::test::kInf;
 using vok::test::kNaN;
 
-
 struct Case {
     double v;
     const char* text;
@@ -41,8 +40,9 @@ std::string scientific2_reference(double v) {
 // Mostly moderate values and exact binary fractions (ties), some raw bit patterns.
 double random_double(std::mt19937_64& rng) {
     switch (rng() % 3) {
-        case 0: return static_cast<double>(static_cast<std::int64_t>(rng() % 2000001) - 1000000) /
-                       std::ldexp(1.0, static_cast<int>(rng() % 24));
+        case 0:
+            return static_cast<double>(static_cast<std::int64_t>(rng() % 2000001) - 1000000) /
+                   std::ldexp(1.0, static_cast<int>(rng() % 24));
         case 1: return std::uniform_real_distribution<double>(-1e6, 1e6)(rng);
         default: {
             const double v = std::bit_cast<double>(rng());
@@ -53,13 +53,16 @@ double random_double(std::mt19937_64& rng) {
 
 class FixedSix : public testing::TestWithParam<Case> {};
 TEST_P(FixedSix, Text) { EXPECT_EQ(fixed_text(GetParam().v, 6), GetParam().text); }
-INSTANTIATE_TEST_SUITE_P(NumberText, FixedSix, testing::Values(
-    Case{1.0, "1.000000"}, Case{-2.5, "-2.500000"}, Case{0.0, "0.000000"},
-    Case{-0.0, "-0.000000"}, Case{-1e-9, "-0.000000"}, Case{1e-9, "0.000000"},
-    Case{0.0000005, "0.000000"},             // just below the tie
-    Case{0.0000015, "0.000002"}, Case{0.0078125, "0.007812"}, Case{0.0234375, "0.023438"},  // ties
-    Case{1e20, "100000000000000000000.000000"}, Case{kNaN, "NaN"}, Case{-kNaN, "NaN"},
-    Case{kInf, "inf"}, Case{-kInf, "-inf"}, Case{5e-324, "0.000000"}));
+INSTANTIATE_TEST_SUITE_P(NumberText, FixedSix,
+                         testing::Values(Case{1.0, "1.000000"}, Case{-2.5, "-2.500000"},
+                                         Case{0.0, "0.000000"}, Case{-0.0, "-0.000000"},
+                                         Case{-1e-9, "-0.000000"}, Case{1e-9, "0.000000"},
+                                         Case{0.0000005, "0.000000"},  // just below the tie
+                                         Case{0.0000015, "0.000002"}, Case{0.0078125, "0.007812"},
+                                         Case{0.0234375, "0.023438"},  // ties
+                                         Case{1e20, "100000000000000000000.000000"},
+                                         Case{kNaN, "NaN"}, Case{-kNaN, "NaN"}, Case{kInf, "inf"},
+                                         Case{-kInf, "-inf"}, Case{5e-324, "0.000000"}));
 
 TEST(NumberText, FixedFitsTheLargestDouble) {
     const double max = std::numeric_limits<double>::max();
@@ -80,12 +83,15 @@ TEST(NumberText, FixedMatchesPrintf) {
 
 class Scientific2 : public testing::TestWithParam<Case> {};
 TEST_P(Scientific2, Text) { EXPECT_EQ(scientific2_text(GetParam().v), GetParam().text); }
-INSTANTIATE_TEST_SUITE_P(NumberText, Scientific2, testing::Values(
-    Case{0.000123, "1.23e-4"}, Case{12345.0, "1.23e4"}, Case{0.0, "0.00e0"},
-    Case{-0.0, "-0.00e0"}, Case{1.0, "1.00e0"}, Case{2.5e-11, "2.50e-11"}, Case{0.5, "5.00e-1"},
-    Case{1.125, "1.12e0"}, Case{1.375, "1.38e0"}, Case{0.1125, "1.13e-1"},  // ties; 0.1125 lies above
-    Case{9.995, "9.99e0"}, Case{9.996, "1.00e1"}, Case{1e300, "1.00e300"},
-    Case{5e-324, "4.94e-324"}, Case{kInf, "inf"}, Case{-kInf, "-inf"}, Case{kNaN, "NaN"}));
+INSTANTIATE_TEST_SUITE_P(
+    NumberText, Scientific2,
+    testing::Values(Case{0.000123, "1.23e-4"}, Case{12345.0, "1.23e4"}, Case{0.0, "0.00e0"},
+                    Case{-0.0, "-0.00e0"}, Case{1.0, "1.00e0"}, Case{2.5e-11, "2.50e-11"},
+                    Case{0.5, "5.00e-1"}, Case{1.125, "1.12e0"}, Case{1.375, "1.38e0"},
+                    Case{0.1125, "1.13e-1"},  // ties; 0.1125 lies above
+                    Case{9.995, "9.99e0"}, Case{9.996, "1.00e1"}, Case{1e300, "1.00e300"},
+                    Case{5e-324, "4.94e-324"}, Case{kInf, "inf"}, Case{-kInf, "-inf"},
+                    Case{kNaN, "NaN"}));
 
 TEST(NumberText, Scientific2MatchesPrintf) {
     std::mt19937_64 rng(11);
@@ -97,17 +103,19 @@ TEST(NumberText, Scientific2MatchesPrintf) {
 
 class Debug : public testing::TestWithParam<Case> {};
 TEST_P(Debug, Text) { EXPECT_EQ(debug_text(GetParam().v), GetParam().text); }
-INSTANTIATE_TEST_SUITE_P(NumberText, Debug, testing::Values(
-    Case{1.0, "1.0"}, Case{0.0, "0.0"}, Case{-0.0, "-0.0"}, Case{0.1, "0.1"},
-    Case{0.0001, "0.0001"}, Case{-0.0001, "-0.0001"}, Case{0.00012, "0.00012"},
-    Case{9.999999999999999e-5, "9.999999999999999e-5"}, Case{9.9e-5, "9.9e-5"}, Case{1e-5, "1e-5"},
-    Case{-2.5e-7, "-2.5e-7"}, Case{1e15, "1000000000000000.0"},
-    Case{9999999999999998.0, "9999999999999998.0"}, Case{1e16, "1e16"}, Case{-1e16, "-1e16"},
-    Case{1.5e16, "1.5e16"},
-    Case{-1e300, "-1e300"}, Case{123.456, "123.456"}, Case{1.5707963267948966, "1.5707963267948966"},
-    Case{5e-324, "5e-324"}, Case{2.2250738585072014e-308, "2.2250738585072014e-308"},
-    Case{1.7976931348623157e308, "1.7976931348623157e308"},
-    Case{kNaN, "NaN"}, Case{kInf, "inf"}, Case{-kInf, "-inf"}));
+INSTANTIATE_TEST_SUITE_P(
+    NumberText, Debug,
+    testing::Values(Case{1.0, "1.0"}, Case{0.0, "0.0"}, Case{-0.0, "-0.0"}, Case{0.1, "0.1"},
+                    Case{0.0001, "0.0001"}, Case{-0.0001, "-0.0001"}, Case{0.00012, "0.00012"},
+                    Case{9.999999999999999e-5, "9.999999999999999e-5"}, Case{9.9e-5, "9.9e-5"},
+                    Case{1e-5, "1e-5"}, Case{-2.5e-7, "-2.5e-7"}, Case{1e15, "1000000000000000.0"},
+                    Case{9999999999999998.0, "9999999999999998.0"}, Case{1e16, "1e16"},
+                    Case{-1e16, "-1e16"}, Case{1.5e16, "1.5e16"}, Case{-1e300, "-1e300"},
+                    Case{123.456, "123.456"}, Case{1.5707963267948966, "1.5707963267948966"},
+                    Case{5e-324, "5e-324"},
+                    Case{2.2250738585072014e-308, "2.2250738585072014e-308"},
+                    Case{1.7976931348623157e308, "1.7976931348623157e308"}, Case{kNaN, "NaN"},
+                    Case{kInf, "inf"}, Case{-kInf, "-inf"}));
 
 // Significant digits of a text, without sign, point, leading zeros or exponent.
 std::string significant(const std::string& s) {
@@ -126,7 +134,8 @@ TEST(NumberText, DebugRoundTripsWithFewestDigits) {
         if (v == 0.0) continue;
         const std::string s = debug_text(v);
         ASSERT_EQ(std::bit_cast<std::uint64_t>(std::strtod(s.c_str(), nullptr)),
-                  std::bit_cast<std::uint64_t>(v)) << s;
+                  std::bit_cast<std::uint64_t>(v))
+            << s;
         // Fewest correctly rounded digits that read back.
         std::string ref;
         for (int p = 1; p <= 17; ++p) {

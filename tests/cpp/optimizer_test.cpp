@@ -26,8 +26,8 @@ Token op(OpCode o) { return T::oper(o); }
 const std::vector<Column> kX = {{1.0, 2.0, 3.0}};
 const Expr kXPlusOne = prog({T::var(0), T::constant(1.0), op(OpCode::Add)});  // 2, 3, 4
 // p0 * x + p1
-const Expr kLinear = prog({T::param(0, 0.0), T::var(0), op(OpCode::Mul), T::param(1, 0.0),
-                           op(OpCode::Add)});
+const Expr kLinear =
+    prog({T::param(0, 0.0), T::var(0), op(OpCode::Mul), T::param(1, 0.0), op(OpCode::Add)});
 
 TEST(Optimize, WithoutStartingValuesOnlyMeasures) {
     // The error sums over the shorter of predictions and targets and divides by the
@@ -89,17 +89,23 @@ INSTANTIATE_TEST_SUITE_P(
         // Under the start's own error (2, 3 and 4 off): the fit must improve on it.
         Case{"line_improves", kLinear, {3.0, 5.0, 7.0}, {1.0, 0.0}, std::sqrt(29.0 / 3.0)},
         Case{"converging_trial", kScaled, {2.0, 4.0, 6.0}, {1.0}, 1e-12},
-        Case{"exponential", prog({T::param(0, 0), T::var(0), op(OpCode::Mul), op(OpCode::Exp)}),
-             {2.0, 7.0, 20.0}, {0.1}, kNaN},
+        Case{"exponential",
+             prog({T::param(0, 0), T::var(0), op(OpCode::Mul), op(OpCode::Exp)}),
+             {2.0, 7.0, 20.0},
+             {0.1},
+             kNaN},
         Case{"already_exact", kScaled, {2, 4, 6}, {2.0}, kNaN},
         Case{"overflowing_steps",
-             prog({T::param(0, 0), T::var(0), op(OpCode::Mul), op(OpCode::Exp)}), {1e300, 0, 0},
-             {230.0}, kNaN},
+             prog({T::param(0, 0), T::var(0), op(OpCode::Mul), op(OpCode::Exp)}),
+             {1e300, 0, 0},
+             {230.0},
+             kNaN},
         Case{"more_rows_than_targets", kLinear, {3.0, 5.0}, {1.0, 0.0}, kNaN}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Optimize, UnusedParameterKeepsItsValue) {
-    const Fit fit = optimize(kScaled, kX, std::vector<double>{3.0, 6.5, 9.0}, std::vector<double>{1.0, 42.0});
+    const Fit fit =
+        optimize(kScaled, kX, std::vector<double>{3.0, 6.5, 9.0}, std::vector<double>{1.0, 42.0});
     EXPECT_EQ(bits(fit.params[1]), bits(42.0));
     EXPECT_NE(fit.params[0], 1.0);
 }
@@ -120,23 +126,26 @@ TEST_P(ReturnsStart, WhenNoStepCanBeAccepted) {
     ASSERT_EQ(fit.params.size(), 2u);
     EXPECT_EQ(bits(fit.params[0]), bits(1.5));
     EXPECT_EQ(bits(fit.params[1]), bits(-0.0));
-    if (c.nan_error) EXPECT_TRUE(std::isnan(fit.error));
-    else EXPECT_EQ(fit.error, kInf);
+    if (c.nan_error)
+        EXPECT_TRUE(std::isnan(fit.error));
+    else
+        EXPECT_EQ(fit.error, kInf);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ReturnsStart,
-    ::testing::Values(Stuck{"nan_target", kLinear, {1.0, kNaN, 3.0}, true},
-                      Stuck{"empty_target", kLinear, {}, true},
-                      Stuck{"does_not_evaluate",
-                            prog({T::param(0, 0), T::var(0), op(OpCode::Sub), op(OpCode::Ln)}),
-                            {1, 2, 3}, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, ReturnsStart,
+                         ::testing::Values(Stuck{"nan_target", kLinear, {1.0, kNaN, 3.0}, true},
+                                           Stuck{"empty_target", kLinear, {}, true},
+                                           Stuck{"does_not_evaluate",
+                                                 prog({T::param(0, 0), T::var(0), op(OpCode::Sub),
+                                                       op(OpCode::Ln)}),
+                                                 {1, 2, 3},
+                                                 false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Optimize, RefusesFewerRowsThanTargetsWhenFitting) {
-    EXPECT_THROW((void)optimize(kLinear, kX, std::vector<double>{1, 2, 3, 4},
-                                std::vector<double>{1.0, 0.0}),
-                 std::invalid_argument);
+    EXPECT_THROW(
+        (void)optimize(kLinear, kX, std::vector<double>{1, 2, 3, 4}, std::vector<double>{1.0, 0.0}),
+        std::invalid_argument);
     EXPECT_THROW((void)optimize(kLinear, {}, std::vector<double>{1.0}, {}), std::invalid_argument);
 }
 

@@ -10,8 +10,8 @@
 #include <random>
 #include <vector>
 
-#include "values/pair/pair.hpp"
 #include "test_values.hpp"
+#include "values/pair/pair.hpp"
 
 namespace vok {
 namespace {
@@ -21,7 +21,6 @@ using vok::test::kInf;
 using vok::test::kNaN;
 
 constexpr double kPi = std::numbers::pi;
-
 
 #define EXPECT_SAME_BITS(got, want) EXPECT_EQ(bits(got), bits(want)) << (got) << " vs " << (want)
 

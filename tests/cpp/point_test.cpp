@@ -8,9 +8,9 @@
 #include <new>
 #include <stdexcept>
 
+#include "test_values.hpp"
 #include "values/knot/knot.hpp"
 #include "values/point/point.hpp"
-#include "test_values.hpp"
 
 namespace vok {
 namespace {
@@ -37,15 +37,16 @@ TEST_P(PointTension, MatchesGuardedOperator) {
     EXPECT_BITS(tension(c.p), c.tension);
     EXPECT_EQ(is_slipping(c.p), c.slipping);
 }
-INSTANTIATE_TEST_SUITE_P(
-    Examples, PointTension,
-    testing::Values(TensionCase{{0, 1}, 1.0, false}, TensionCase{{1, 1}, kE, false},
-                    TensionCase{{0, 0}, 691.7755278982137, false},
-                    TensionCase{{0, -0.0}, 691.7755278982137, false},
-                    TensionCase{{0, -kE}, 0.0, false},
-                    TensionCase{{710, 1}, 710.0000000000002, true},
-                    TensionCase{{709.78, 1}, 1.7928227943945155e308, false},
-                    TensionCase{{kNaN, 1}, kNaN, false}, TensionCase{{kInf, 1}, kInf, true}));
+INSTANTIATE_TEST_SUITE_P(Examples, PointTension,
+                         testing::Values(TensionCase{{0, 1}, 1.0, false},
+                                         TensionCase{{1, 1}, kE, false},
+                                         TensionCase{{0, 0}, 691.7755278982137, false},
+                                         TensionCase{{0, -0.0}, 691.7755278982137, false},
+                                         TensionCase{{0, -kE}, 0.0, false},
+                                         TensionCase{{710, 1}, 710.0000000000002, true},
+                                         TensionCase{{709.78, 1}, 1.7928227943945155e308, false},
+                                         TensionCase{{kNaN, 1}, kNaN, false},
+                                         TensionCase{{kInf, 1}, kInf, true}));
 
 TEST(Point, MirrorPulseChainsClampedYIntoX) {
     Point p{0, 1};
@@ -130,9 +131,17 @@ TEST(Knot, CounterWrapsAndYieldTruncates) {
     const Point p{0, 1};
     EXPECT_EQ(mirror_pulse(make_knot(p, kMax64, 0)).flip_count, kMin64);
     EXPECT_EQ(three_one_flip(make_knot(p, kMax64 - 1, 0)).flip_count, kMin64 + 2);
-    const std::pair<std::int64_t, std::int64_t> yields[] = {
-        {0, 0}, {3, 0}, {-1, 0}, {-3, 0}, {4, 2}, {7, 2}, {-4, -2}, {-5, -2}, {-7, -2},
-        {kMax64, kMax64 / 4 * 2}, {kMin64, kMin64 / 2}};
+    const std::pair<std::int64_t, std::int64_t> yields[] = {{0, 0},
+                                                            {3, 0},
+                                                            {-1, 0},
+                                                            {-3, 0},
+                                                            {4, 2},
+                                                            {7, 2},
+                                                            {-4, -2},
+                                                            {-5, -2},
+                                                            {-7, -2},
+                                                            {kMax64, kMax64 / 4 * 2},
+                                                            {kMin64, kMin64 / 2}};
     for (const auto& [n, y] : yields) EXPECT_EQ(tread_yield(make_knot(p, n, 0)), y) << n;
 }
 

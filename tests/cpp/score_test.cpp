@@ -21,7 +21,6 @@ using vok::test::kNaN;
 
 using T = Token;
 
-
 struct ScoreCase {
     const char* name;
     std::vector<Token> program;
@@ -55,24 +54,30 @@ const std::vector<Token> kX{T::var(0)};
 const std::vector<Token> kOne{T::constant(1.0)};
 const std::vector<Token> kXPlusX{T::var(0), T::var(0), T::oper(OpCode::Add)};
 
-INSTANTIATE_TEST_SUITE_P(Cases, ScoreOne, testing::Values(
-    ScoreCase{"ExactLeaf", kX, {{1, 2, 3}}, {1, 2, 3}, 0.001, 0.0},
-    ScoreCase{"UnitMiss", kOne, {{0, 0}}, {0, 0}, 0.001, 1.0 * ((0.001 * 1.0) + 1.0)},
-    ScoreCase{"NoPenalty", kOne, {{0, 0}}, {3, 3}, 0.0, 2.0},
-    ScoreCase{"NegativePenalty", kOne, {{0}}, {2}, -0.5, 1.0 * ((-0.5 * 1.0) + 1.0)},
-    // Exactly 2.0 stays the plain error (the optimizer would give the same).
-    ScoreCase{"ThresholdSized", kXPlusX, {{1}}, {0}, 0.001, 2.0 * ((0.001 * 3.0) + 1.0)},
-    // Fewer rows than targets: the sum still divides by the target count.
-    ScoreCase{"ShortRows", kX, {{3}}, {0, 5}, 0.001, std::sqrt(4.5) * ((0.001 * 1.0) + 1.0)},
-    ScoreCase{"SurplusRows", kX, {{1, 2, 100}}, {1, 2}, 0.001, 0.0},
-    ScoreCase{"EmptyTargets", kX, {{1, 2}}, {}, 0.001, kNaN},
-    ScoreCase{"NaNTarget", kOne, {{0}}, {kNaN}, 0.001, kNaN},
-    ScoreCase{"InfiniteTarget", kOne, {{0}}, {kInf}, 0.001, kInf},
-    ScoreCase{"NaNInputThroughLeaf", kX, {{kNaN}}, {0}, 0.001, kNaN},
-    ScoreCase{"NoRowsNoTargets", kX, {{}}, {}, 0.001, kNaN},
-    ScoreCase{"DomainFailure", {T::var(0), T::oper(OpCode::Ln)}, {{1, 0}}, {0, 0}, 0.001,
-              std::nullopt},
-    ScoreCase{"MissingVariable", {T::var(1)}, {{1}}, {1}, 0.001, std::nullopt}),
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ScoreOne,
+    testing::Values(
+        ScoreCase{"ExactLeaf", kX, {{1, 2, 3}}, {1, 2, 3}, 0.001, 0.0},
+        ScoreCase{"UnitMiss", kOne, {{0, 0}}, {0, 0}, 0.001, 1.0 * ((0.001 * 1.0) + 1.0)},
+        ScoreCase{"NoPenalty", kOne, {{0, 0}}, {3, 3}, 0.0, 2.0},
+        ScoreCase{"NegativePenalty", kOne, {{0}}, {2}, -0.5, 1.0 * ((-0.5 * 1.0) + 1.0)},
+        // Exactly 2.0 stays the plain error (the optimizer would give the same).
+        ScoreCase{"ThresholdSized", kXPlusX, {{1}}, {0}, 0.001, 2.0 * ((0.001 * 3.0) + 1.0)},
+        // Fewer rows than targets: the sum still divides by the target count.
+        ScoreCase{"ShortRows", kX, {{3}}, {0, 5}, 0.001, std::sqrt(4.5) * ((0.001 * 1.0) + 1.0)},
+        ScoreCase{"SurplusRows", kX, {{1, 2, 100}}, {1, 2}, 0.001, 0.0},
+        ScoreCase{"EmptyTargets", kX, {{1, 2}}, {}, 0.001, kNaN},
+        ScoreCase{"NaNTarget", kOne, {{0}}, {kNaN}, 0.001, kNaN},
+        ScoreCase{"InfiniteTarget", kOne, {{0}}, {kInf}, 0.001, kInf},
+        ScoreCase{"NaNInputThroughLeaf", kX, {{kNaN}}, {0}, 0.001, kNaN},
+        ScoreCase{"NoRowsNoTargets", kX, {{}}, {}, 0.001, kNaN},
+        ScoreCase{"DomainFailure",
+                  {T::var(0), T::oper(OpCode::Ln)},
+                  {{1, 0}},
+                  {0, 0},
+                  0.001,
+                  std::nullopt},
+        ScoreCase{"MissingVariable", {T::var(1)}, {{1}}, {1}, 0.001, std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Every fourth candidate fails; the others must come back in candidate order.
@@ -145,16 +150,21 @@ TEST_P(UpdateBest, KeepsTheEarliestStrictlySmallest) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, UpdateBest, testing::Values(
-    BestCase{"EmptyLeavesAbsent", std::nullopt, {}, nullptr},
-    BestCase{"FirstTakenWhenAbsent", std::nullopt, {named("a", 5), named("b", 6)}, "a"},
-    BestCase{"TieKeepsEarliest", std::nullopt, {named("a", 1), named("b", 1)}, "a"},
-    BestCase{"TieKeepsPresent", named("p", 1), {named("a", 1)}, "p"},
-    BestCase{"SmallerReplaces", named("p", 1), {named("a", 2), named("b", 0.5), named("c", 0.5)}, "b"},
-    BestCase{"NaNTakenWhenAbsent", std::nullopt, {named("n", kNaN), named("a", 0)}, "n"},
-    BestCase{"NaNNeverReplaces", named("p", 3), {named("n", kNaN)}, "p"},
-    BestCase{"NegativeZeroTiesZero", named("p", 0.0), {named("m", -0.0)}, "p"},
-    BestCase{"InfinityReplacedByFinite", named("p", kInf), {named("a", 1e308)}, "a"}),
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UpdateBest,
+    testing::Values(
+        BestCase{"EmptyLeavesAbsent", std::nullopt, {}, nullptr},
+        BestCase{"FirstTakenWhenAbsent", std::nullopt, {named("a", 5), named("b", 6)}, "a"},
+        BestCase{"TieKeepsEarliest", std::nullopt, {named("a", 1), named("b", 1)}, "a"},
+        BestCase{"TieKeepsPresent", named("p", 1), {named("a", 1)}, "p"},
+        BestCase{"SmallerReplaces",
+                 named("p", 1),
+                 {named("a", 2), named("b", 0.5), named("c", 0.5)},
+                 "b"},
+        BestCase{"NaNTakenWhenAbsent", std::nullopt, {named("n", kNaN), named("a", 0)}, "n"},
+        BestCase{"NaNNeverReplaces", named("p", 3), {named("n", kNaN)}, "p"},
+        BestCase{"NegativeZeroTiesZero", named("p", 0.0), {named("m", -0.0)}, "p"},
+        BestCase{"InfinityReplacedByFinite", named("p", kInf), {named("a", 1e308)}, "a"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

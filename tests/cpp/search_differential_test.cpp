@@ -21,7 +21,6 @@ using vok::test::bits;
 using vok::test::kInf;
 using vok::test::kNaN;
 
-
 struct Case {
     std::vector<Column> x;
     std::vector<double> y;
@@ -31,8 +30,8 @@ struct Case {
 
 std::string describe(const Case& c) {
     std::ostringstream s;
-    s << "rows " << c.x.front().size() << " cols " << c.x.size() << " n_vars " << c.n_vars
-      << " y " << c.y.size() << " max_complexity " << c.config.max_complexity << " beam "
+    s << "rows " << c.x.front().size() << " cols " << c.x.size() << " n_vars " << c.n_vars << " y "
+      << c.y.size() << " max_complexity " << c.config.max_complexity << " beam "
       << c.config.beam_width << " penalty " << c.config.complexity_penalty << " goal "
       << c.config.precision_goal << " trig " << c.config.use_trig << " vok " << c.config.use_vok;
     return s.str();
@@ -82,7 +81,8 @@ void expect_same(const Case& c, std::size_t row_store_bytes = kRowStoreBytes) {
     ASSERT_EQ(fast.has_value(), ref.has_value()) << where;
     if (ref) {
         EXPECT_EQ(fast->formula, ref->formula) << where;
-        EXPECT_EQ(std::bit_cast<std::uint64_t>(fast->error), std::bit_cast<std::uint64_t>(ref->error))
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(fast->error),
+                  std::bit_cast<std::uint64_t>(ref->error))
             << where << " fast " << fast->error << " reference " << ref->error;
         EXPECT_EQ(fast->complexity, ref->complexity) << where;
         EXPECT_EQ(fast->params, ref->params) << where;
@@ -107,8 +107,8 @@ TEST(SearchDifferential, RandomSmallSearchesMatchTheReference) {
         SCOPED_TRACE("trial " + std::to_string(trial));
         // Every third search stores few or no row values, so pool entries are
         // computed from the ones they were built from, or from their programs.
-        const std::size_t store = trial % 3 == 0 ? (trial % 2) * 40 * sizeof(double)
-                                                 : kRowStoreBytes;
+        const std::size_t store =
+            trial % 3 == 0 ? (trial % 2) * 40 * sizeof(double) : kRowStoreBytes;
         expect_same(random_case(rng), store);
         if (testing::Test::HasFailure()) return;
     }

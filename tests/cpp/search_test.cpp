@@ -18,14 +18,13 @@ using vok::test::bits;
 using vok::test::kInf;
 using vok::test::kNaN;
 
-
 struct Outcome {
     std::optional<SearchResult> best;
     SearchStats stats;
 };
 
 Outcome run(const std::vector<Column>& x, const std::vector<double>& y, const SearchConfig& config,
-        ThreadPool* pool = nullptr) {
+            ThreadPool* pool = nullptr) {
     SearchControl control;
     control.pool = pool;
     Outcome r;
@@ -76,15 +75,16 @@ TEST_P(SearchLevels, StopsWhereTheBoundsSay) {
     const Outcome r = run(kTwoVars, kHard, with(c.max_complexity, c.beam_width));
     ASSERT_TRUE(r.best);
     EXPECT_EQ(r.stats.levels, c.levels);
-    EXPECT_EQ(r.stats.generated,
-              r.stats.no_fingerprint + r.stats.duplicates + r.stats.scored);
+    EXPECT_EQ(r.stats.generated, r.stats.no_fingerprint + r.stats.duplicates + r.stats.scored);
 }
 
-INSTANTIATE_TEST_SUITE_P(Bounds, SearchLevels, testing::Values(
-    LevelCase{0, 2000, 1}, LevelCase{1, 2000, 1}, LevelCase{2, 2000, 2}, LevelCase{3, 2000, 3},
-    // Under 4 nothing joins the pool, so level 3 finds only known values.
-    LevelCase{8, 0, 2}, LevelCase{8, 1, 2}, LevelCase{8, 2, 2}, LevelCase{8, 3, 2},
-    LevelCase{5, 4, 5}));
+INSTANTIATE_TEST_SUITE_P(
+    Bounds, SearchLevels,
+    testing::Values(LevelCase{0, 2000, 1}, LevelCase{1, 2000, 1}, LevelCase{2, 2000, 2},
+                    LevelCase{3, 2000, 3},
+                    // Under 4 nothing joins the pool, so level 3 finds only known values.
+                    LevelCase{8, 0, 2}, LevelCase{8, 1, 2}, LevelCase{8, 2, 2}, LevelCase{8, 3, 2},
+                    LevelCase{5, 4, 5}));
 
 struct ExactCase {
     std::vector<Column> x;
@@ -110,10 +110,10 @@ TEST_P(ExactTargets, AreFoundWithTheirVariableCount) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Targets, ExactTargets, testing::Values(
-    ExactCase{kTwoVars, kTwoVars[0], "x", 1, 1},
-    ExactCase{{{1, 2}, {5, 7}}, {5, 7}, "y", 1, 2},
-    ExactCase{{{0, 1, 2, 3}}, {0, 1, 4, 9}, "(x * x)", 3, 1}));
+INSTANTIATE_TEST_SUITE_P(Targets, ExactTargets,
+                         testing::Values(ExactCase{kTwoVars, kTwoVars[0], "x", 1, 1},
+                                         ExactCase{{{1, 2}, {5, 7}}, {5, 7}, "y", 1, 2},
+                                         ExactCase{{{0, 1, 2, 3}}, {0, 1, 4, 9}, "(x * x)", 3, 1}));
 
 TEST(Search, ErrorEqualToGoalStops) {
     // Both constants miss by 0.5 and the variable by more: the best leaf error is
@@ -162,9 +162,9 @@ TEST_P(OperatorSwitches, DisabledOperatorsNeverAppear) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Switches, OperatorSwitches, testing::Values(
-    SwitchCase{true, true}, SwitchCase{false, true}, SwitchCase{true, false},
-    SwitchCase{false, false}));
+INSTANTIATE_TEST_SUITE_P(Switches, OperatorSwitches,
+                         testing::Values(SwitchCase{true, true}, SwitchCase{false, true},
+                                         SwitchCase{true, false}, SwitchCase{false, false}));
 
 TEST(Search, NaNErrorsSortLastAndNeverWin) {
     // With no targets every error is NaN: the first leaf stays best and every

@@ -42,8 +42,9 @@ TEST(SliceMerge, RanksBySseThenSlotInAnySliceOrder) {
     local.front = {member(9.0, 0)};
     local.evaluations = 10;
     local.elapsed = 1.0;
-    const std::vector<EnumerationResult> slices{slice({member(2.0, 70000), member(1.0, 70001)}, 5, true),
-                                               slice({member(2.0, 3), member(3.0, 4)}, 7, true)};
+    const std::vector<EnumerationResult> slices{
+        slice({member(2.0, 70000), member(1.0, 70001)}, 5, true),
+        slice({member(2.0, 3), member(3.0, 4)}, 7, true)};
     const std::vector<EnumerationResult> reversed{slices[1], slices[0]};
     for (const auto& s : {slices, reversed}) {
         const EnumerationResult r = merge_slices(local, 4, s, 3, 0.5, true);
@@ -59,9 +60,11 @@ TEST(SliceMerge, RanksBySseThenSlotInAnySliceOrder) {
 }
 
 TEST(SliceMerge, AnUnfinishedSliceOrRunLeavesTheSizeIncomplete) {
-    const std::vector<EnumerationResult> slices{slice({}, 1, true), slice({member(1.0, 5)}, 1, false)};
+    const std::vector<EnumerationResult> slices{slice({}, 1, true),
+                                                slice({member(1.0, 5)}, 1, false)};
     EXPECT_FALSE(merge_slices({}, 4, slices, 10, 0.0, true).sizes[0].complete);
-    const EnumerationResult stopped = merge_slices({}, 4, std::span(slices).first(1), 10, 0.0, false);
+    const EnumerationResult stopped =
+        merge_slices({}, 4, std::span(slices).first(1), 10, 0.0, false);
     EXPECT_FALSE(stopped.sizes[0].complete);
     EXPECT_EQ(stopped.stopped, StopReason::Interrupted);
     EXPECT_THROW((void)merge_slices({}, 4, {}, 1, 0.0, true), std::invalid_argument);

@@ -28,7 +28,10 @@ TEST_P(PoolWorkers, RunsEveryTaskExactlyOnce) {
 
 TEST_P(PoolWorkers, FirstErrorReachesTheCallerAndThePoolStaysUsable) {
     ThreadPool pool(GetParam());
-    EXPECT_THROW(pool.parallel_for(100, [](std::size_t t) { if (t == 37) throw std::bad_alloc(); }),
+    EXPECT_THROW(pool.parallel_for(100,
+                                   [](std::size_t t) {
+                                       if (t == 37) throw std::bad_alloc();
+                                   }),
                  std::bad_alloc);
     try {
         pool.parallel_for(50, [](std::size_t) { throw std::runtime_error("task failed"); });
@@ -58,12 +61,15 @@ TEST_P(PoolWorkers, WaitHookCancelsTheBatch) {
     std::atomic<std::size_t> started{0};
     // Each started task holds its worker until the hook has cancelled, so only
     // the first task of each worker can ever start.
-    const bool complete = pool.parallel_for(1000, [&](std::size_t) {
-        ++started;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!cancel.load() && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::yield();
-    }, &control);
+    const bool complete = pool.parallel_for(
+        1000,
+        [&](std::size_t) {
+            ++started;
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (!cancel.load() && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::yield();
+        },
+        &control);
     EXPECT_FALSE(complete);
     EXPECT_TRUE(cancel.load());
     EXPECT_EQ(polls, 2);
@@ -73,9 +79,7 @@ TEST_P(PoolWorkers, WaitHookCancelsTheBatch) {
 TEST_P(PoolWorkers, NestedBatchRunsOnTheCallingTask) {
     ThreadPool pool(GetParam());
     std::atomic<int> inner{0};
-    pool.parallel_for(4, [&](std::size_t) {
-        pool.parallel_for(5, [&](std::size_t) { ++inner; });
-    });
+    pool.parallel_for(4, [&](std::size_t) { pool.parallel_for(5, [&](std::size_t) { ++inner; }); });
     EXPECT_EQ(inner.load(), 20);
 }
 
@@ -85,10 +89,16 @@ TEST(ThreadPool, HookErrorIsRethrownAfterTheBatch) {
     ThreadPool pool(2);
     BatchControl control{nullptr, [&]() -> bool { throw std::runtime_error("hook"); },
                          std::chrono::milliseconds(1)};
-    EXPECT_THROW(pool.parallel_for(2, [&](std::size_t) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
-        while (std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
-    }, &control), std::runtime_error);
+    EXPECT_THROW(pool.parallel_for(
+                     2,
+                     [&](std::size_t) {
+                         const auto deadline =
+                             std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+                         while (std::chrono::steady_clock::now() < deadline)
+                             std::this_thread::yield();
+                     },
+                     &control),
+                 std::runtime_error);
 }
 
 struct SizeCase {
@@ -104,12 +114,14 @@ TEST_P(PoolSize, FollowsTheEnvironmentRule) {
     EXPECT_EQ(ThreadPool::size_from(c.num_threads, c.num_cpus, 6), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rule, PoolSize, testing::Values(
-    SizeCase{nullptr, nullptr, 6}, SizeCase{"3", nullptr, 3}, SizeCase{"0", "2", 6},
-    SizeCase{"0", nullptr, 6}, SizeCase{"abc", "2", 2}, SizeCase{"-1", "2", 2},
-    SizeCase{"", "2", 2}, SizeCase{" 3", nullptr, 6}, SizeCase{"3x", "5", 5},
-    SizeCase{"+4", nullptr, 4}, SizeCase{nullptr, "0", 6}, SizeCase{nullptr, "9", 9},
-    SizeCase{"99999999999999999999", "2", 2}));
+INSTANTIATE_TEST_SUITE_P(Rule, PoolSize,
+                         testing::Values(SizeCase{nullptr, nullptr, 6}, SizeCase{"3", nullptr, 3},
+                                         SizeCase{"0", "2", 6}, SizeCase{"0", nullptr, 6},
+                                         SizeCase{"abc", "2", 2}, SizeCase{"-1", "2", 2},
+                                         SizeCase{"", "2", 2}, SizeCase{" 3", nullptr, 6},
+                                         SizeCase{"3x", "5", 5}, SizeCase{"+4", nullptr, 4},
+                                         SizeCase{nullptr, "0", 6}, SizeCase{nullptr, "9", 9},
+                                         SizeCase{"99999999999999999999", "2", 2}));
 
 }  // namespace
 }  // namespace vok

@@ -40,7 +40,8 @@ TEST(WeightedFit, RowsOfWeightZeroTakeNoPartEvenPastOverflow) {
         std::vector<double> wild = r.f;
         wild[1] = 1e200;  // its square overflows: 0 * inf would be NaN
         auto fit = [&](const std::vector<double>& f, bool scaled, Fit& out) {
-            return scaled ? fit_scaled_weighted(f.data(), target, out) : fit_plain_weighted(f.data(), target, out);
+            return scaled ? fit_scaled_weighted(f.data(), target, out)
+                          : fit_plain_weighted(f.data(), target, out);
         };
         for (const bool scaled : {true, false}) {
             Fit a;
@@ -89,8 +90,8 @@ TEST(WeightedFit, StandInErrorIsBoundInTheWeightedNorm) {
         const double error = 1e-5;
         std::vector<double> stand_in = r.f;
         stand_in[10] += (r.y[10] > stand_in[10] ? -error : error);  // away from the target
-        const auto verdict =
-            enumeration::judge_near<enumeration::Weighted>(stand_in.data(), target, scaled, error, exact.sse);
+        const auto verdict = enumeration::judge_near<enumeration::Weighted>(
+            stand_in.data(), target, scaled, error, exact.sse);
         EXPECT_FALSE(verdict.out_of_reach) << scaled;
     }
 }

@@ -18,8 +18,10 @@ py::Ref token_tuple(const vok::Token& t) {
         case vok::TokenKind::Const:
         case vok::TokenKind::Param: return py::Ref::steal(Py_BuildValue("(sd)", "const", t.value));
         case vok::TokenKind::Var:
-            return py::Ref::steal(Py_BuildValue("(sK)", "var", static_cast<unsigned long long>(t.index)));
-        case vok::TokenKind::Op: return py::Ref::steal(Py_BuildValue("(ss)", "op", vok::op_info(t.op).name));
+            return py::Ref::steal(
+                Py_BuildValue("(sK)", "var", static_cast<unsigned long long>(t.index)));
+        case vok::TokenKind::Op:
+            return py::Ref::steal(Py_BuildValue("(ss)", "op", vok::op_info(t.op).name));
     }
     return py::Ref();
 }
@@ -27,24 +29,27 @@ py::Ref token_tuple(const vok::Token& t) {
 py::Ref member_dict(const vok::enumeration::FrontMember& m) {
     py::Ref d = py::Ref::steal(PyDict_New());
     if (!d) return d;
-    const bool ok = set_item(d.get(), "size", py::Ref::steal(PyLong_FromUnsignedLong(m.size))) &&
-                    set_item(d.get(), "program", program_tuple(m.expr.tokens)) &&
-                    set_item(d.get(), "sse", py::Ref::steal(PyFloat_FromDouble(m.sse))) &&
-                    set_item(d.get(), "rmse", py::Ref::steal(PyFloat_FromDouble(m.rmse))) &&
-                    set_item(d.get(), "scale", py::Ref::steal(PyFloat_FromDouble(m.scale))) &&
-                    set_item(d.get(), "offset", py::Ref::steal(PyFloat_FromDouble(m.offset))) &&
-                    set_item(d.get(), "order", py::Ref::steal(PyLong_FromUnsignedLongLong(m.order)));
+    const bool ok =
+        set_item(d.get(), "size", py::Ref::steal(PyLong_FromUnsignedLong(m.size))) &&
+        set_item(d.get(), "program", program_tuple(m.expr.tokens)) &&
+        set_item(d.get(), "sse", py::Ref::steal(PyFloat_FromDouble(m.sse))) &&
+        set_item(d.get(), "rmse", py::Ref::steal(PyFloat_FromDouble(m.rmse))) &&
+        set_item(d.get(), "scale", py::Ref::steal(PyFloat_FromDouble(m.scale))) &&
+        set_item(d.get(), "offset", py::Ref::steal(PyFloat_FromDouble(m.offset))) &&
+        set_item(d.get(), "order", py::Ref::steal(PyLong_FromUnsignedLongLong(m.order)));
     return ok ? std::move(d) : py::Ref();
 }
 
 py::Ref size_dict(const vok::enumeration::SizeReport& s) {
-    return py::Ref::steal(Py_BuildValue(
-        "{s:I,s:O,s:K,s:K,s:K,s:K,s:K,s:K,s:d}", "size", s.size, "complete",
-        s.complete ? Py_True : Py_False, "candidates", static_cast<unsigned long long>(s.candidates),
-        "no_value", static_cast<unsigned long long>(s.no_value), "duplicates",
-        static_cast<unsigned long long>(s.duplicates), "distinct",
-        static_cast<unsigned long long>(s.distinct), "scored", static_cast<unsigned long long>(s.scored),
-        "valid", static_cast<unsigned long long>(s.valid), "seconds", s.seconds));
+    return py::Ref::steal(Py_BuildValue("{s:I,s:O,s:K,s:K,s:K,s:K,s:K,s:K,s:d}", "size", s.size,
+                                        "complete", s.complete ? Py_True : Py_False, "candidates",
+                                        static_cast<unsigned long long>(s.candidates), "no_value",
+                                        static_cast<unsigned long long>(s.no_value), "duplicates",
+                                        static_cast<unsigned long long>(s.duplicates), "distinct",
+                                        static_cast<unsigned long long>(s.distinct), "scored",
+                                        static_cast<unsigned long long>(s.scored), "valid",
+                                        static_cast<unsigned long long>(s.valid), "seconds",
+                                        s.seconds));
 }
 
 template <class Item, class Make>
@@ -78,7 +83,8 @@ bool convert_ops(PyObject* obj, std::vector<vok::OpCode>* out, int arity, const 
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyObject* item = PySequence_Fast_GET_ITEM(items.get(), i);
         if (!PyUnicode_Check(item)) {
-            PyErr_Format(PyExc_TypeError, "%s: operator names are str, not '%s'", name, Py_TYPE(item)->tp_name);
+            PyErr_Format(PyExc_TypeError, "%s: operator names are str, not '%s'", name,
+                         Py_TYPE(item)->tp_name);
             return false;
         }
         const char* text = PyUnicode_AsUTF8(item);
@@ -118,7 +124,8 @@ bool convert_program(PyObject* obj, std::vector<vok::Token>* out) {
             out->push_back(vok::Token::var(index));
         } else if (k == "op") {
             const char* text = PyUnicode_Check(value) ? PyUnicode_AsUTF8(value) : nullptr;
-            if (text == nullptr) return PyErr_Occurred() ? false : fail_token(i, "an operator is named by a str");
+            if (text == nullptr)
+                return PyErr_Occurred() ? false : fail_token(i, "an operator is named by a str");
             const auto op = vok::op_from_name(text);
             if (!op) return fail_token(i, "unknown operator");
             out->push_back(vok::Token::oper(*op));
@@ -149,10 +156,12 @@ py::Ref operator_records() {
     if (!tuple) return tuple;
     for (std::size_t i = 0; i < vok::kOpListing.size(); ++i) {
         const vok::OpInfo& op = vok::op_info(vok::kOpListing[i]);
-        py::Ref symbol = op.symbol ? py::Ref::steal(PyUnicode_FromString(op.symbol)) : py::Ref::borrow(Py_None);
+        py::Ref symbol =
+            op.symbol ? py::Ref::steal(PyUnicode_FromString(op.symbol)) : py::Ref::borrow(Py_None);
         if (!symbol) return py::Ref();
-        PyObject* record = Py_BuildValue("{s:s,s:i,s:O,s:O}", "name", op.name, "arity", op.arity, "commutative",
-                                         op.commutative ? Py_True : Py_False, "symbol", symbol.get());
+        PyObject* record =
+            Py_BuildValue("{s:s,s:i,s:O,s:O}", "name", op.name, "arity", op.arity, "commutative",
+                          op.commutative ? Py_True : Py_False, "symbol", symbol.get());
         if (record == nullptr) return py::Ref();
         PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), record);
     }
@@ -165,8 +174,11 @@ py::Ref result_dict(const vok::enumeration::EnumerationResult& result) {
     const bool ok =
         set_item(d.get(), "front", front_list(result.front)) &&
         set_item(d.get(), "sizes", list_of(std::span(result.sizes), size_dict)) &&
-        set_item(d.get(), "stopped", py::Ref::steal(PyUnicode_FromString(vok::enumeration::stop_reason_name(result.stopped)))) &&
-        set_item(d.get(), "evaluations", py::Ref::steal(PyLong_FromUnsignedLongLong(result.evaluations))) &&
+        set_item(d.get(), "stopped",
+                 py::Ref::steal(
+                     PyUnicode_FromString(vok::enumeration::stop_reason_name(result.stopped)))) &&
+        set_item(d.get(), "evaluations",
+                 py::Ref::steal(PyLong_FromUnsignedLongLong(result.evaluations))) &&
         set_item(d.get(), "elapsed", py::Ref::steal(PyFloat_FromDouble(result.elapsed)));
     return ok ? std::move(d) : py::Ref();
 }

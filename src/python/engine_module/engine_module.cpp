@@ -31,7 +31,10 @@ PyModuleDef engine_module = {
     "Complete enumeration of expressions by size: the native entry of vok_math.discover.",
     0,
     engine_methods.data(),
-    nullptr, nullptr, nullptr, nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 bool add_tables(PyObject* module, py::Ref defaults) {
@@ -44,9 +47,11 @@ bool add_tables(PyObject* module, py::Ref defaults) {
 PyObject* init_module() {
     py::Ref defaults = engine::settings_defaults();
     if (!defaults || !describe_enumerate_entries(defaults.get())) return nullptr;
-    engine_methods = {enumerate_def, enumerate_slice_def, evaluate_def, fit_def, evaluate_many_def,
-                      settle_def, refit_def, merge_slices_def, subset_rows_def,
-                      PyMethodDef{nullptr, nullptr, 0, nullptr}};
+    engine_methods = {enumerate_def,     enumerate_slice_def,
+                      evaluate_def,      fit_def,
+                      evaluate_many_def, settle_def,
+                      refit_def,         merge_slices_def,
+                      subset_rows_def,   PyMethodDef{nullptr, nullptr, 0, nullptr}};
     py::Ref module = py::Ref::steal(PyModule_Create(&engine_module));
     if (!module) return nullptr;
     if (py::panic_exception() == nullptr ||
@@ -58,6 +63,4 @@ PyObject* init_module() {
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit__engine() {
-    return py::Entry<&init_module>::call();
-}
+PyMODINIT_FUNC PyInit__engine() { return py::Entry<&init_module>::call(); }

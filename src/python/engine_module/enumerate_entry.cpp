@@ -7,11 +7,11 @@
 #include <string>
 
 #include "enumeration/enumerate.hpp"
+#include "python/bind_args.hpp"
+#include "python/convert.hpp"
 #include "python/engine_module/engine_convert.hpp"
 #include "python/engine_module/python_control.hpp"
 #include "python/engine_module/settings_table.hpp"
-#include "python/bind_args.hpp"
-#include "python/convert.hpp"
 #include "python/entry.hpp"
 #include "python/params.hpp"
 
@@ -55,12 +55,14 @@ bool read_samples(PyObject* columns_obj, PyObject* y_obj, std::vector<vok::Colum
 }
 
 py::Ref split_dict(const vok::enumeration::SplitPlan& plan) {
-    py::Ref state = py::Ref::steal(PyBytes_FromStringAndSize(
-        reinterpret_cast<const char*>(plan.state.data()), static_cast<Py_ssize_t>(plan.state.size())));
+    py::Ref state =
+        py::Ref::steal(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(plan.state.data()),
+                                                 static_cast<Py_ssize_t>(plan.state.size())));
     if (!state) return state;
-    return py::Ref::steal(Py_BuildValue("{s:O,s:I,s:K,s:K}", "state", state.get(), "size", plan.size,
-                                        "slots", static_cast<unsigned long long>(plan.slots),
-                                        "segment", static_cast<unsigned long long>(plan.segment)));
+    return py::Ref::steal(Py_BuildValue("{s:O,s:I,s:K,s:K}", "state", state.get(), "size",
+                                        plan.size, "slots",
+                                        static_cast<unsigned long long>(plan.slots), "segment",
+                                        static_cast<unsigned long long>(plan.segment)));
 }
 
 PyObject* enumerate(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -79,8 +81,9 @@ PyObject* enumerate(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
     vok::enumeration::EnumerationResult result;
     vok::enumeration::SplitPlan plan;
     const bool ran = run_engine(progress, [&](vok::enumeration::EnumerationControl& control) {
-        result = split ? vok::enumeration::enumerate_below_largest(columns, y, settings, plan, &control)
-                       : vok::enumeration::enumerate_formulas(columns, y, settings, &control);
+        result =
+            split ? vok::enumeration::enumerate_below_largest(columns, y, settings, plan, &control)
+                  : vok::enumeration::enumerate_formulas(columns, y, settings, &control);
     });
     if (!ran) return nullptr;
     py::Ref d = engine::result_dict(result);
@@ -104,7 +107,8 @@ PyObject* enumerate_slice(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
         PyErr_SetString(PyExc_TypeError, "state must be bytes");
         return nullptr;
     }
-    if (!py::convert_arg(slot[3], &begin, "begin") || !py::convert_arg(slot[4], &end, "end")) return nullptr;
+    if (!py::convert_arg(slot[3], &begin, "begin") || !py::convert_arg(slot[4], &end, "end"))
+        return nullptr;
     if (!engine::read_settings(std::span(slot).subspan(5), settings, &progress)) return nullptr;
     // A copy: the bytes object is not read without the lock.
     const auto* data = reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(slot[2]));
@@ -112,7 +116,8 @@ PyObject* enumerate_slice(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
 
     vok::enumeration::EnumerationResult result;
     const bool ran = run_engine(progress, [&](vok::enumeration::EnumerationControl& control) {
-        result = vok::enumeration::enumerate_slice(columns, y, settings, state, begin, end, &control);
+        result =
+            vok::enumeration::enumerate_slice(columns, y, settings, state, begin, end, &control);
     });
     return ran ? engine::result_dict(result).release() : nullptr;
 }
@@ -125,7 +130,8 @@ PyObject* subset_rows(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
     if (!py::bind_fastcall(kSubsetSignature, args, nargs, kwnames, slot)) return nullptr;
     std::uint64_t rows = 0;
     std::uint64_t max_rows = 0;
-    if (!py::convert_arg(slot[0], &rows, "rows") || !py::convert_arg(slot[1], &max_rows, "max_rows"))
+    if (!py::convert_arg(slot[0], &rows, "rows") ||
+        !py::convert_arg(slot[1], &max_rows, "max_rows"))
         return nullptr;
     std::vector<std::uint32_t> picked;
     try {
@@ -170,8 +176,8 @@ std::string entry_doc(const char* head, const std::string& settings, const char*
 }  // namespace
 
 // No docstring until describe_enumerate_entries writes one with the settings' defaults.
-PyMethodDef enumerate_def = {"enumerate", py::fastcall_method<&enumerate>(), METH_FASTCALL | METH_KEYWORDS,
-                             nullptr};
+PyMethodDef enumerate_def = {"enumerate", py::fastcall_method<&enumerate>(),
+                             METH_FASTCALL | METH_KEYWORDS, nullptr};
 PyMethodDef enumerate_slice_def = {"enumerate_slice", py::fastcall_method<&enumerate_slice>(),
                                    METH_FASTCALL | METH_KEYWORDS, nullptr};
 PyMethodDef subset_rows_def = {
@@ -189,7 +195,8 @@ bool describe_enumerate_entries(PyObject* defaults) {
     const auto settings = engine::settings_signature(defaults);
     if (!settings) return false;
     std::string whole = entry_doc("enumerate(columns, y, split=False, ", *settings, kEnumerateText);
-    std::string slice = entry_doc("enumerate_slice(columns, y, state, begin, end, ", *settings, kSliceText);
+    std::string slice =
+        entry_doc("enumerate_slice(columns, y, state, begin, end, ", *settings, kSliceText);
     enumerate_doc = std::move(whole);
     slice_doc = std::move(slice);
     enumerate_def.ml_doc = enumerate_doc.c_str();

@@ -51,7 +51,8 @@ void evaluate_all(const std::vector<vok::Expr>& programs, std::span<const vok::C
     const std::size_t runs = std::min(programs.size(), pool.size());
     pool.parallel_for(runs, [&](std::size_t run) {
         vok::ColumnEvaluator eval;
-        for (std::size_t p = run * programs.size() / runs; p < (run + 1) * programs.size() / runs; ++p)
+        for (std::size_t p = run * programs.size() / runs; p < (run + 1) * programs.size() / runs;
+             ++p)
             (void)vok::values_or_nan(eval, programs[p], columns, values.subspan(p * rows, rows));
     });
 }

@@ -45,9 +45,11 @@ PyObject* fit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwna
     std::vector<double> weights;
     bool scaling = true;
     if (!engine::convert_program(slot[0], &expr.tokens)) return nullptr;
-    if (!py::convert_arg(slot[1], &columns, "columns") || !py::convert_arg(slot[2], &y, "y")) return nullptr;
+    if (!py::convert_arg(slot[1], &columns, "columns") || !py::convert_arg(slot[2], &y, "y"))
+        return nullptr;
     if (slot[3] && !py::convert_arg(slot[3], &scaling, "scaling")) return nullptr;
-    if (!engine::check_samples(columns, y, "fit") || !engine::check_program(expr.tokens, columns.size()) ||
+    if (!engine::check_samples(columns, y, "fit") ||
+        !engine::check_program(expr.tokens, columns.size()) ||
         !read_weights(slot[4], y.size(), weights))
         return nullptr;
     expr.n_vars = columns.size();
@@ -56,12 +58,14 @@ PyObject* fit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwna
     return Py_BuildValue("(ddd)", result->sse, result->scale, result->offset);
 }
 
-constexpr std::array<const char*, 6> kSettleParams{"program", "columns", "y", "constants", "scaling", "weights"};
+constexpr std::array<const char*, 6> kSettleParams{"program",   "columns", "y",
+                                                   "constants", "scaling", "weights"};
 constexpr py::Signature kSettleSignature{"settle", nullptr, kSettleParams, 4};
 
 py::Ref settled_dict(const vok::enumeration::Settled& s) {
-    py::Ref fit = s.fit ? py::Ref::steal(Py_BuildValue("(ddd)", s.fit->sse, s.fit->scale, s.fit->offset))
-                        : py::Ref::borrow(Py_None);
+    py::Ref fit =
+        s.fit ? py::Ref::steal(Py_BuildValue("(ddd)", s.fit->sse, s.fit->scale, s.fit->offset))
+              : py::Ref::borrow(Py_None);
     py::Ref sse = fit ? py::new_float_list(s.sse) : py::Ref();
     if (!sse) return sse;
     return py::Ref::steal(Py_BuildValue("{s:O,s:O}", "fit", fit.get(), "sse", sse.get()));
@@ -81,7 +85,8 @@ PyObject* settle(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* k
         !py::convert_arg(slot[3], &constants, "constants"))
         return nullptr;
     if (slot[4] && !py::convert_arg(slot[4], &scaling, "scaling")) return nullptr;
-    if (!engine::check_samples(columns, y, "settle") || !engine::check_program(expr.tokens, columns.size()) ||
+    if (!engine::check_samples(columns, y, "settle") ||
+        !engine::check_program(expr.tokens, columns.size()) ||
         !read_weights(slot[5], y.size(), weights))
         return nullptr;
     expr.n_vars = columns.size();
@@ -104,9 +109,11 @@ PyObject* refit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
     std::vector<double> weights;
     bool scaling = true;
     if (!engine::read_front(slot[0], front)) return nullptr;
-    if (!py::convert_arg(slot[1], &columns, "columns") || !py::convert_arg(slot[2], &y, "y")) return nullptr;
+    if (!py::convert_arg(slot[1], &columns, "columns") || !py::convert_arg(slot[2], &y, "y"))
+        return nullptr;
     if (slot[3] && !py::convert_arg(slot[3], &scaling, "scaling")) return nullptr;
-    if (!engine::check_samples(columns, y, "refit") || !read_weights(slot[4], y.size(), weights)) return nullptr;
+    if (!engine::check_samples(columns, y, "refit") || !read_weights(slot[4], y.size(), weights))
+        return nullptr;
     for (std::size_t i = 0; i < front.size(); ++i) {
         if (!engine::check_program(front[i].expr.tokens, columns.size())) {
             engine::fail_at("front", static_cast<Py_ssize_t>(i));
@@ -114,7 +121,8 @@ PyObject* refit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
         }
         front[i].expr.n_vars = columns.size();
     }
-    engine::without_lock([&] { vok::enumeration::refit_front(front, columns, y, scaling, weights); });
+    engine::without_lock(
+        [&] { vok::enumeration::refit_front(front, columns, y, scaling, weights); });
     return engine::front_list(front).release();
 }
 

@@ -17,7 +17,8 @@
 
 namespace {
 
-constexpr std::array<const char*, 6> kParams{"local", "size", "slices", "front_size", "seconds", "complete"};
+constexpr std::array<const char*, 6> kParams{"local",      "size",    "slices",
+                                             "front_size", "seconds", "complete"};
 constexpr py::Signature kSignature{"merge_slices", nullptr, kParams, 6};
 
 bool read_u32(PyObject* obj, std::uint32_t* out, const char* name, bool clamp) {
@@ -43,12 +44,15 @@ PyObject* merge_slices(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
     bool complete = false;
     // front_size past any front keeps every member, as a longer slice would.
     if (!engine::read_result(slot[0], local) || !read_u32(slot[1], &size, "size", false) ||
-        !engine::read_slices(slot[2], slices) || !read_u32(slot[3], &front_size, "front_size", true) ||
-        !py::convert_arg(slot[4], &seconds, "seconds") || !py::convert_arg(slot[5], &complete, "complete"))
+        !engine::read_slices(slot[2], slices) ||
+        !read_u32(slot[3], &front_size, "front_size", true) ||
+        !py::convert_arg(slot[4], &seconds, "seconds") ||
+        !py::convert_arg(slot[5], &complete, "complete"))
         return nullptr;
     vok::enumeration::EnumerationResult merged;
     try {
-        merged = vok::enumeration::merge_slices(std::move(local), size, slices, front_size, seconds, complete);
+        merged = vok::enumeration::merge_slices(std::move(local), size, slices, front_size, seconds,
+                                                complete);
     } catch (const std::invalid_argument& e) {
         PyErr_SetString(PyExc_ValueError, e.what());
         return nullptr;

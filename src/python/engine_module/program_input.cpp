@@ -7,7 +7,8 @@
 
 namespace engine {
 bool fail_at(const char* sequence, Py_ssize_t index) {
-    if (!PyErr_ExceptionMatches(PyExc_ValueError) && !PyErr_ExceptionMatches(PyExc_TypeError)) return false;
+    if (!PyErr_ExceptionMatches(PyExc_ValueError) && !PyErr_ExceptionMatches(PyExc_TypeError))
+        return false;
     py::FetchedError original;
     py::Ref text = py::Ref::steal(PyObject_Str(original.value()));
     if (!text) return false;
@@ -64,7 +65,8 @@ bool read_columns(PyObject* obj, std::vector<vok::Column>& columns) {
     return true;
 }
 
-bool check_samples(const std::vector<vok::Column>& columns, const std::vector<double>& y, const char* entry) {
+bool check_samples(const std::vector<vok::Column>& columns, const std::vector<double>& y,
+                   const char* entry) {
     if (columns.empty() || y.empty()) {
         PyErr_Format(PyExc_ValueError, "%s needs at least one column and one row", entry);
         return false;

@@ -29,6 +29,7 @@ bool read_columns(PyObject* obj, std::vector<vok::Column>& columns);
 
 // At least one column and row, every column as long as y (entry names the
 // caller in the message). False with ValueError set.
-bool check_samples(const std::vector<vok::Column>& columns, const std::vector<double>& y, const char* entry);
+bool check_samples(const std::vector<vok::Column>& columns, const std::vector<double>& y,
+                   const char* entry);
 
 }  // namespace engine

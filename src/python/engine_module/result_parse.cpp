@@ -39,8 +39,9 @@ bool read_program(PyObject* obj, std::vector<vok::Token>& tokens) {
 
 bool read_member(PyObject* obj, FrontMember& m) {
     return read_key(obj, "size", &m.size) && read_program(obj, m.expr.tokens) &&
-           read_key(obj, "sse", &m.sse) && read_key(obj, "rmse", &m.rmse) && read_key(obj, "scale", &m.scale) &&
-           read_key(obj, "offset", &m.offset) && read_key(obj, "order", &m.order);
+           read_key(obj, "sse", &m.sse) && read_key(obj, "rmse", &m.rmse) &&
+           read_key(obj, "scale", &m.scale) && read_key(obj, "offset", &m.offset) &&
+           read_key(obj, "order", &m.order);
 }
 
 bool read_report(PyObject* obj, SizeReport& r) {
@@ -58,20 +59,24 @@ bool read_list(PyObject* obj, const char* what, std::vector<Item>& out, Read rea
     const Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
     out.assign(static_cast<std::size_t>(n), Item{});
     for (Py_ssize_t i = 0; i < n; ++i) {
-        if (!read(PySequence_Fast_GET_ITEM(items.get(), i), out[static_cast<std::size_t>(i)])) return false;
+        if (!read(PySequence_Fast_GET_ITEM(items.get(), i), out[static_cast<std::size_t>(i)]))
+            return false;
     }
     return true;
 }
 
 template <class Item, class Read>
-bool read_list_key(PyObject* mapping, const char* key, const char* what, std::vector<Item>& out, Read read) {
+bool read_list_key(PyObject* mapping, const char* key, const char* what, std::vector<Item>& out,
+                   Read read) {
     py::Ref list = py::Ref::steal(PyMapping_GetItemString(mapping, key));
     return list && read_list(list.get(), what, out, read);
 }
 
 bool read_slice(PyObject* obj, EnumerationResult& out) {
-    return read_list_key(obj, "front", "a front is a sequence of member dicts", out.front, read_member) &&
-           read_list_key(obj, "sizes", "sizes is a sequence of report dicts", out.sizes, read_report);
+    return read_list_key(obj, "front", "a front is a sequence of member dicts", out.front,
+                         read_member) &&
+           read_list_key(obj, "sizes", "sizes is a sequence of report dicts", out.sizes,
+                         read_report);
 }
 
 }  // namespace

@@ -45,7 +45,8 @@ bool read_progress(PyObject* obj, PyObject** progress) {
     return true;
 }
 
-bool read_setting(PyObject* obj, const SettingField& field, EnumerationSettings& out, PyObject** progress) {
+bool read_setting(PyObject* obj, const SettingField& field, EnumerationSettings& out,
+                  PyObject** progress) {
     return std::visit(
         Overload{
             [&](std::monostate) { return read_progress(obj, progress); },
@@ -82,23 +83,33 @@ py::Ref default_of(const SettingField& field, const EnumerationSettings& d) {
     return std::visit(
         Overload{
             [](std::monostate) { return py::Ref::borrow(Py_None); },
-            [&](SettingMember<std::uint32_t> m) { return py::Ref::steal(PyLong_FromUnsignedLong(d.*m)); },
-            [&](SettingMember<std::uint64_t> m) { return py::Ref::steal(PyLong_FromUnsignedLongLong(d.*m)); },
+            [&](SettingMember<std::uint32_t> m) {
+                return py::Ref::steal(PyLong_FromUnsignedLong(d.*m));
+            },
+            [&](SettingMember<std::uint64_t> m) {
+                return py::Ref::steal(PyLong_FromUnsignedLongLong(d.*m));
+            },
             [&](SettingMember<double> m) { return py::Ref::steal(PyFloat_FromDouble(d.*m)); },
             [&](SettingMember<bool> m) { return py::Ref::borrow(d.*m ? Py_True : Py_False); },
             [&](SettingMember<std::vector<vok::OpCode>> m) {
-                return tuple_of(d.*m, [](vok::OpCode op) { return PyUnicode_FromString(vok::op_info(op).name); });
+                return tuple_of(d.*m, [](vok::OpCode op) {
+                    return PyUnicode_FromString(vok::op_info(op).name);
+                });
             },
-            [&](SettingMember<std::vector<double>> m) { return tuple_of(d.*m, PyFloat_FromDouble); },
+            [&](SettingMember<std::vector<double>> m) {
+                return tuple_of(d.*m, PyFloat_FromDouble);
+            },
         },
         field.place);
 }
 
 }  // namespace
 
-bool read_settings(std::span<PyObject* const> slots, EnumerationSettings& out, PyObject** progress) {
+bool read_settings(std::span<PyObject* const> slots, EnumerationSettings& out,
+                   PyObject** progress) {
     for (std::size_t i = 0; i < kSettingCount; ++i) {
-        if (slots[i] && !read_setting(slots[i], vok::enumeration::kSettingFields[i], out, progress)) return false;
+        if (slots[i] && !read_setting(slots[i], vok::enumeration::kSettingFields[i], out, progress))
+            return false;
     }
     return true;
 }
@@ -109,7 +120,8 @@ py::Ref settings_defaults() {
     if (!dict) return dict;
     for (const SettingField& field : vok::enumeration::kSettingFields) {
         py::Ref value = default_of(field, defaults);
-        if (!value || PyDict_SetItemString(dict.get(), field.name, value.get()) < 0) return py::Ref();
+        if (!value || PyDict_SetItemString(dict.get(), field.name, value.get()) < 0)
+            return py::Ref();
     }
     return dict;
 }

@@ -18,7 +18,8 @@ inline constexpr std::size_t kSettingCount = vok::enumeration::kSettingFields.si
 
 inline constexpr auto kSettingNames = [] {
     std::array<const char*, kSettingCount> names{};
-    for (std::size_t i = 0; i < kSettingCount; ++i) names[i] = vok::enumeration::kSettingFields[i].name;
+    for (std::size_t i = 0; i < kSettingCount; ++i)
+        names[i] = vok::enumeration::kSettingFields[i].name;
     return names;
 }();
 

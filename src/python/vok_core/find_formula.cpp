@@ -16,8 +16,8 @@
 namespace {
 
 constexpr std::array<const char*, 8> kParams{
-    "x_data", "y_data", "max_complexity", "beam_width", "precision_goal",
-    "use_trig", "use_vok", "complexity_penalty"};
+    "x_data",         "y_data",   "max_complexity", "beam_width",
+    "precision_goal", "use_trig", "use_vok",        "complexity_penalty"};
 constexpr py::Signature kSignature{"find_formula", nullptr, kParams, 2};
 
 // The search reads every column at every row of the first: refuse shapes it cannot read.
@@ -47,9 +47,11 @@ PyObject* find_formula(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
     vok::beam::SearchConfig config;
     if (!py::convert_arg(slot[0], &x_cols, "x_data")) return nullptr;
     if (!py::convert_arg(slot[1], &y, "y_data")) return nullptr;
-    if (slot[2] && !py::convert_arg(slot[2], &config.max_complexity, "max_complexity")) return nullptr;
+    if (slot[2] && !py::convert_arg(slot[2], &config.max_complexity, "max_complexity"))
+        return nullptr;
     if (slot[3] && !py::convert_arg(slot[3], &config.beam_width, "beam_width")) return nullptr;
-    if (slot[4] && !py::convert_arg(slot[4], &config.precision_goal, "precision_goal")) return nullptr;
+    if (slot[4] && !py::convert_arg(slot[4], &config.precision_goal, "precision_goal"))
+        return nullptr;
     if (slot[5] && !py::convert_arg(slot[5], &config.use_trig, "use_trig")) return nullptr;
     if (slot[6] && !py::convert_arg(slot[6], &config.use_vok, "use_vok")) return nullptr;
     if (slot[7] && !py::convert_arg(slot[7], &config.complexity_penalty, "complexity_penalty"))

@@ -17,7 +17,10 @@ PyModuleDef vok_core_module = {
     "",          // m_doc: empty, not absent
     0,           // m_size: no per-module state
     nullptr,     // m_methods: functions are added by registration
-    nullptr, nullptr, nullptr, nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 std::atomic<std::int64_t> interpreter_id{-1};
@@ -99,6 +102,4 @@ PyObject* init_module() {
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit_vok_core() {
-    return py::Entry<&init_module>::call();
-}
+PyMODINIT_FUNC PyInit_vok_core() { return py::Entry<&init_module>::call(); }

@@ -7,8 +7,8 @@
 #include "core/render.hpp"
 #include "python/convert.hpp"
 #include "python/entry.hpp"
-#include "python/vok_core/registry.hpp"
 #include "python/type_util.hpp"
+#include "python/vok_core/registry.hpp"
 
 namespace {
 
@@ -21,7 +21,8 @@ PyObject* new_str(const std::string& text) {
 }
 
 PyObject* result_new(PyTypeObject* type, PyObject*, PyObject*) {
-    PyErr_Format(PyExc_TypeError, "No constructor defined for %s", type->tp_name + sizeof("vok_core.") - 1);
+    PyErr_Format(PyExc_TypeError, "No constructor defined for %s",
+                 type->tp_name + sizeof("vok_core.") - 1);
     return nullptr;
 }
 
@@ -34,8 +35,12 @@ PyObject* result_params(PyObject* self, void*) {
     return py::new_float_list(record(self).params).release();
 }
 
-PyObject* result_to_latex(PyObject* self, PyObject*) { return new_str(vok::to_latex(record(self).formula)); }
-PyObject* result_to_python(PyObject* self, PyObject*) { return new_str(vok::to_python(record(self).formula)); }
+PyObject* result_to_latex(PyObject* self, PyObject*) {
+    return new_str(vok::to_latex(record(self).formula));
+}
+PyObject* result_to_python(PyObject* self, PyObject*) {
+    return new_str(vok::to_python(record(self).formula));
+}
 
 PyObject* result_repr(PyObject* self) {
     const Record& r = record(self);

@@ -4,13 +4,13 @@
 #include <array>
 #include <cstdint>
 
-#include "values/knot/knot.hpp"
 #include "python/bind_args.hpp"
 #include "python/convert.hpp"
 #include "python/entry.hpp"
 #include "python/params.hpp"
-#include "python/vok_core/registry.hpp"
 #include "python/type_util.hpp"
+#include "python/vok_core/registry.hpp"
+#include "values/knot/knot.hpp"
 #include "values/point/point_type.hpp"
 
 namespace {
@@ -94,11 +94,7 @@ PyType_Slot knot_slots[] = {
 };
 
 PyType_Spec knot_spec = {
-    "vok_core.VOKKnot",
-    int(sizeof(py::Boxed<Knot>)),
-    0,
-    py::kClassFlags,
-    knot_slots,
+    "vok_core.VOKKnot", int(sizeof(py::Boxed<Knot>)), 0, py::kClassFlags, knot_slots,
 };
 
 }  // namespace

@@ -28,7 +28,8 @@ PyObject* module_rotate_phase_n(PyObject*, PyObject* const* args, Py_ssize_t nar
     if (!py::bind_fastcall(kRotateSig, args, nargs, kwnames, slots)) return nullptr;
     std::vector<py::Pair2> pairs;
     std::vector<double> angles;
-    if (!py::convert_arg(slots[0], &pairs, "pairs") || !py::convert_arg(slots[1], &angles, "angles"))
+    if (!py::convert_arg(slots[0], &pairs, "pairs") ||
+        !py::convert_arg(slots[1], &angles, "angles"))
         return nullptr;
     const std::span out = std::span(pairs).first(std::min(pairs.size(), angles.size()));
     vok::rotate_phase_n(pairs, angles, out);

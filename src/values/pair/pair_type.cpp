@@ -8,8 +8,8 @@
 #include "python/convert.hpp"
 #include "python/entry.hpp"
 #include "python/params.hpp"
-#include "python/vok_core/registry.hpp"
 #include "python/type_util.hpp"
+#include "python/vok_core/registry.hpp"
 #include "values/pair/pair.hpp"
 
 namespace {
@@ -80,12 +80,18 @@ PyObject* pair_rotate_phase(PyObject* self, PyObject* const* args, Py_ssize_t na
     return new_pair(vok::rotate_phase(value(self), angle[0]));
 }
 
-PyObject* pair_conjugate(PyObject* self, PyObject*) { return new_pair(vok::conjugate(value(self))); }
+PyObject* pair_conjugate(PyObject* self, PyObject*) {
+    return new_pair(vok::conjugate(value(self)));
+}
 
 PyObject* pair_real(PyObject* self, void*) { return PyFloat_FromDouble(value(self).real); }
 PyObject* pair_imag(PyObject* self, void*) { return PyFloat_FromDouble(value(self).imag); }
-PyObject* pair_modulus(PyObject* self, void*) { return PyFloat_FromDouble(vok::modulus(value(self))); }
-PyObject* pair_argument(PyObject* self, void*) { return PyFloat_FromDouble(vok::argument(value(self))); }
+PyObject* pair_modulus(PyObject* self, void*) {
+    return PyFloat_FromDouble(vok::modulus(value(self)));
+}
+PyObject* pair_argument(PyObject* self, void*) {
+    return PyFloat_FromDouble(vok::argument(value(self)));
+}
 
 PyObject* pair_abs(PyObject* self) { return PyFloat_FromDouble(vok::modulus(value(self))); }
 

@@ -47,6 +47,7 @@ inline constexpr std::uint64_t kMaxPulseRecords = 384307168202282325;
 
 // The trajectory of n_pulses mirror pulses from (x0, y0): n_pulses + 1 records,
 // storage reserved once.
-[[nodiscard]] std::vector<PulseRecord> simulate_pulses(double x0, double y0, std::uint64_t n_pulses);
+[[nodiscard]] std::vector<PulseRecord> simulate_pulses(double x0, double y0,
+                                                       std::uint64_t n_pulses);
 
 }  // namespace vok

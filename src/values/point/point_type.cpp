@@ -9,8 +9,8 @@
 #include "python/convert.hpp"
 #include "python/entry.hpp"
 #include "python/params.hpp"
-#include "python/vok_core/registry.hpp"
 #include "python/type_util.hpp"
+#include "python/vok_core/registry.hpp"
 
 namespace {
 
@@ -25,7 +25,8 @@ PyObject* point_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     std::array<PyObject*, 2> slots{};
     if (!py::bind_tuple(kNewSignature, args, kwargs, slots)) return nullptr;
     Point p{};
-    if (!py::convert_arg(slots[0], &p.x, "x") || !py::convert_arg(slots[1], &p.y, "y")) return nullptr;
+    if (!py::convert_arg(slots[0], &p.x, "x") || !py::convert_arg(slots[1], &p.y, "y"))
+        return nullptr;
     return py::new_instance<Point>(type, p).release();
 }
 
@@ -98,11 +99,7 @@ PyType_Slot point_slots[] = {
 };
 
 PyType_Spec point_spec = {
-    "vok_core.VOKPoint",
-    int(sizeof(py::Boxed<Point>)),
-    0,
-    py::kClassFlags,
-    point_slots,
+    "vok_core.VOKPoint", int(sizeof(py::Boxed<Point>)), 0, py::kClassFlags, point_slots,
 };
 
 }  // namespace
