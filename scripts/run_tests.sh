@@ -6,8 +6,9 @@ cd "$(dirname "$0")/.."
 bash scripts/setup_deps.sh test
 jobs=$(nproc)
 
-echo "== lint (ruff)"
+echo "== lint (ruff, clang-format)"
 python3 -m ruff check python/vok_math tests/py bench scripts
+find src tests bench \( -name '*.cpp' -o -name '*.hpp' \) -print0 | xargs -0 clang-format --dry-run --Werror
 
 echo "== release build"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null

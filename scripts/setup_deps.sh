@@ -18,6 +18,7 @@ fail() {
     exit 1
 }
 
+CLANG_FORMAT_VERSION=18.1.8
 # module:pip-name pairs; a module that imports is not installed again.
 run_pkgs=(numpy:numpy tqdm:tqdm matplotlib:matplotlib sympy:sympy
           scikit_build_core:scikit-build-core)
@@ -33,6 +34,10 @@ need_pip=()
 for pair in "${wanted[@]}"; do
     python3 -c "import ${pair%%:*}" >/dev/null 2>&1 || need_pip+=("${pair#*:}")
 done
+# The C++ style is checked by one pinned clang-format: other versions lay code out differently.
+if [[ "$mode" == test ]] && ! clang-format --version 2>/dev/null | grep -q "version $CLANG_FORMAT_VERSION"; then
+    need_pip+=("clang-format==$CLANG_FORMAT_VERSION")
+fi
 command -v cmake >/dev/null 2>&1 || need_pip+=(cmake)
 command -v ninja >/dev/null 2>&1 || need_pip+=(ninja)
 if ((${#need_pip[@]})); then
