@@ -62,6 +62,7 @@ from recovery_bench import (
     finish,
     fmt_r2,
     peers_available,
+    read_best,
     run_method,
 )
 from recovery_laws import Law
@@ -131,17 +132,10 @@ def run_discover(d: Data, budget: float, options: dict[str, Any], out_of_reach: 
                  "complete_size": max(complete, default=0),
                  "reached_size": max((s["size"] for s in disc.sizes), default=0),
                  "front": [(e.size, e.rmse, e.formula) for e in disc.equations]}
-    if not disc.equations:
-        res.cause = "empty front"
+    chosen = read_best(disc, res)
+    if chosen is None:
         return res
-    eq = disc.best
-    res.formula, res.size = eq.formula, eq.size
-    model = None
-    try:
-        model = eq.sympy()
-        res.extra["sympy"] = str(model)
-    except Exception as e:  # the symbolic test then fails as "no model"
-        res.extra["sympy"] = f"<{type(e).__name__}: {e}>"
+    eq, model = chosen
     finish(res, d, eq.predict, equation_refit(eq.program, d), True, model)
     floor = getattr(disc, "noise_floor", 1e-12 * float(np.sqrt(np.mean(d.y * d.y))))
     res.extra.update(best_r2=eq.r2, best_rmse=eq.rmse, noise_floor=floor)

@@ -380,6 +380,23 @@ def is_truth(program: Sequence[Any], size: int, d: Data) -> bool:
 MODEL_SELECTION: str | None = None  # --model-selection: discover's default when None
 
 
+def read_best(disc: Any, res: Result) -> tuple[Any, Any] | None:
+    """discover's chosen equation and its sympy form (None for a form sympy cannot write),
+    noted in the result; None for an empty front."""
+    if not disc.equations:
+        res.cause = "empty front"
+        return None
+    eq = disc.best
+    res.formula, res.size = eq.formula, eq.size
+    model = None
+    try:
+        model = eq.sympy()
+        res.extra["sympy"] = str(model)
+    except Exception as e:  # the symbolic test then fails as "no model"
+        res.extra["sympy"] = f"<{type(e).__name__}: {e}>"
+    return eq, model
+
+
 def run_discover(d: Data, budget: float) -> Result:
     import vok_math
     res = Result(d.law.name, d.noise, "discover")
@@ -396,17 +413,10 @@ def run_discover(d: Data, budget: float) -> Result:
                  "reached_size": max((s["size"] for s in disc.sizes), default=0),
                  "front": [(e.size, e.rmse, e.formula) for e in disc.equations],
                  "sizes": [(s["size"], s["complete"], round(s["seconds"], 2)) for s in disc.sizes]}
-    if not disc.equations:
-        res.cause = "empty front"
+    chosen = read_best(disc, res)
+    if chosen is None:
         return res
-    eq = disc.best
-    res.formula, res.size = eq.formula, eq.size
-    model = None
-    try:
-        model = eq.sympy()
-        res.extra["sympy"] = str(model)
-    except Exception as e:  # the symbolic test then fails as "no model"
-        res.extra["sympy"] = f"<{type(e).__name__}: {e}>"
+    eq, model = chosen
     size_ok = d.law.size is not None and eq.size <= d.law.size + 2
     finish(res, d, eq.predict, equation_refit(eq.program, d), size_ok, model)
     floor = getattr(disc, "noise_floor", 1e-12 * float(np.sqrt(np.mean(d.y * d.y))))

@@ -1,7 +1,7 @@
 """Type stub for the native enumeration engine of vok_math."""
 
 from collections.abc import Callable, Mapping, Sequence
-from typing import Any, SupportsFloat, SupportsIndex, TypedDict
+from typing import Any, SupportsFloat, SupportsIndex, TypedDict, Unpack
 
 import numpy as np
 import numpy.typing as npt
@@ -44,56 +44,35 @@ DEFAULTS: dict[str, Any]
 
 class PanicException(BaseException): ...
 
-# The settings' defaults are the engine's own, in DEFAULTS (and in each entry's signature).
-def enumerate(
-    columns: _Columns,
-    y: _Values,
-    split: bool = False,
-    max_size: SupportsIndex = ...,
-    unary: Sequence[str] = ...,
-    binary: Sequence[str] = ...,
-    constants: Sequence[_Float] = ...,
-    scaling: bool = ...,
-    front_size: SupportsIndex = ...,
-    beam_width: SupportsIndex = ...,
-    max_evaluations: SupportsIndex = ...,
-    time_limit: _Float = ...,
-    memory_limit: SupportsIndex = ...,
-    target_rmse: _Float = ...,
-    n_threads: SupportsIndex = ...,
-    progress: _Progress = ...,
-    dedup_drop_bits: SupportsIndex = ...,
-    max_rows: SupportsIndex = ...,
-    weights: _Values | None = ...,
-) -> dict[str, Any]:
+class Settings(TypedDict, total=False):
+    """The settings enumerate and enumerate_slice take by keyword; each default is the
+    engine's own, in DEFAULTS (and in each entry's signature)."""
+    max_size: SupportsIndex
+    unary: Sequence[str]
+    binary: Sequence[str]
+    constants: Sequence[_Float]
+    scaling: bool
+    front_size: SupportsIndex
+    beam_width: SupportsIndex
+    max_evaluations: SupportsIndex
+    time_limit: _Float
+    memory_limit: SupportsIndex
+    target_rmse: _Float
+    n_threads: SupportsIndex
+    progress: _Progress
+    dedup_drop_bits: SupportsIndex
+    max_rows: SupportsIndex
+    weights: _Values | None
+
+def enumerate(columns: _Columns, y: _Values, split: bool = False,
+              **settings: Unpack[Settings]) -> dict[str, Any]:
     """Enumerates every distinct expression by size and returns the best of each size.
 
     With weights (one finite, non-negative weight per row, not all zero) every error is the
     weighted sum of squares, every fit minimises it and rmse is sqrt(sse / sum(weights))."""
 
-def enumerate_slice(
-    columns: _Columns,
-    y: _Values,
-    state: bytes,
-    begin: SupportsIndex,
-    end: SupportsIndex,
-    max_size: SupportsIndex = ...,
-    unary: Sequence[str] = ...,
-    binary: Sequence[str] = ...,
-    constants: Sequence[_Float] = ...,
-    scaling: bool = ...,
-    front_size: SupportsIndex = ...,
-    beam_width: SupportsIndex = ...,
-    max_evaluations: SupportsIndex = ...,
-    time_limit: _Float = ...,
-    memory_limit: SupportsIndex = ...,
-    target_rmse: _Float = ...,
-    n_threads: SupportsIndex = ...,
-    progress: _Progress = ...,
-    dedup_drop_bits: SupportsIndex = ...,
-    max_rows: SupportsIndex = ...,
-    weights: _Values | None = ...,
-) -> dict[str, Any]:
+def enumerate_slice(columns: _Columns, y: _Values, state: bytes, begin: SupportsIndex,
+                    end: SupportsIndex, **settings: Unpack[Settings]) -> dict[str, Any]:
     """Enumerates slots [begin, end) of the largest size of a split run."""
 
 def subset_rows(rows: SupportsIndex, max_rows: SupportsIndex) -> list[int]:

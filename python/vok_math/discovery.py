@@ -368,7 +368,7 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
                                n_threads=n_threads, max_rows=max_rows, y=yy)
     floor = settings["target_rmse"]
     searched = np.ldexp(yy, -shift) if shift else yy
-    engine_settings = {**settings, "target_rmse": float(np.ldexp(floor, -shift))}
+    engine_settings: dict[str, Any] = {**settings, "target_rmse": float(np.ldexp(floor, -shift))}
     if weights is not None:
         engine_settings["weights"] = weights
     callback, bar = search_progress(progress, settings["time_limit"])

@@ -9,7 +9,6 @@ from __future__ import annotations
 import math
 import operator
 from collections.abc import Sequence
-from typing import cast
 
 import numpy as np
 import numpy.typing as npt
@@ -71,7 +70,7 @@ def check_model_selection(kind: object) -> ModelSelection:
     if kind not in MODEL_SELECTIONS:
         raise ValueError(f"model_selection must be one of {', '.join(MODEL_SELECTIONS)}, "
                          f"got {kind!r}")
-    return cast(ModelSelection, kind)
+    return kind
 
 
 def check_count(name: str, value: object, low: int, high: int | None = None) -> int:

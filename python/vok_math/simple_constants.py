@@ -156,7 +156,9 @@ def settle(m: Moments, scale: float, offset: float, sse: float, floor: float, *,
     offsets: list[SimpleValue | None] = ([None, *candidate_values(offset, offset_se, 0.0)]
                                          if fit_offset else [SimpleValue(offset, 0.0)])
     # Keeping the fit is the option to beat.
-    options = [((1, limit, free, 0.0), base, 0.0, scale, offset, True, fit_offset)]
+    # (rank, sse, bits, scale, offset, scale fitted, offset fitted); ranks compare as floats.
+    options: list[tuple[tuple[float, ...], float, float, float, float, bool, bool]] = [
+        ((1.0, limit, free, 0.0), base, 0.0, scale, offset, True, fit_offset)]
     rounding_limit = base + base * 1e-9 + m.rows * floor_u * floor_u
     for s_opt in scales:
         for o_opt in offsets:
