@@ -17,9 +17,7 @@
 namespace vok {
 namespace {
 
-using vok::test::bits;
-using vok::test::kInf;
-using vok::test::kNaN;
+using namespace vok::test;  // kNaN, kInf, bits
 
 // Values that sit on every guard and finiteness edge.
 const double kSpecial[] = {0.0,    -0.0,

@@ -15,9 +15,7 @@
 namespace vok {
 namespace {
 
-using vok::test::bits;
-using vok::test::kInf;
-using vok::test::kNaN;
+using namespace vok::test;  // kNaN, kInf, bits
 
 struct Case {
     double v;

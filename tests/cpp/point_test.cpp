@@ -15,9 +15,7 @@
 namespace vok {
 namespace {
 
-using vok::test::bits;
-using vok::test::kInf;
-using vok::test::kNaN;
+using namespace vok::test;  // kNaN, kInf, bits
 
 constexpr double kE = 2.718281828459045;
 constexpr std::int64_t kMin64 = std::numeric_limits<std::int64_t>::min();

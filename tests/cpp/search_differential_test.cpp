@@ -17,9 +17,7 @@
 namespace vok::beam {
 namespace {
 
-using vok::test::bits;
-using vok::test::kInf;
-using vok::test::kNaN;
+using namespace vok::test;  // kNaN, kInf, bits
 
 struct Case {
     std::vector<Column> x;
