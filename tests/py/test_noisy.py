@@ -95,3 +95,17 @@ def test_any_magnitude_of_y_or_x_finds_the_same_law(exponent):
     assert d.best.rmse <= d.noise_floor and math.isfinite(d.best.rmse)
     # Variables at any magnitude: candidates that overflow have no value, nothing breaks.
     assert discover(scale * x, x * x, max_size=3, progress=False).equations
+
+
+@pytest.mark.parametrize("value, text, symbolic", [
+    (0.25 / math.pi, "(0.25 * (1 / np.pi))", "x**2/(4*pi)"),
+    (0.75 * math.sqrt(2 * math.pi), "(0.75 * np.sqrt(2 * np.pi))", "3*sqrt(2)*sqrt(pi)*x**2/4"),
+    (-math.e, "(-1 * np.e)", "-E*x**2"),
+])
+def test_named_constants_are_exported_exactly(value, text, symbolic):
+    from vok_math import Equation
+    eq = Equation.from_parts([("var", 0), ("var", 0), ("op", "mul")], value, 0.0, ["x"])
+    namespace = {}
+    exec(eq.python(), namespace)
+    assert text in eq.python() and str(eq.sympy()) == symbolic
+    assert namespace["f"](X1).tobytes() == eq.predict(X1).tobytes()

@@ -10,7 +10,7 @@ from __future__ import annotations
 from collections.abc import Mapping, Sequence
 from typing import Literal
 
-from vok_math.export.numbers import number_text, simple_rational
+from vok_math.export.numbers import named_multiple, number_text, simple_rational
 from vok_math.export.tree import Node
 from vok_math.operators import OPERATORS
 
@@ -24,6 +24,14 @@ _BINDING = {"+": _SUM, "-": _SUM, "*": _PRODUCT, "/": _PRODUCT}
 _INFIX = {op.name: (f" {op.symbol} ", _BINDING[op.symbol]) for op in OPERATORS if op.symbol}
 
 
+# The named constants in numpy source, each evaluating to the float of the same name.
+_NUMPY_CONSTANTS = {
+    "pi": "{np}.pi", "1/pi": "(1 / {np}.pi)", "2*pi": "(2 * {np}.pi)", "4*pi": "(4 * {np}.pi)",
+    "sqrt(2)": "{np}.sqrt(2.0)", "sqrt(pi)": "{np}.sqrt({np}.pi)",
+    "sqrt(2*pi)": "{np}.sqrt(2 * {np}.pi)", "E": "{np}.e",
+}
+
+
 def render(node: Node, names: Sequence[str], mode: Mode, calls: Mapping[str, str]) -> tuple[str, int]:
     """Text of ``node`` and how strongly it binds."""
     op = node.op
@@ -33,6 +41,12 @@ def render(node: Node, names: Sequence[str], mode: Mode, calls: Mapping[str, str
         if fraction is not None and fraction.denominator > 1 and len(repr(value)) > 8:
             text = f"{fraction.numerator}/{fraction.denominator}"    # 1/3, not 0.3333333333333333
             return text, (_MINUS if value < 0 else _PRODUCT)
+        named = named_multiple(value) if mode == "python" else None
+        if named is not None:
+            # π and its kin spelt out, computed as the constant was made: the same bits.
+            q, name = named
+            base = _NUMPY_CONSTANTS[name].format(np=calls["numpy"])
+            return (base if q == 1 else f"({number_text(float(q))} * {base})"), _ATOM
         text = number_text(value)
         return text, (_MINUS if text.startswith("-") else _ATOM)
     if op == "var":

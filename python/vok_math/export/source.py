@@ -22,7 +22,9 @@ def {vok}(a, b):
 
 
 def _calls(np_alias: str, vok: str) -> dict[str, str]:
-    return {**{op: f"{np_alias}.{fn}" for op, fn in FUNCTIONS.items()}, "vok": vok}
+    # "numpy": the module's name in the source, for the named constants.
+    return {**{op: f"{np_alias}.{fn}" for op, fn in FUNCTIONS.items()}, "vok": vok,
+            "numpy": np_alias}
 
 
 def python_source(program: Sequence[Token], scale: float, offset: float, names: Sequence[str],
