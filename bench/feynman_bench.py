@@ -38,15 +38,11 @@ passed) is flagged, as the recovery benchmark flags its controls.
 from __future__ import annotations
 
 import argparse
-import json
 import math
 import os
 import sys
-import time
-import warnings
 import zlib
 from collections.abc import Sequence
-from dataclasses import asdict
 from typing import Any
 
 import numpy as np
@@ -61,9 +57,15 @@ from recovery_bench import (
     equation_refit,
     finish,
     fmt_r2,
+    load_results,
+    noise_levels,
     peers_available,
     read_best,
+    require_sympy_scipy,
     run_method,
+    save_results,
+    select_laws,
+    timed_discover,
 )
 from recovery_laws import Law
 from symbolic_check import parse_truth, symbols_for
@@ -119,19 +121,7 @@ def has_structure(program: Sequence[Any], d: Data) -> bool:
 
 
 def run_discover(d: Data, budget: float, options: dict[str, Any], out_of_reach: bool) -> Result:
-    import vok_math
-    res = Result(d.law.name, d.noise, "discover")
-    start = time.perf_counter()
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore")
-        disc = vok_math.discover(d.X, d.y, names=list(d.law.variables), time_limit=budget,
-                                 progress=False, **options)
-    res.seconds = time.perf_counter() - start
-    complete = [s["size"] for s in disc.sizes if s["complete"]]
-    res.extra = {"stopped": disc.stopped, "evaluations": disc.evaluations,
-                 "complete_size": max(complete, default=0),
-                 "reached_size": max((s["size"] for s in disc.sizes), default=0),
-                 "front": [(e.size, e.rmse, e.formula) for e in disc.equations]}
+    res, disc = timed_discover(d, budget, options)
     chosen = read_best(disc, res)
     if chosen is None:
         return res
@@ -253,32 +243,16 @@ def main() -> None:
                     help="keep the results already in --json and run only the missing ones")
     args = ap.parse_args()
 
-    known = {law.name: law for law in LAWS}
-    names = args.laws.split(",") if args.laws else (list(QUICK) if args.quick else None)
-    if names:
-        unknown = [n for n in names if n not in known]
-        if unknown:
-            ap.error(f"unknown equations: {', '.join(unknown)}")
-        laws = [known[n] for n in names]
-    else:
-        laws = list(LAWS)
+    laws = select_laws(ap, args.laws, args.quick, LAWS, QUICK)
     budget = args.budget if args.budget is not None else (20.0 if args.quick else 60.0)
-    try:
-        noises = list(dict.fromkeys(float(v) for v in args.noise.split(",")))
-    except ValueError:
-        ap.error(f"--noise: {args.noise!r} is not a list of levels")
+    noises = noise_levels(ap, args.noise)
     if args.rows < 8:
         ap.error("--rows: at least 8")
     options = {k: v for k, v in (("max_rows", args.max_rows), ("max_size", args.max_size))
                if v is not None}
     methods = ["discover"] + (peers_available() if args.peers else [])
 
-    for module in ("sympy", "scipy"):
-        try:
-            __import__(module)
-        except ImportError:
-            raise SystemExit("the Feynman benchmark needs sympy and scipy: "
-                             "pip install sympy scipy") from None
+    require_sympy_scipy("the Feynman benchmark")
     out_of_reach = {law.name: n for law in laws if (n := needs(law))}
     import vok_math
     vok_math.find_formula([[1.0, 2.0]], [1.0, 2.0], max_complexity=1)  # start the pool untimed
@@ -286,10 +260,7 @@ def main() -> None:
     print(f"# {len(laws)} equations, methods {', '.join(methods)}, budget {budget:g} s, "
           f"noise {', '.join(f'{v:g}' for v in noises)}, load average {os.getloadavg()[0]:.1f}",
           flush=True)
-    results: list[Result] = []
-    if args.resume and args.json and os.path.exists(args.json):
-        with open(args.json, encoding="utf-8") as f:
-            results = [Result(**r) for r in json.load(f)]
+    results = load_results(args.json) if args.resume else []
     done = {(r.law, r.noise, r.method) for r in results}
     for noise in noises:
         for law in laws:
@@ -311,9 +282,7 @@ def main() -> None:
                       f"{'sym' if r.symbolic else '-':<4} R2 {fmt_r2(r.r2):>9} "
                       f"{r.seconds:6.1f} s  {r.formula[:70] or r.cause[:70]}",
                       file=sys.stderr, flush=True)
-                if args.json:
-                    with open(args.json, "w", encoding="utf-8") as out:
-                        json.dump([asdict(x) for x in results], out, indent=1, default=str)
+                save_results(args.json, results)
     for noise in noises:
         print_table(results, laws, methods, noise, budget, n_train, out_of_reach)
     print_noise_summary(results, methods, noises)

@@ -71,7 +71,7 @@ import warnings
 import zlib
 from collections.abc import Callable, Sequence
 from dataclasses import asdict, dataclass, field
-from typing import Any
+from typing import Any, Protocol, TypeVar
 
 import numpy as np
 import numpy.typing as npt
@@ -88,6 +88,13 @@ N_TRAIN, N_TEST, N_FRESH = 200, 1000, 1000
 AGREE = 1e-9
 EXACT_NMSE = 1e-10
 GOAL_SIZE = 9
+class _Named(Protocol):
+    @property
+    def name(self) -> str: ...
+
+
+LawT = TypeVar("LawT", bound=_Named)
+
 NOISE_SETS = {"both": (0.0, 0.01), "all": (0.0, 0.001, 0.01, 0.1)}
 METHODS = ("find_formula", "discover", "pyoperon", "gplearn")
 OPERATORS = ("neg", "inv", "exp", "ln", "sqrt", "sin", "cos", "add", "sub", "mul", "div", "vok")
@@ -397,13 +404,13 @@ def read_best(disc: Any, res: Result) -> tuple[Any, Any] | None:
     return eq, model
 
 
-def run_discover(d: Data, budget: float) -> Result:
+def timed_discover(d: Data, budget: float, options: dict[str, Any]) -> tuple[Result, Any]:
+    """discover on d's training rows within budget: its result, timed, and what it reported."""
     import vok_math
     res = Result(d.law.name, d.noise, "discover")
     start = time.perf_counter()
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
-        options = {} if MODEL_SELECTION is None else {"model_selection": MODEL_SELECTION}
         disc = vok_math.discover(d.X, d.y, names=list(d.law.variables), time_limit=budget,
                                  progress=False, **options)
     res.seconds = time.perf_counter() - start
@@ -413,6 +420,12 @@ def run_discover(d: Data, budget: float) -> Result:
                  "reached_size": max((s["size"] for s in disc.sizes), default=0),
                  "front": [(e.size, e.rmse, e.formula) for e in disc.equations],
                  "sizes": [(s["size"], s["complete"], round(s["seconds"], 2)) for s in disc.sizes]}
+    return res, disc
+
+
+def run_discover(d: Data, budget: float) -> Result:
+    options = {} if MODEL_SELECTION is None else {"model_selection": MODEL_SELECTION}
+    res, disc = timed_discover(d, budget, options)
     chosen = read_best(disc, res)
     if chosen is None:
         return res
@@ -694,6 +707,55 @@ def print_misses(results: list[Result], laws: Sequence[Law]) -> None:
             print(f"  {r.law:<15} noise {r.noise:<5g} {r.cause:<38} {r.formula[:60]}")
 
 
+def load_results(path: str | None) -> list[Result]:
+    """The results a previous run with --json left, to resume from."""
+    if not path or not os.path.exists(path):
+        return []
+    with open(path, encoding="utf-8") as f:
+        return [Result(**r) for r in json.load(f)]
+
+
+def save_results(path: str | None, results: Sequence[Result]) -> None:
+    """Every result so far, rewritten after each one so that an interrupted run can resume."""
+    if path:
+        with open(path, "w", encoding="utf-8") as out:
+            json.dump([asdict(x) for x in results], out, indent=1, default=str)
+
+
+def select_laws(ap: argparse.ArgumentParser, names: str | None, quick: bool,
+                laws: Sequence[LawT], quick_names: Sequence[str]) -> list[LawT]:
+    """The laws named on the command line (comma-separated), the quick subset, or all."""
+    chosen = names.split(",") if names else (list(quick_names) if quick else None)
+    if not chosen:
+        return list(laws)
+    known = {law.name: law for law in laws}
+    unknown = [n for n in chosen if n not in known]
+    if unknown:
+        ap.error(f"unknown laws: {', '.join(unknown)}; known: {', '.join(known)}")
+    return [known[n] for n in chosen]
+
+
+def noise_levels(ap: argparse.ArgumentParser, text: str,
+                 named: dict[str, Sequence[float]] | None = None) -> list[float]:
+    """--noise: a named set or comma-separated levels (fractions of rms(y)), each once."""
+    try:
+        levels = list((named or {}).get(text) or dict.fromkeys(float(v) for v in text.split(",")))
+    except ValueError:
+        ap.error(f"--noise: {text!r} is neither {', '.join(named or ())} nor a list of levels"
+                 if named else f"--noise: {text!r} is not a list of levels")
+    if any(not 0 <= v < 10 for v in levels):
+        ap.error("--noise: levels are fractions of rms(y), from 0")
+    return levels
+
+
+def require_sympy_scipy(what: str) -> None:
+    for module in ("sympy", "scipy"):
+        try:
+            __import__(module)
+        except ImportError:
+            raise SystemExit(f"{what} needs sympy and scipy: pip install sympy scipy") from None
+
+
 def main() -> None:
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--laws", help="comma-separated law names (default: all)")
@@ -714,44 +776,22 @@ def main() -> None:
     global MODEL_SELECTION
     MODEL_SELECTION = args.model_selection
 
-    names = args.laws.split(",") if args.laws else (list(QUICK) if args.quick else None)
-    known = {law.name: law for law in LAWS}
-    if names:
-        unknown = [n for n in names if n not in known]
-        if unknown:
-            ap.error(f"unknown laws: {', '.join(unknown)}; known: {', '.join(known)}")
-        laws = [known[n] for n in names]
-    else:
-        laws = list(LAWS)
+    laws = select_laws(ap, args.laws, args.quick, LAWS, QUICK)
     budget = args.budget if args.budget is not None else (20.0 if args.quick else 60.0)
-    try:
-        noises = list(NOISE_SETS.get(args.noise) or
-                      dict.fromkeys(float(v) for v in args.noise.split(",")))
-    except ValueError:
-        ap.error(f"--noise: {args.noise!r} is neither both, all nor a list of levels")
-    if any(not 0 <= v < 10 for v in noises):
-        ap.error("--noise: levels are fractions of rms(y), from 0")
+    noises = noise_levels(ap, args.noise, NOISE_SETS)
     methods = args.methods.split(",") if args.methods else ["find_formula", "discover"]
     if args.peers:
         methods += [m for m in peers_available() if m not in methods]
     if set(methods) - set(METHODS):
         ap.error(f"unknown methods: {', '.join(sorted(set(methods) - set(METHODS)))}")
 
-    for module in ("sympy", "scipy"):
-        try:
-            __import__(module)
-        except ImportError:
-            raise SystemExit("the recovery benchmark needs sympy and scipy: "
-                             "pip install sympy scipy") from None
+    require_sympy_scipy("the recovery benchmark")
     check_witnesses(laws)
     import vok_math
     vok_math.find_formula([[1.0, 2.0]], [1.0, 2.0], max_complexity=1)  # start the pool untimed
     print(f"# {len(laws)} laws, methods {', '.join(methods)}, budget {budget:g} s, "
           f"load average {os.getloadavg()[0]:.1f}", flush=True)
-    results: list[Result] = []
-    if args.resume and args.json and os.path.exists(args.json):
-        with open(args.json, encoding="utf-8") as f:
-            results = [Result(**r) for r in json.load(f)]
+    results = load_results(args.json) if args.resume else []
     done = {(r.law, r.noise, r.method) for r in results}
     for noise in noises:
         for law in laws:
@@ -765,9 +805,7 @@ def main() -> None:
                       f"{'exact' if r.exact else '-':<6} {'sym' if r.symbolic else '-':<4} "
                       f"R2 {fmt_r2(r.r2):>9} "
                       f"{r.seconds:6.1f} s  {r.formula[:70]}", file=sys.stderr, flush=True)
-                if args.json:
-                    with open(args.json, "w", encoding="utf-8") as out:
-                        json.dump([asdict(x) for x in results], out, indent=1, default=str)
+                save_results(args.json, results)
     for noise in noises:
         print_table(results, laws, methods, noise, budget)
     print_noise_summary(results, laws, methods, noises)

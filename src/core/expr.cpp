@@ -62,6 +62,17 @@ private:
     std::unique_ptr<double[]> heap_;
 };
 
+// A load_var for one row of columns: no value past the last column.
+struct RowOf {
+    std::span<const Column> columns;
+    std::size_t row;
+    bool operator()(std::uint64_t i, double& value) const noexcept {
+        if (i >= columns.size()) return false;
+        value = columns[i][row];
+        return true;
+    }
+};
+
 }  // namespace
 
 void check_columns(std::span<const Column> columns) {
@@ -99,12 +110,7 @@ bool Expr::eval_rows_into(std::span<const Column> columns, std::span<const doubl
     try {
         Stack stack(tokens.size());
         for (std::size_t row = 0; row < out.size(); ++row) {
-            auto load = [&](std::uint64_t i, double& value) noexcept {
-                if (i >= columns.size()) return false;
-                value = columns[i][row];
-                return true;
-            };
-            if (!run(tokens, params, stack.data(), load, out[row])) return false;
+            if (!run(tokens, params, stack.data(), RowOf{columns, row}, out[row])) return false;
         }
         return true;
     } catch (const std::bad_alloc&) {
@@ -118,13 +124,8 @@ bool Expr::eval_rows_or_nan(std::span<const Column> columns, std::span<double> o
     try {
         Stack stack(tokens.size());
         for (std::size_t row = 0; row < out.size(); ++row) {
-            auto load = [&](std::uint64_t i, double& value) noexcept {
-                if (i >= columns.size()) return false;
-                value = columns[i][row];
-                return true;
-            };
             // eval() answers an empty program with no value.
-            if (tokens.empty() || !run(tokens, {}, stack.data(), load, out[row])) {
+            if (tokens.empty() || !run(tokens, {}, stack.data(), RowOf{columns, row}, out[row])) {
                 out[row] = kNaN;
                 all = false;
             }

@@ -100,24 +100,39 @@ template <class W>
     return sse;
 }
 
+struct CentredSums {
+    double mean = 0.0;     // of f: the sum of its terms / total
+    double spread = 0.0;   // sum of (f - mean)^2's terms
+    double cross = 0.0;    // sum of (f - mean) (y - y's mean)'s terms
+    double squares = 0.0;  // sum of f^2's terms, when asked for
+};
+
+// f's mean, then its centred sums against the centred targets yc, over rows
+// [0, n), in row order.
+template <bool kSquares, class W>
+[[gnu::always_inline]] inline CentredSums centred_sums(const double* f, const double* yc,
+                                                       std::size_t n, const W& weight,
+                                                       double total) noexcept {
+    double sf = 0.0;
+    for (std::size_t i = 0; i < n; ++i) sf += weight.term(i, f[i]);
+    CentredSums s;
+    s.mean = sf / total;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double d = f[i] - s.mean;
+        s.spread += weight.term(i, d * d);
+        s.cross += weight.term(i, d * yc[i]);
+        if constexpr (kSquares) s.squares += weight.term(i, f[i] * f[i]);
+    }
+    return s;
+}
+
 template <class W>
 [[gnu::always_inline]] inline bool fit_scaled(const double* f, const FitTarget& t,
                                               Fit& out) noexcept {
     const W weight = rows_of<W>(t);
-    const std::size_t n = t.n;
-    double sf = 0.0;
-    for (std::size_t i = 0; i < n; ++i) sf += weight.term(i, f[i]);
     // total_weight is n itself without weights.
-    const double mf = sf / t.total_weight;
-    double sff = 0.0;
-    double sfy = 0.0;
-    double sf2 = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double d = f[i] - mf;
-        sff += weight.term(i, d * d);
-        sfy += weight.term(i, d * t.centered[i]);
-        sf2 += weight.term(i, f[i] * f[i]);
-    }
+    const auto [mf, sff, sfy, sf2] =
+        centred_sums<true>(f, t.centered.data(), t.n, weight, t.total_weight);
     double scale = 0.0;
     double offset = t.mean;
     if (sff > 0.0 && !(sff <= kFlat * sf2)) {
@@ -325,16 +340,9 @@ inline bool screen_rejects(const double* f_screen, const FitTarget& t, bool scal
     }
     // Screening rows without weight bound nothing: their mean is any number.
     if (W::kWeighted && !(t.screen_weight > 0.0)) return false;
-    double sf = 0.0;
-    for (std::size_t i = 0; i < m; ++i) sf += weight.term(i, f_screen[i]);
-    const double mf = sf / (W::kWeighted ? t.screen_weight : static_cast<double>(m));
-    double sff = 0.0;
-    double sfy = 0.0;
-    for (std::size_t i = 0; i < m; ++i) {
-        const double d = f_screen[i] - mf;
-        sff += weight.term(i, d * d);
-        sfy += weight.term(i, d * t.screen_centered[i]);
-    }
+    [[maybe_unused]] const auto [mf, sff, sfy, squares] =
+        centred_sums<false>(f_screen, t.screen_centered.data(), m, weight,
+                            W::kWeighted ? t.screen_weight : static_cast<double>(m));
     // The least error any line through f reaches on the screening rows.
     const double least = sff > 0.0 ? t.screen_syy - sfy * (sfy / sff) : t.screen_syy;
     // The full fit's own rounding: its residuals are computed from terms of
