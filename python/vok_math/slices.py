@@ -119,30 +119,30 @@ def enumerate_split(client: Client, columns: npt.ArrayLike, y: npt.ArrayLike,
     start = time.perf_counter()
     columns = np.ascontiguousarray(columns, dtype=np.float64)
     y = np.ascontiguousarray(y, dtype=np.float64)
-    max_rows = int(settings.get("max_rows", 0))
-    if 0 < max_rows < len(y):
-        # The engine's subset (evenly spread rows), searched whole on the cluster, then the
-        # front fitted on every row: what the engine does with max_rows in one process.
-        rows = np.asarray(_engine.subset_rows(len(y), max_rows), dtype=np.int64)
-        subset = {**settings, "max_rows": 0}
-        weights = settings.get("weights")
-        if weights is not None and len(weights):
-            _engine.refit([], columns, y, weights=weights)  # the engine's check, before any work
-            weights = np.ascontiguousarray(weights, dtype=np.float64)
-            subset["weights"] = weights[rows]
-        result = enumerate_split(cluster, columns[:, rows], y[rows], subset,
-                                 progress=progress, slices=slices, retries=retries)
-        result["front"] = cast(list[Candidate], _engine.refit(
-            cast(Any, result["front"]), columns, y, bool(settings.get("scaling", True)),
-            weights=weights))
-        return result
     local = cast(EngineResult, _engine.enumerate(columns, y, split=True,
                                                  progress=cast(Any, progress), **settings))
     plan = local.pop("split", None)
     if plan is None or not plan["slots"]:
         return local  # finished before the largest size: this is the answer
-    return _run_largest(cluster, (columns, y), local, plan, settings, progress, slices, retries,
-                        start)
+    max_rows = int(settings.get("max_rows", 0))
+    if not 0 < max_rows < len(y):
+        return _run_largest(cluster, (columns, y), local, plan, settings, progress, slices,
+                            retries, start)
+    # The engine searched its subset of rows (evenly spread), stopping at the target only when
+    # a fit met it on every row: the largest size runs on that subset too, and the merged front
+    # is then fitted on every row, as the engine does with max_rows in one process.
+    rows = np.asarray(_engine.subset_rows(len(y), max_rows), dtype=np.int64)
+    subset = {**settings, "max_rows": 0}
+    weights = settings.get("weights")
+    if weights is not None and len(weights):
+        weights = np.ascontiguousarray(weights, dtype=np.float64)
+        subset["weights"] = weights[rows]
+    result = _run_largest(cluster, (np.ascontiguousarray(columns[:, rows]), y[rows]), local, plan,
+                          subset, progress, slices, retries, start)
+    result["front"] = cast(list[Candidate], _engine.refit(
+        cast(Any, result["front"]), columns, y, bool(settings.get("scaling", True)),
+        weights=weights))
+    return result
 
 
 def _run_largest(cluster: Any, data: Data, local: EngineResult, plan: SplitPlan,

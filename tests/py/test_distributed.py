@@ -137,3 +137,17 @@ def test_dask_is_imported_only_for_a_client():
                      "print(sorted(m for m in ('dask', 'distributed') if m in sys.modules))")
     assert out.returncode == 0, out.stderr
     assert out.stdout.strip() == "[]"
+
+
+def test_a_target_met_on_the_subset_alone_does_not_stop_a_split_search(client):
+    # x * x on the rows max_rows searches, something else on the rest: the search must go on
+    # past the size where the subset is fitted exactly, as it does in one process.
+    columns, _ = samples(1, 301)
+    y = columns[0] * columns[0]
+    rows = _engine.subset_rows(301, 100)
+    off = np.setdiff1d(np.arange(301), rows)
+    y[off] += 0.5 * np.sin(7 * columns[0][off])
+    settings = dict(max_size=6, front_size=2, max_rows=100, target_rmse=1e-9)
+    local = _engine.enumerate(columns, y, **settings)
+    assert local["stopped"] == "complete"
+    assert exact(enumerate_split(client, columns, y, settings, slices=2)) == exact(local)
