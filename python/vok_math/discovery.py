@@ -356,6 +356,9 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
     if weights is not None:
         # A row of weight 0 takes no part: the engine searches the others.
         used = weights > 0
+        if np.count_nonzero(used) < 2:
+            raise ValueError(f"sample_weight: {np.count_nonzero(used)} row has positive weight; "
+                             "at least 2 rows must count")
         columns, yy, weights = np.ascontiguousarray(columns[:, used]), yy[used], weights[used]
     # Far beyond ordinary magnitudes the engine's sums of squares would overflow or underflow:
     # with fitted constants it then searches y scaled by a power of two, which changes no bit

@@ -60,6 +60,7 @@ def test_weights_fit_by_weighted_least_squares_and_a_zero_weight_row_takes_no_pa
     ([1.0, math.nan, 1.0, 1.0], "row 1 is nan"),
     ([math.inf, 1.0, 1.0, 1.0], "row 0 is inf"),
     ([0.0, 0.0, 0.0, 0.0], "sample_weight: every weight is zero"),
+    ([0.0, 0.0, 3.0, 0.0], "sample_weight: 1 row has positive weight; at least 2 rows must count"),
     ([1.0, 1.0], "sample_weight has shape (2,); 4 weights are needed"),
 ])
 def test_bad_weights_are_refused(weights, text):
