@@ -21,16 +21,16 @@ from __future__ import annotations
 
 import math
 from dataclasses import dataclass
-from fractions import Fraction
+from typing import Any
 
-import numpy as np  # noqa: F401  (the examples use it)
+import numpy as np
 
 from vok_math.export.numbers import (
     MAX_DENOMINATOR,
     NAMED_CONSTANTS,
     NAMED_DENOMINATOR,
 )
-from vok_math.linear_fit import Moments, ldexp, moved, refit_offset, refit_scale
+from vok_math.linear_fit import Moments
 
 # The rationals tried, and the named constants with their rational multiples: the numbers
 # the exports write exactly.
@@ -55,9 +55,35 @@ class SimpleValue:
     rounding_only: bool = False
 
 
-def _rational_cost(q: Fraction) -> float:
-    """Bits to state p/q: 1 costs nothing, 2 and 1/2 a bit, 3/2 about 2.6, 22/7 about 7.3."""
-    return math.log2(abs(q.numerator)) + math.log2(q.denominator)
+# Stating p/q (reduced) costs log2|p| + log2 q bits: 1 nothing, 2 and 1/2 a bit, 3/2 about
+# 2.6, 22/7 about 7.3. log2 of every whole number a p/q within _MAX_BITS can hold
+# (|p|·q <= 2^12), from math.log2.
+_LOG2 = np.array([math.nan, *(math.log2(i) for i in range(1, 2 ** int(_MAX_BITS) + 1))])
+# Each denominator tried, with the constant it multiplies (1 for the plain rationals) and the
+# bits to name that constant: the rationals by denominator, then each named constant's.
+_Q = np.concatenate([np.arange(1, MAX_DENOMINATOR + 1),
+                     *(np.arange(1, NAMED_DENOMINATOR + 1) for _ in NAMED_CONSTANTS)])
+_BASE = np.concatenate([np.ones(MAX_DENOMINATOR),
+                        *(np.full(NAMED_DENOMINATOR, b) for b in NAMED_CONSTANTS.values())])
+_EXTRA = np.where(np.arange(len(_Q)) < MAX_DENOMINATOR, 0.0, _NAMED_BITS)
+
+
+def _multiples(fitted: float) -> tuple[Any, Any]:
+    """For each row of _Q: (p/q)·base nearest fitted, with its cost in bits, those within
+    _MAX_BITS only, in that order: as the fraction round(fitted / base·q)/q, reduced, gives them
+    (dividing and multiplying by 1 change nothing)."""
+    with np.errstate(all="ignore"):
+        p = np.rint(fitted / _BASE * _Q)
+    # Past this |p| the reduced numerator alone costs more than _MAX_BITS.
+    usable = (p != 0) & (np.abs(p) <= len(_LOG2) * MAX_DENOMINATOR)
+    p_int = p[usable].astype(np.int64)
+    common = np.gcd(p_int, _Q[usable])
+    num, den = p_int // common, _Q[usable] // common
+    small = np.abs(num) < len(_LOG2)
+    cost = np.full(len(num), np.inf)
+    cost[small] = _LOG2[np.abs(num[small])] + _LOG2[den[small]] + _EXTRA[usable][small]
+    within = cost <= _MAX_BITS
+    return num[within] / den[within] * _BASE[usable][within], cost[within]
 
 
 def candidate_values(fitted: float, se: float, neutral: float) -> list[SimpleValue]:
@@ -80,15 +106,10 @@ def candidate_values(fitted: float, se: float, neutral: float) -> list[SimpleVal
         if abs(value - fitted) <= within:
             found.append(SimpleValue(value, cost, rounding_only))
 
-    for denominator in range(1, MAX_DENOMINATOR + 1):
-        q = Fraction(round(fitted * denominator), denominator)
-        if q != 0 and _rational_cost(q) <= _MAX_BITS:
-            keep(float(q), _rational_cost(q))
-    for base in NAMED_CONSTANTS.values():
-        for denominator in range(1, NAMED_DENOMINATOR + 1):
-            q = Fraction(round(fitted / base * denominator), denominator)
-            if q != 0 and _rational_cost(q) + _NAMED_BITS <= _MAX_BITS:
-                keep(float(q) * base, _rational_cost(q) + _NAMED_BITS)
+    values, costs = _multiples(fitted)
+    near = np.abs(values - fitted) <= reach
+    found.extend(SimpleValue(v, c) for v, c in zip(values[near].tolist(), costs[near].tolist(),
+                                                   strict=True))
     # A short decimal (9.81) only within rounding: on noisy data a fitted constant stays
     # fitted and is shown with its standard error instead.
     for digits in range(1, 9):
@@ -146,9 +167,6 @@ def settle(m: Moments, scale: float, offset: float, sse: float, floor: float, *,
     >>> s.scale, s.offset, s.scale_fitted, s.offset_fitted
     (0.5, 0.0, False, False)
     """
-    def units(v: float) -> float:
-        return ldexp(v, -y_shift)
-
     base, floor_u = sse, floor
     free = 1 + fit_offset
     limit = bic(base, m.rows, free, floor_u)
@@ -160,32 +178,58 @@ def settle(m: Moments, scale: float, offset: float, sse: float, floor: float, *,
     options: list[tuple[tuple[float, ...], float, float, float, float, bool, bool]] = [
         ((1.0, limit, free, 0.0), base, 0.0, scale, offset, True, fit_offset)]
     rounding_limit = base + base * 1e-9 + m.rows * floor_u * floor_u
-    for s_opt in scales:
-        for o_opt in offsets:
-            fitted = (s_opt is None) + (o_opt is None)
-            if fitted == free:
-                continue
-            cost = (s_opt.cost if s_opt else 0.0) + (o_opt.cost if o_opt else 0.0)
-            ds = s_opt.value - scale if s_opt is not None else 0.0
-            do = o_opt.value - offset if o_opt is not None else 0.0
-            # Within rounding the other constant stays as fitted (as a clean fit has it) ...
-            held = base + moved(m, units(ds), units(do))
-            if held <= rounding_limit:
-                options.append(((0, fitted, cost, held), held, cost, scale + ds, offset + do,
-                                s_opt is None, o_opt is None))
-                continue
-            # ... otherwise it is fitted again, and the data must not tell the values apart.
-            if (s_opt is not None and s_opt.rounding_only) or (
-                    o_opt is not None and o_opt.rounding_only):
-                continue
-            if s_opt is None:
-                ds = refit_scale(m, do)
-            elif o_opt is None:
-                do = ldexp(refit_offset(m, units(ds)), y_shift)
-            grown = base + moved(m, units(ds), units(do))
-            criterion = bic(grown, m.rows, fitted, floor_u, cost)
-            if criterion <= limit:
-                options.append(((1, criterion, fitted, cost), grown, cost, scale + ds,
-                                offset + do, s_opt is None, o_opt is None))
-    _, grown, cost, s, o, s_fit, o_fit = min(options)
-    return Settled(float(s), float(o), s_fit, o_fit, grown, cost)
+    # Every pair of options at once, scale-major; each array operation is the scalar
+    # arithmetic of one pair, so the values are those of a loop over them, bit for bit.
+    s_fit = np.repeat([v is None for v in scales], len(offsets))
+    o_fit = np.tile([v is None for v in offsets], len(scales))
+    fitted = s_fit.astype(np.int64) + o_fit
+    pick = fitted != free
+    s_fit, o_fit, fitted = s_fit[pick], o_fit[pick], fitted[pick]
+
+    def column(values: list[SimpleValue | None], field: str, repeat: bool) -> Any:
+        items = [getattr(v, field) if v is not None else 0.0 for v in values]
+        grid = np.repeat(items, len(offsets)) if repeat else np.tile(items, len(scales))
+        return grid[pick]
+
+    s_value, o_value = column(scales, "value", True), column(offsets, "value", False)
+    cost = column(scales, "cost", True) + column(offsets, "cost", False)
+    rounding_only = (column(scales, "rounding_only", True).astype(bool)
+                     | column(offsets, "rounding_only", False).astype(bool))
+    with np.errstate(all="ignore"):
+        held_ds = np.where(s_fit, 0.0, s_value - scale)
+        held_do = np.where(o_fit, 0.0, o_value - offset)
+        # Within rounding the other constant stays as fitted (as a clean fit has it) ...
+        held = base + _moved(m, np.ldexp(held_ds, -y_shift), np.ldexp(held_do, -y_shift))
+        kept = held <= rounding_limit
+        # ... otherwise it is fitted again, and the data must not tell the values apart.
+        second = m.second
+        ds = np.where(s_fit, (np.ldexp(-m.total * m.mean * held_do / second, -m.shift)
+                              if second > 0 else 0.0), held_ds)
+        do = np.where(o_fit, np.ldexp(-m.mean * np.ldexp(np.ldexp(held_ds, -y_shift), m.shift),
+                                      y_shift), held_do)
+        grown = base + _moved(m, np.ldexp(ds, -y_shift), np.ldexp(do, -y_shift))
+        # A quick criterion for every pair, then the exact one (math.log, the same on every
+        # machine) for those within reach of the limit.
+        rough = (m.rows * np.log((grown + m.rows * floor_u * floor_u) / m.rows)
+                 + fitted * math.log(m.rows) + 2 * math.log(2) * cost)
+    near = ~kept & ~rounding_only & ~(rough > limit + 1e-9 * (abs(limit) + np.abs(rough) + 1))
+    for i in np.flatnonzero(kept).tolist():
+        options.append(((0, int(fitted[i]), float(cost[i]), float(held[i])), float(held[i]),
+                        float(cost[i]), scale + float(held_ds[i]), offset + float(held_do[i]),
+                        bool(s_fit[i]), bool(o_fit[i])))
+    for i in np.flatnonzero(near).tolist():
+        criterion = bic(float(grown[i]), m.rows, int(fitted[i]), floor_u, float(cost[i]))
+        if criterion <= limit:
+            options.append(((1, criterion, int(fitted[i]), float(cost[i])), float(grown[i]),
+                            float(cost[i]), scale + float(ds[i]), offset + float(do[i]),
+                            bool(s_fit[i]), bool(o_fit[i])))
+    _, best_sse, best_cost, best_scale, best_offset, scale_fitted, offset_fitted = min(options)
+    return Settled(float(best_scale), float(best_offset), scale_fitted, offset_fitted, best_sse,
+                   best_cost)
+
+
+def _moved(m: Moments, d_scale: Any, d_offset: Any) -> Any:
+    """linear_fit.moved for arrays of moves, in its order of operations."""
+    ds = np.ldexp(d_scale, m.shift)
+    along = m.mean * ds + d_offset
+    return m.centred * ds * ds + m.total * along * along
