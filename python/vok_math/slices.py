@@ -11,7 +11,7 @@ from __future__ import annotations
 import math
 import time
 import uuid
-from collections.abc import Mapping
+from collections.abc import Mapping, Sequence
 from typing import TYPE_CHECKING, Any, cast
 
 import numpy as np
@@ -119,30 +119,49 @@ def enumerate_split(client: Client, columns: npt.ArrayLike, y: npt.ArrayLike,
     start = time.perf_counter()
     columns = np.ascontiguousarray(columns, dtype=np.float64)
     y = np.ascontiguousarray(y, dtype=np.float64)
+    max_rows = int(settings.get("max_rows", 0))
+    if 0 < max_rows < len(y):
+        # The engine's subset (evenly spread rows), searched whole on the cluster, then the
+        # front fitted on every row: what the engine does with max_rows in one process.
+        rows = np.asarray(_engine.subset_rows(len(y), max_rows), dtype=np.int64)
+        subset = {**settings, "max_rows": 0}
+        weights = settings.get("weights")
+        if weights is not None and len(weights):
+            _engine.refit([], columns, y, weights=weights)  # the engine's check, before any work
+            weights = np.ascontiguousarray(weights, dtype=np.float64)
+            subset["weights"] = weights[rows]
+        result = enumerate_split(cluster, columns[:, rows], y[rows], subset,
+                                 progress=progress, slices=slices, retries=retries)
+        front = _engine.refit(cast(Any, result["front"]), columns, y,
+                              bool(settings.get("scaling", True)), weights=weights)
+        if result["stopped"] == "target" and not _meets_target(front, result, settings):
+            # Exact on the subset alone: the search goes on past the target, as one process
+            # goes on until a fit meets it on every row (within what is left of the time).
+            limit = float(settings.get("time_limit", 0.0))
+            left = max(limit - (time.perf_counter() - start), 1e-3) if limit > 0 else 0.0
+            result = enumerate_split(cluster, columns[:, rows], y[rows],
+                                     {**subset, "target_rmse": -1.0, "time_limit": left},
+                                     progress=progress, slices=slices, retries=retries)
+            result["elapsed"] = time.perf_counter() - start
+            front = _engine.refit(cast(Any, result["front"]), columns, y,
+                                  bool(settings.get("scaling", True)), weights=weights)
+        result["front"] = cast(list[Candidate], front)
+        return result
     local = cast(EngineResult, _engine.enumerate(columns, y, split=True,
                                                  progress=cast(Any, progress), **settings))
     plan = local.pop("split", None)
     if plan is None or not plan["slots"]:
         return local  # finished before the largest size: this is the answer
-    max_rows = int(settings.get("max_rows", 0))
-    if not 0 < max_rows < len(y):
-        return _run_largest(cluster, (columns, y), local, plan, settings, progress, slices,
-                            retries, start)
-    # The engine searched its subset of rows (evenly spread), stopping at the target only when
-    # a fit met it on every row: the largest size runs on that subset too, and the merged front
-    # is then fitted on every row, as the engine does with max_rows in one process.
-    rows = np.asarray(_engine.subset_rows(len(y), max_rows), dtype=np.int64)
-    subset = {**settings, "max_rows": 0}
-    weights = settings.get("weights")
-    if weights is not None and len(weights):
-        weights = np.ascontiguousarray(weights, dtype=np.float64)
-        subset["weights"] = weights[rows]
-    result = _run_largest(cluster, (np.ascontiguousarray(columns[:, rows]), y[rows]), local, plan,
-                          subset, progress, slices, retries, start)
-    result["front"] = cast(list[Candidate], _engine.refit(
-        cast(Any, result["front"]), columns, y, bool(settings.get("scaling", True)),
-        weights=weights))
-    return result
+    return _run_largest(cluster, (columns, y), local, plan, settings, progress, slices, retries,
+                        start)
+
+
+def _meets_target(front: Sequence[Mapping[str, Any]], result: EngineResult,
+                  settings: Mapping[str, Any]) -> bool:
+    """Whether a member of the size the search stopped at meets the target on every row."""
+    last = result["sizes"][-1]["size"] if result["sizes"] else 0
+    target = float(settings.get("target_rmse", -1.0))
+    return any(m["size"] == last and m["rmse"] <= target for m in front)
 
 
 def _run_largest(cluster: Any, data: Data, local: EngineResult, plan: SplitPlan,

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -118,35 +117,6 @@ bool ranks_before(const FrontMember& a, const FrontMember& b) noexcept {
     return a.sse < b.sse || (a.sse == b.sse && a.order < b.order);
 }
 
-namespace {
-
-// The rows max_rows searches (subset_rows), copied out of the data.
-struct RowSubset {
-    RowSubset(std::span<const Column> x_cols, std::span<const double> all_y,
-              std::span<const double> weights, std::uint64_t max_rows) {
-        const std::vector<std::uint32_t> rows = subset_rows(all_y.size(), max_rows);
-        const std::size_t m = rows.size();
-        const bool weighted = !weights.empty();
-        x.assign(x_cols.size(), Column(m));
-        y.resize(m);
-        w.resize(weighted ? m : 0);
-        for (std::size_t i = 0; i < m; ++i) {
-            const std::size_t row = rows[i];
-            for (std::size_t v = 0; v < x_cols.size(); ++v) x[v][i] = x_cols[v][row];
-            y[i] = all_y[row];
-            if (weighted) w[i] = weights[row];
-        }
-        require(!weighted || std::any_of(w.begin(), w.end(), [](double v) { return v > 0.0; }),
-                "weights are all zero on the rows max_rows searches");
-    }
-
-    std::vector<Column> x;
-    std::vector<double> y;
-    std::vector<double> w;
-};
-
-}  // namespace
-
 EnumerationResult enumerate_formulas(std::span<const Column> x_cols, std::span<const double> y,
                                      const EnumerationSettings& settings,
                                      EnumerationControl* control) {
@@ -156,10 +126,23 @@ EnumerationResult enumerate_formulas(std::span<const Column> x_cols, std::span<c
         run.run_through(settings.max_size);
         return run.finish();
     }
-    const RowSubset subset(x_cols, y, settings.weights, settings.max_rows);
+    const std::vector<std::uint32_t> rows = subset_rows(y.size(), settings.max_rows);
+    const std::size_t m = rows.size();
+    const bool weighted = !settings.weights.empty();
+    std::vector<Column> sub_x(x_cols.size(), Column(m));
+    std::vector<double> sub_y(m);
+    std::vector<double> sub_w(weighted ? m : 0);
+    for (std::size_t i = 0; i < m; ++i) {
+        const std::size_t row = rows[i];
+        for (std::size_t v = 0; v < x_cols.size(); ++v) sub_x[v][i] = x_cols[v][row];
+        sub_y[i] = y[row];
+        if (weighted) sub_w[i] = settings.weights[row];
+    }
+    require(!weighted || std::any_of(sub_w.begin(), sub_w.end(), [](double w) { return w > 0.0; }),
+            "weights are all zero on the rows max_rows searches");
     EnumerationResult result;
     {
-        Enumerator run(subset.x, subset.y, subset.w, settings, control);
+        Enumerator run(sub_x, sub_y, sub_w, settings, control);
         run.measure_target_on(x_cols, y, settings.weights);
         run.run_through(settings.max_size);
         result = run.finish();
@@ -172,31 +155,18 @@ EnumerationResult enumerate_below_largest(std::span<const Column> x_cols, std::s
                                           const EnumerationSettings& settings, SplitPlan& plan,
                                           EnumerationControl* control) {
     check_input(x_cols, y, settings);
-    std::optional<RowSubset> subset;
-    if (subsampled(settings, y.size()))
-        subset.emplace(x_cols, y, settings.weights, settings.max_rows);
-    EnumerationResult result;
-    {
-        Enumerator run(subset ? std::span<const Column>(subset->x) : x_cols,
-                       subset ? std::span<const double>(subset->y) : y,
-                       subset ? std::span<const double>(subset->w) : settings.weights, settings,
-                       control);
-        if (subset) run.measure_target_on(x_cols, y, settings.weights);
-        plan = SplitPlan{};
-        plan.size = settings.max_size;
-        plan.segment = kSegmentSlots;
-        if (settings.max_size < 2) {
-            run.run_through(1);  // nothing to split: the leaves are the whole search
-        } else if (run.run_through(settings.max_size - 1)) {
-            plan.slots = run.slots_of(settings.max_size);
-            plan.state = run.save_state();
-        }
-        result = run.finish();
+    require(!subsampled(settings, y.size()), "max_rows does not apply to a split search");
+    Enumerator run(x_cols, y, settings.weights, settings, control);
+    plan = SplitPlan{};
+    plan.size = settings.max_size;
+    plan.segment = kSegmentSlots;
+    if (settings.max_size < 2) {
+        run.run_through(1);  // nothing to split: the leaves are the whole search
+    } else if (run.run_through(settings.max_size - 1)) {
+        plan.slots = run.slots_of(settings.max_size);
+        plan.state = run.save_state();
     }
-    // Finished without the largest size: this is the whole search's answer.
-    if (subset && plan.slots == 0)
-        refit_front(result.front, x_cols, y, settings.scaling, settings.weights);
-    return result;
+    return run.finish();
 }
 
 EnumerationResult enumerate_slice(std::span<const Column> x_cols, std::span<const double> y,

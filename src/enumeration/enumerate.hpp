@@ -151,10 +151,6 @@ struct SplitPlan {
 
 // Runs every size below max_size exactly as enumerate_formulas does and fills
 // plan for the largest one (plan.slots is 0 when the search stopped early).
-// With max_rows, as there: on the subset_rows, the target met only on every
-// row. The front is then the subset's, to be merged with slices run on those
-// rows alone (max_rows 0) and fitted on every row by the caller; when
-// plan.slots is 0 it is the answer, fitted on every row already.
 [[nodiscard]] EnumerationResult enumerate_below_largest(std::span<const Column> x_cols,
                                                         std::span<const double> y,
                                                         const EnumerationSettings& settings,
