@@ -86,8 +86,14 @@ class Equation:
     def sympy(self) -> _sympy.Expr:
         """The equation as a sympy expression (needs sympy).
 
-        vok(a, b) is written exp(a) - log(b); constants that are simple fractions (such as 1/2
-        or 2/3) become exact rationals.
+        Constants that are simple fractions (such as 1/2 or 2/3) become exact rationals. The
+        form is the formula's mathematics, which holds where predict() has a value: log, sqrt,
+        1/b and a/b on their domains, where exp does not overflow. vok(a, b) is written
+        exp(a) - log(b), which holds for a <= 709.78 and b > 0 only: beyond, the engine guards
+        it (exp(a) is exp(ln(a)) above 709.78, ln(b) is taken of max(|b|, 1e-300) where b <= 0).
+        Where an operand is a number, its branch is written: vok(x, 0) is
+        exp(x) + 690.775527898214. An equation without a value on any row (such as log(x - x))
+        is nan.
 
         >>> Equation.from_parts([("var", 0), ("var", 0), ("op", "mul")], 0.5, 0.0, ["v"]).sympy()
         v**2/2
@@ -95,7 +101,11 @@ class Equation:
         return export.to_sympy(self.program, self.scale, self.offset, self.names)
 
     def latex(self) -> str:
-        r"""LaTeX of the sympy form (needs sympy).
+        r"""LaTeX of the sympy form (needs sympy), which holds where :meth:`sympy` says.
+
+        Names follow sympy's LaTeX (v_max is v_{max}, alpha is α) where that shows all of the
+        name as a variable; others are written as they are (x_ as \mathit{x\_}, pi as
+        \mathit{pi}, not π).
 
         >>> Equation.from_parts([("var", 0), ("op", "sqrt")], 1.5, 0.0, ["h"]).latex()
         '\\frac{3 \\sqrt{h}}{2}'
@@ -105,15 +115,21 @@ class Equation:
     def python(self, name: str = "f") -> str:
         """Source of a numpy function ``name(<every variable>)`` that computes the equation.
 
-        The function takes arrays or numbers (broadcast together), returns NaN where the
-        formula has no value, and keeps the search's order of operations.
+        The function takes arrays or numbers (broadcast together) and gives predict()'s values
+        bit for bit, NaN where it has none: it keeps the search's order of operations and the
+        engine's guards, and takes exp and log from the C library as the engine does (one
+        number at a time: numpy's own can differ in the last bit). What it defines is named
+        apart from the variables and ``name``; a ValueError says when ``name`` or two variable
+        names cannot be Python names in it (a keyword; ﬁ and fi, which Python reads as one).
 
         >>> src = Equation.from_parts([("var", 1), ("op", "exp")], 2.0, 0.0, ["a", "b"]).python()
-        >>> print(src.splitlines()[-1].strip())
-        return 2 * np.exp(b)
+        >>> print(src.splitlines()[-3].strip())
+        result = 2 * exp(b)
+        >>> namespace = {}
+        >>> exec(src, namespace)
+        >>> namespace["f"]([0.0, 1.0], [1.0, 800.0])
+        array([5.43656366,        nan])
         """
-        if not name.isidentifier():
-            raise ValueError(f"function name {name!r} is not a Python identifier")
         return export.python_source(self.program, self.scale, self.offset, self.names, name)
 
     def _values(self, columns: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:

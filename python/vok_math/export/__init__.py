@@ -1,16 +1,16 @@
 """Writing an equation out: infix text, runnable numpy source, sympy and LaTeX, and the JSON file.
 
 An equation is ``scale * f + offset`` where ``f`` is a postfix program of the engine. Text is
-rendered from one expression tree; the Python source keeps the engine's order of operations (so
-it reproduces the values bit for bit wherever numpy's functions do), the formula text drops the
+rendered from one expression tree; the Python source keeps the engine's order of operations and
+its guards (so it gives predict()'s values and NaNs bit for bit), the formula text drops the
 parentheses that associativity makes redundant. Each target has its module; this one gathers
 them.
 
 >>> program = check_program([["var", 0], ["var", 0], ["op", "mul"]], 1)
 >>> formula_text(program, 0.5, 0.0, ["v"])
 '0.5 * v * v'
->>> print(python_source(program, 0.5, 0.0, ["v"]).splitlines()[-1].strip())
-return 0.5 * (v * v)
+>>> print(python_source(program, 0.5, 0.0, ["v"]).splitlines()[-3].strip())
+result = 0.5 * (v * v)
 """
 
 from vok_math.export.formula import formula_text

@@ -2,7 +2,10 @@
 
 Both write the same tree with the fewest parentheses that keep its meaning; they differ in what
 keeps a meaning (Python keeps the search's order of operations, the formula only its value)
-and in how each writes calls, which the caller gives as a table from operator names.
+and in how each writes calls, which the caller gives as a table from operator names. Python
+source also divides only by ``divisor(b)`` (the caller's guard, named in the table), and writes
+the constants of a part without variables as floats, which Python would otherwise compute
+with exact integers.
 """
 
 from __future__ import annotations
@@ -32,9 +35,12 @@ _NUMPY_CONSTANTS = {
 }
 
 
-def render(node: Node, names: Sequence[str], mode: Mode, calls: Mapping[str, str]) -> tuple[str, int]:
-    """Text of ``node`` and how strongly it binds."""
+def render(node: Node, names: Sequence[str], mode: Mode, calls: Mapping[str, str],
+           floats: bool = False) -> tuple[str, int]:
+    """Text of ``node`` and how strongly it binds; ``floats``: write integers as floats."""
     op = node.op
+    if mode == "python" and node.args and not floats:
+        floats = not _has_variable(node)       # an operation of numbers alone
     if op == "const":
         value = float(node.value)
         fraction = simple_rational(value) if mode == "formula" else None
@@ -47,13 +53,14 @@ def render(node: Node, names: Sequence[str], mode: Mode, calls: Mapping[str, str
             q, name = named
             base = _NUMPY_CONSTANTS[name].format(np=calls["numpy"])
             return (base if q == 1 else f"({number_text(float(q))} * {base})"), _ATOM
-        text = number_text(value)
+        # 0 as a float too: -0 is the integer 0, where the engine's -0.0 * x is -(0.0 * x).
+        text = repr(value) if mode == "python" and (floats or value == 0) else number_text(value)
         return text, (_MINUS if text.startswith("-") else _ATOM)
     if op == "var":
         return names[int(node.value)], _ATOM
     if op == "mul" and mode == "formula":
         return _render_product(node, names, calls), _PRODUCT
-    args = [render(a, names, mode, calls) for a in node.args]
+    args = [render(a, names, mode, calls, floats) for a in node.args]
     if op == "neg":
         text, strength = args[0]
         return "-" + (f"({text})" if strength == _SUM or text.startswith("-") else text), _MINUS
@@ -63,6 +70,8 @@ def render(node: Node, names: Sequence[str], mode: Mode, calls: Mapping[str, str
     if op in _INFIX:
         symbol, strength = _INFIX[op]
         (left, ls), (right, rs) = args
+        if op == "div" and mode == "python":
+            right, rs = f"{calls['divisor']}({right})", _ATOM
         if ls < strength:
             left = f"({left})"
         # The right operand keeps its parentheses when regrouping would change the value:
@@ -75,6 +84,10 @@ def render(node: Node, names: Sequence[str], mode: Mode, calls: Mapping[str, str
         return f"{left}{symbol}{right}", strength
     inner = ", ".join(text for text, _ in args)
     return f"{calls[op]}({inner})", _ATOM
+
+
+def _has_variable(node: Node) -> bool:
+    return node.op == "var" or any(_has_variable(a) for a in node.args)
 
 
 def _factors(node: Node) -> list[Node]:

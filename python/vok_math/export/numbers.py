@@ -5,8 +5,8 @@ from __future__ import annotations
 import math
 from fractions import Fraction
 
-__all__ = ["MAX_DENOMINATOR", "NAMED_CONSTANTS", "NAMED_DENOMINATOR", "named_multiple",
-           "number_text", "simple_rational"]
+__all__ = ["MAX_DENOMINATOR", "NAMED_CONSTANTS", "NAMED_DENOMINATOR", "NAMED_MAX_SIZE",
+           "named_multiple", "number_text", "simple_rational"]
 
 # Largest denominator of the rationals that constants are written as (1/2, 2/3, 5/12, ...).
 MAX_DENOMINATOR = 12
@@ -18,6 +18,9 @@ NAMED_CONSTANTS: dict[str, float] = {
     "sqrt(2*pi)": math.sqrt(2 * math.pi), "E": math.e,
 }
 NAMED_DENOMINATOR = 4
+# The largest |numerator| * denominator of a multiple written by name (discovery states none
+# larger): beyond, float(q) * constant meets a large number by accident (1e30 is q * pi).
+NAMED_MAX_SIZE = 2 ** 9
 
 
 def number_text(value: float) -> str:
@@ -49,13 +52,15 @@ def named_multiple(value: float) -> tuple[Fraction, str] | None:
     """(q, name) when ``value`` is the float of q·constant for a named constant, computed as
     ``float(q) * constant`` (how simplified constants are made).
 
-    >>> named_multiple(0.25 * (1 / math.pi)), named_multiple(math.pi), named_multiple(3.0)
+    >>> named_multiple(0.25 * (1 / math.pi)), named_multiple(math.pi), named_multiple(1e30)
     ((Fraction(1, 4), '1/pi'), (Fraction(1, 1), 'pi'), None)
     """
     if not math.isfinite(value) or value == 0:
         return None
     for name, base in NAMED_CONSTANTS.items():
+        if abs(value) > NAMED_MAX_SIZE * base:      # 1e308 / (1/pi) would overflow
+            continue
         q = Fraction(value / base).limit_denominator(NAMED_DENOMINATOR)
-        if q != 0 and float(q) * base == value:
+        if q != 0 and abs(q.numerator) * q.denominator <= NAMED_MAX_SIZE and float(q) * base == value:
             return q, name
     return None
