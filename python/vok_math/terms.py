@@ -225,7 +225,6 @@ class _Rounds:
         if not np.isfinite(target).all():
             return
         settings = {**self.settings, "front_size": _RESIDUAL_FRONT,
-                    "max_size": max(1, int(self.settings["max_size"]) - 2),
                     "time_limit": 0.0 if math.isinf(seconds) else 0.8 * seconds / rounds_left,
                     "max_evaluations": max(evaluations // rounds_left, 1) if evaluations > 0
                     else 0}
@@ -303,9 +302,10 @@ def _promising(combinations: Sequence[tuple[tuple[int, ...], int, float]]) -> li
     """The combinations that may reach the front: more accurate than every one of a smaller
     summed size, counted with all their constants or with none of them."""
     keep: list[tuple[int, ...]] = []
-    for measure in (lambda c: c[1] + len(c[0]) + 1, lambda c: c[1]):
+    for constants in (True, False):
         best = math.inf
-        for c in sorted(combinations, key=lambda c: (measure(c), c[2], c[0])):
+        for c in sorted(combinations, key=lambda c: (c[1] + constants * (len(c[0]) + 1), c[2],
+                                                     c[0])):
             if c[2] < best:
                 best = c[2]
                 if c[0] not in keep:
