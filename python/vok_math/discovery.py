@@ -39,7 +39,7 @@ from vok_math.settings import (
 )
 from vok_math.slices import enumerate_split
 from vok_math.state import DiscoveryState, StateReader, dumps_state, loads_state
-from vok_math.terms import check_terms, first_budget, several_terms
+from vok_math.terms import check_terms, first_budget, one_term_front, several_terms
 
 if TYPE_CHECKING:
     import pandas as _pandas
@@ -404,6 +404,7 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
     samples = Samples(columns, yy, weights, floor, shift, bool(scaling))
     sizes = tuple(cast(SizeReport, dict(s)) for s in raw["sizes"])
     stopped, evaluations, elapsed = raw["stopped"], raw["evaluations"], raw["elapsed"]
+    candidates = one_term_front(raw["front"], settings["front_size"])
     several: tuple[Made, ...] = ()
     # An exact law of one expression ends the search; so does Ctrl-C or a full memory.
     if n_terms > 1 and stopped not in ("target", "interrupted", "memory"):
@@ -413,7 +414,7 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
         elapsed = time.monotonic() - started
         if outcome.interrupted:
             stopped = "interrupted"
-    front, best = choose_best(build_front(samples, data.names, raw["front"], several), samples,
+    front, best = choose_best(build_front(samples, data.names, candidates, several), samples,
                               sizes, kind)
     if n_terms > 1:
         settings["terms"] = n_terms
@@ -423,7 +424,7 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
         "complete" if stopped == "target" else stopped,
         settings, sizes, evaluations, elapsed, len(data.y), dropped, floor, best,
         tuple(cast(Candidate, dict(c, program=[list(t) for t in c["program"]]))
-              for c in raw["front"]), kind)
+              for c in candidates), kind)
     if d.stopped == "interrupted":
         warnings.warn(f"interrupted: returning the {len(front)} equations found so far",
                       SearchInterruptedWarning, stacklevel=2)

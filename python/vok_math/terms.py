@@ -30,7 +30,8 @@ from vok_math.model_choice import ModelSelection
 from vok_math.records import Candidate, EngineResult, SizeReport, Token
 from vok_math.simple_constants import bic, candidate_values
 
-__all__ = ["DEFAULT_TERMS", "MAX_TERMS", "TermsOutcome", "check_terms", "several_terms"]
+__all__ = ["DEFAULT_TERMS", "MAX_TERMS", "TermsOutcome", "check_terms", "first_budget",
+           "one_term_front", "several_terms"]
 
 Array = npt.NDArray[np.float64]
 
@@ -41,8 +42,9 @@ MAX_TERMS = 5
 # The first enumeration, of y itself, takes this share of a time or evaluation budget; the
 # residual rounds and the fits share the rest.
 _FIRST_SHARE = 0.6
-# Best expressions per size each residual round keeps as terms.
-_RESIDUAL_FRONT = 16
+# Best expressions per size the first enumeration and each residual round keep as terms
+# (the one-term front takes the first DEFAULT_FRONT_SIZE of each size, as without terms).
+_SCREEN_FRONT = 24
 # Combinations kept per (term count, summed size) for the exact fit on every row.
 _KEEP = 2
 # Multi-term equations rank after one-term equations of the same size and error.
@@ -69,11 +71,28 @@ def check_terms(terms: object, scaling: bool) -> int:
     return int(terms)
 
 
+def one_term_front(front: Sequence[Candidate], per_size: int) -> list[Candidate]:
+    """The first ``per_size`` members of each size of an engine front (best first within
+    a size): the front a search keeping that many per size gives.
+
+    >>> [c["order"] for c in one_term_front([{"size": 1, "order": 0}, {"size": 1, "order": 1},
+    ...                                      {"size": 2, "order": 5}], 1)]
+    [0, 5]
+    """
+    taken: dict[int, int] = {}
+    out = []
+    for c in front:
+        taken[c["size"]] = taken.get(c["size"], 0) + 1
+        if taken[c["size"]] <= per_size:
+            out.append(c)
+    return out
+
+
 def first_budget(settings: dict[str, Any], terms: int) -> dict[str, Any]:
     """The first enumeration's settings: its share of the time and evaluation budgets."""
     if terms == 1:
         return settings
-    out = dict(settings)
+    out = {**settings, "front_size": max(int(settings["front_size"]), _SCREEN_FRONT)}
     if out["time_limit"] > 0:
         out["time_limit"] = out["time_limit"] * _FIRST_SHARE
     if out["max_evaluations"] > 0:
@@ -175,7 +194,7 @@ class _Rounds:
                  searched: Array) -> None:
         self.samples, self.names, self.settings, self.kind = samples, names, settings, kind
         self.terms, self.started, self.searched = terms, started, searched
-        self.candidates = raw["front"]
+        self.candidates = one_term_front(raw["front"], int(settings["front_size"]))
         self.sizes = tuple(cast(SizeReport, dict(s)) for s in raw["sizes"])
         self.evaluations = 0
         self.interrupted = False
@@ -224,7 +243,7 @@ class _Rounds:
         target = self.residual()
         if not np.isfinite(target).all():
             return
-        settings = {**self.settings, "front_size": _RESIDUAL_FRONT,
+        settings = {**self.settings, "front_size": _SCREEN_FRONT,
                     "time_limit": 0.0 if math.isinf(seconds) else 0.8 * seconds / rounds_left,
                     "max_evaluations": max(evaluations // rounds_left, 1) if evaluations > 0
                     else 0}
