@@ -162,7 +162,11 @@ def _settle(beta: Array, gram: Array, sse: float, rows: int, floor: float,
     for j in [*range(1, k), 0]:
         neutral = 0.0 if j == 0 else 1.0
         free = [i for i in range(k) if fitted[i] and i != j]
-        for option in candidate_values(ldexp(values[j], shift), ldexp(se[j], shift), neutral):
+        try:
+            options = candidate_values(ldexp(values[j], shift), ldexp(se[j], shift), neutral)
+        except (ValueError, OverflowError):  # a value beyond what simple numbers reach
+            continue
+        for option in options:
             delta = ldexp(option.value, -shift) - values[j]
             held = current + delta * delta * gram[j, j]
             if held <= rounding:
@@ -174,8 +178,13 @@ def _settle(beta: Array, gram: Array, sse: float, rows: int, floor: float,
             if free:
                 sub = gram[np.ix_(free, free)]
                 cross = gram[free, j]
-                move = np.linalg.solve(sub, cross) * delta
-                grown = current + delta * delta * gram[j, j] - delta * float(cross @ move)
+                try:
+                    move = np.linalg.solve(sub, cross) * delta
+                except np.linalg.LinAlgError:
+                    continue
+                # Never below the current error: the growth is a square, whatever rounding says.
+                grown = max(current + delta * delta * gram[j, j] - delta * float(cross @ move),
+                            current)
             else:
                 move, grown = np.zeros(0), held
             if bic(grown, rows, len(free), floor, cost + option.cost) <= limit:
