@@ -294,7 +294,8 @@ class _Rounds:
         beta = np.array([fit["intercept"], *fit["coefficients"]])
         gram = np.array(fit["gram"]).reshape(d + 1, d + 1)
         floor = ldexp(s.floor, -s.shift)
-        settled = _settle(beta, gram, float(fit["sse"]), s.rows, floor, s.shift)
+        with np.errstate(all="ignore"):  # far from ordinary magnitudes a growth is inf
+            settled = _settle(beta, gram, float(fit["sse"]), s.rows, floor, s.shift)
         coefficients = [ldexp(v, s.shift) for v in settled.values[1:]]
         offset = ldexp(float(settled.values[0]), s.shift)
         program = _program(terms, coefficients)
