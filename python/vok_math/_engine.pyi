@@ -108,3 +108,29 @@ def merge_slices(local: Mapping[str, Any], size: SupportsIndex,
                  seconds: _Float, complete: bool) -> dict[str, Any]:
     """A split search's result from its local sizes and its largest size's slices: the
     slices' fronts ranked by (sse, order), their reports summed."""
+
+class TermsFound(TypedDict):
+    """combinations: (term indices, summed size, sse), by (count, size, sse, indices)."""
+    combinations: list[tuple[tuple[int, ...], int, float]]
+    screened: int
+    fitted: int
+    stopped: str
+
+class TermsFit(TypedDict):
+    """gram: the row-major (d + 1)^2 matrix of sum w a_i a_j over a = (1, f_1, ...)."""
+    coefficients: list[float]
+    intercept: float
+    sse: float
+    gram: list[float]
+
+def search_terms(programs: Sequence[_Program], columns: _Columns, y: _Values,
+                 max_terms: SupportsIndex = 3, keep: SupportsIndex = 2,
+                 weights: _Values | None = None, max_combinations: SupportsIndex = 30000000,
+                 time_limit: _Float = 0.0, memory_limit: SupportsIndex = 0,
+                 n_threads: SupportsIndex = 0) -> TermsFound:
+    """Every combination of 2 to max_terms programs fitted to y by least squares from one
+    Gram matrix; the best keep of each (term count, summed size)."""
+
+def fit_terms(programs: Sequence[_Program], columns: _Columns, y: _Values,
+              weights: _Values | None = None) -> TermsFit | None:
+    """y ~ intercept + sum c_d * f_d fitted on every row, or None."""

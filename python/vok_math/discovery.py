@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import dataclasses
 import os
+import time
 import warnings
 from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass
@@ -21,7 +22,7 @@ import numpy as np
 from vok_math import _engine, plots
 from vok_math.data import check_names, prepare_samples
 from vok_math.equation import Equation
-from vok_math.front import Samples, build_front, choose_best
+from vok_math.front import Made, Samples, build_front, choose_best
 from vok_math.linear_fit import exponent
 from vok_math.model_choice import MODEL_SELECTIONS, ModelSelection
 from vok_math.progress import ProgressArg, search_progress
@@ -38,6 +39,7 @@ from vok_math.settings import (
 )
 from vok_math.slices import enumerate_split
 from vok_math.state import DiscoveryState, StateReader, dumps_state, loads_state
+from vok_math.terms import check_terms, first_budget, one_term_front, several_terms
 
 if TYPE_CHECKING:
     import pandas as _pandas
@@ -224,9 +226,13 @@ class Discovery:
 def _equation_from_state(read: StateReader, entry: Mapping[str, Any],
                          names: tuple[str, ...]) -> Equation:
     field = read.field
+    term_sizes = field("terms", list, entry) if "terms" in entry else []
+    if not all(type(s) is int for s in term_sizes):
+        raise ValueError(f"{read.source}: field 'terms' has a bad value {term_sizes!r}")
     eq = Equation.from_parts(field("program", list, entry), field("scale", float, entry),
                              field("offset", float, entry), names, field("sse", float, entry),
-                             field("rmse", float, entry), field("r2", float, entry))
+                             field("rmse", float, entry), field("r2", float, entry),
+                             term_sizes)
     if eq.size != field("size", int, entry):
         raise ValueError(f"{read.source}: equation size {entry['size']} does not match its program")
     # Files written before the constants' uncertainties lack them.
@@ -263,7 +269,8 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
              scaling: bool = True, n_threads: int | None = None, memory_limit: int | None = None,
              progress: ProgressArg = None, drop_nonfinite: bool = False,
              max_rows: int | None = None, client: Any = None, sample_weight: Any = None,
-             model_selection: ModelSelection = DEFAULT_MODEL_SELECTION) -> Discovery:
+             model_selection: ModelSelection = DEFAULT_MODEL_SELECTION,
+             terms: int | None = None) -> Discovery:
     """Finds formulas y ≈ f(X): every expression up to ``max_size`` tokens, scored exactly.
 
     Parameters
@@ -324,6 +331,14 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
         How ``best`` is chosen when no equation is exact: a description length (residuals at
         the fitted noise level, fitted constants, and the expressions the search tried up to
         the equation's size), the BIC, or the knee of error against size.
+    terms : int, default 3
+        Laws of up to this many terms, y ≈ c0 + c1·f1 + … + c_terms·f_terms, whose terms f are
+        expressions of the enumeration (1 to 5; 1 without scaling, and 1 searches one
+        expression only). The terms are screened from the front of y and from enumerations
+        of the residual of the law found so far, then every combination of them is fitted
+        exactly (see :mod:`vok_math.terms`); such a law counts its terms' tokens plus its
+        written constants, and joins the front beside the others. Unless the first
+        enumeration meets the target, it takes 60 % of the time and evaluation budgets.
     client : dask.distributed.Client, optional
         Split the largest size across the cluster's workers, with the same front bit for
         bit (see :func:`vok_math.distributed.enumerate_split`). ``time_limit`` then bounds
@@ -350,6 +365,8 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
     'complete'
     """
     kind = check_model_selection(model_selection)
+    n_terms = check_terms(terms, bool(scaling))
+    started = time.monotonic()
     data, dropped, weights = prepare_samples(X, y, names, drop_nonfinite, stacklevel=3,
                                              weights=sample_weight)
     columns, yy = data.columns, data.y
@@ -374,28 +391,43 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
     engine_settings: dict[str, Any] = {**settings, "target_rmse": float(np.ldexp(floor, -shift))}
     if weights is not None:
         engine_settings["weights"] = weights
+    first = first_budget(engine_settings, n_terms)
     callback, bar = search_progress(progress, settings["time_limit"])
     try:
         if client is None:
             # The engine's stub types the progress info as a plain dict.
             raw = cast(EngineResult, _engine.enumerate(columns, searched,
                                                        progress=cast(Any, callback),
-                                                       **engine_settings))
+                                                       **first))
         else:
-            raw = enumerate_split(client, columns, searched, engine_settings, progress=callback)
+            raw = enumerate_split(client, columns, searched, first, progress=callback)
     finally:
         if bar is not None:
             bar.close()
     samples = Samples(columns, yy, weights, floor, shift, bool(scaling))
     sizes = tuple(cast(SizeReport, dict(s)) for s in raw["sizes"])
-    front, best = choose_best(build_front(samples, data.names, raw["front"]), samples, sizes, kind)
+    stopped, evaluations, elapsed = raw["stopped"], raw["evaluations"], raw["elapsed"]
+    candidates = one_term_front(raw["front"], settings["front_size"])
+    several: tuple[Made, ...] = ()
+    # An exact law of one expression ends the search; so does Ctrl-C or a full memory.
+    if n_terms > 1 and stopped not in ("target", "interrupted", "memory"):
+        outcome = several_terms(samples, data.names, engine_settings, raw, n_terms, kind,
+                                started, searched)
+        several, evaluations = outcome.equations, evaluations + outcome.evaluations
+        elapsed = time.monotonic() - started
+        if outcome.interrupted:
+            stopped = "interrupted"
+    front, best = choose_best(build_front(samples, data.names, candidates, several), samples,
+                              sizes, kind)
+    if n_terms > 1:
+        settings["terms"] = n_terms
     d = Discovery(
         tuple(front), data.names,
         # An exact fit ends the search as complete: no larger equation can be more accurate.
-        "complete" if raw["stopped"] == "target" else raw["stopped"],
-        settings, sizes, raw["evaluations"], raw["elapsed"], len(data.y), dropped, floor, best,
+        "complete" if stopped == "target" else stopped,
+        settings, sizes, evaluations, elapsed, len(data.y), dropped, floor, best,
         tuple(cast(Candidate, dict(c, program=[list(t) for t in c["program"]]))
-              for c in raw["front"]), kind)
+              for c in candidates), kind)
     if d.stopped == "interrupted":
         warnings.warn(f"interrupted: returning the {len(front)} equations found so far",
                       SearchInterruptedWarning, stacklevel=2)

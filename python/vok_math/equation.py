@@ -20,7 +20,7 @@ from vok_math.state import EquationState
 if TYPE_CHECKING:
     import sympy as _sympy
 
-__all__ = ["Equation"]
+__all__ = ["Equation", "terms_size"]
 
 
 @dataclass(frozen=True, repr=False, eq=False)
@@ -66,17 +66,31 @@ class Equation:
     """Degrees of freedom of ``sigma``: rows (with a positive weight) less fitted constants."""
     criterion: float = math.nan
     """The model choice's value for this equation (lower is better; see Discovery.best)."""
+    term_sizes: tuple[int, ...] = ()
+    """For a law of several terms, c1·f1 + c2·f2 + ... (the program, with its coefficients as
+    constant tokens, and the intercept as the offset): the token count of each f. Its size
+    is then the terms' tokens plus its written constants. Empty for one expression."""
 
     @classmethod
     def from_parts(cls, program: Sequence[Sequence[Any]], scale: float, offset: float,
                    names: Sequence[str], sse: float = math.nan, rmse: float = math.nan,
-                   r2: float = math.nan) -> Equation:
-        """An equation from its parts (the errors are NaN unless given)."""
+                   r2: float = math.nan, term_sizes: Sequence[int] = ()) -> Equation:
+        """An equation from its parts (the errors are NaN unless given).
+
+        >>> Equation.from_parts([("var", 0), ("const", 2.0), ("var", 1), ("op", "mul"),
+        ...                      ("op", "add")], 1.0, 0.5, ["a", "b"], term_sizes=[1, 1]).size
+        4
+        """
         names_t = check_names(names, len(names))
         prog = export.check_program(program, len(names_t))
-        size = len(prog) + (scale != 1.0) + (offset != 0.0)
+        sizes = tuple(int(s) for s in term_sizes)
+        if sizes and scale != 1.0:
+            raise ValueError("a law of several terms has its coefficients in the program: "
+                             f"scale must be 1, got {scale!r}")
+        size = len(prog) + (scale != 1.0) + (offset != 0.0) if not sizes else \
+            terms_size(len(prog), sizes, offset)
         return cls(prog, float(scale), float(offset), names_t, size, float(sse), float(rmse),
-                   float(r2))
+                   float(r2), term_sizes=sizes)
 
     @property
     def formula(self) -> str:
@@ -218,8 +232,28 @@ class Equation:
 
     def to_state(self) -> EquationState:
         """The equation as a saved discovery keeps it."""
-        return {"program": [list(t) for t in self.program], "scale": self.scale,
-                "offset": self.offset, "size": self.size, "sse": self.sse, "rmse": self.rmse,
-                "r2": self.r2, "scale_se": self.scale_se, "offset_se": self.offset_se,
-                "covariance": self.covariance, "sigma": self.sigma, "dof": self.dof,
-                "criterion": self.criterion}
+        state: EquationState = {
+            "program": [list(t) for t in self.program], "scale": self.scale,
+            "offset": self.offset, "size": self.size, "sse": self.sse, "rmse": self.rmse,
+            "r2": self.r2, "scale_se": self.scale_se, "offset_se": self.offset_se,
+            "covariance": self.covariance, "sigma": self.sigma, "dof": self.dof,
+            "criterion": self.criterion}
+        if self.term_sizes:
+            state["terms"] = list(self.term_sizes)
+        return state
+
+
+def terms_size(tokens: int, term_sizes: Sequence[int], offset: float) -> int:
+    """The size of a law of several terms: the terms' tokens, plus one for each coefficient
+    written (a constant token and its product: two tokens of the program beyond the terms
+    and their joins), plus one for an offset not 0. ValueError when the counts disagree.
+
+    >>> terms_size(9, [3, 3], 0.25)   # 2.5 * (x * y) + z * w + 0.25
+    8
+    """
+    written = tokens - sum(term_sizes) - (len(term_sizes) - 1)
+    if len(term_sizes) < 2 or min(term_sizes) < 1 or written < 0 or written % 2 \
+            or written // 2 > len(term_sizes):
+        raise ValueError(f"a program of {tokens} tokens is not a sum of terms of sizes "
+                         f"{list(term_sizes)}")
+    return sum(term_sizes) + written // 2 + (offset != 0.0)

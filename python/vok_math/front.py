@@ -30,7 +30,7 @@ from vok_math.model_choice import ModelSelection, choose, criterion_values
 from vok_math.records import Candidate, SizeReport, Token
 from vok_math.simple_constants import settle
 
-__all__ = ["Samples", "build_front", "choose_best"]
+__all__ = ["Made", "Samples", "build_front", "choose_best", "sst"]
 
 Array = npt.NDArray[np.float64]
 
@@ -61,7 +61,7 @@ class Samples:
 
 
 @dataclass(frozen=True)
-class _Made:
+class Made:
     """One equation with what ranking and choosing it needs, in the search's units."""
 
     equation: Equation
@@ -70,6 +70,7 @@ class _Made:
     order: int
     fitted: int
     cost: float
+    term_sizes: tuple[int, ...] = ()
 
 
 def _rounding(sse: float, n: int, floor: float) -> float:
@@ -77,7 +78,7 @@ def _rounding(sse: float, n: int, floor: float) -> float:
     return sse * 1e-9 + n * floor * floor
 
 
-def _sst(samples: Samples) -> float:
+def sst(samples: Samples) -> float:
     """Squared deviations of y from its (weighted) mean, in the search's units."""
     y = np.ldexp(samples.y, -samples.shift)
     if samples.weights is None:
@@ -95,7 +96,7 @@ def _measured_sse(program: Sequence[Token], scale: float, offset: float,
 
 
 def _equation(c: Candidate, program: tuple[Token, ...], f: Array, samples: Samples,
-              names: tuple[str, ...], sst: float) -> _Made | None:
+              names: tuple[str, ...], total_ss: float) -> Made | None:
     """The engine's candidate as an equation with its constants settled and measured.
 
     Constants and errors are worked in the search's units (y·2^-shift), where every sum is
@@ -132,28 +133,30 @@ def _equation(c: Candidate, program: tuple[Token, ...], f: Array, samples: Sampl
     if constant:
         program, scale, offset = (("const", scale),), 1.0, 0.0
     size = len(program) + (scale != 1.0) + (offset != 0.0)
-    r2 = 1.0 - sse / sst if sst > 0 else (1.0 if sse == 0 else 0.0)
+    r2 = 1.0 - sse / total_ss if total_ss > 0 else (1.0 if sse == 0 else 0.0)
     eq = Equation(program, scale, offset, names, size, ldexp(sse, 2 * shift),
                   ldexp(math.sqrt(sse / samples.total_weight), shift), r2,
                   scale_se=ldexp(spread.scale_se, shift) if fitted_scale else math.nan,
                   offset_se=ldexp(spread.offset_se, shift) if fitted_offset else math.nan,
                   covariance=ldexp(spread.covariance, 2 * shift),
                   sigma=ldexp(spread.sigma, shift), dof=spread.dof)
-    return _Made(eq, sse, len(program), int(c["order"]), fitted_scale + fitted_offset, cost)
+    return Made(eq, sse, len(program), int(c["order"]), fitted_scale + fitted_offset, cost)
 
 
-def build_front(samples: Samples, names: tuple[str, ...],
-                candidates: Sequence[Candidate]) -> list[_Made]:
-    """The Pareto front by size (fitted constants counted) from the engine's candidates."""
+def build_front(samples: Samples, names: tuple[str, ...], candidates: Sequence[Candidate],
+                extra: Sequence[Made] = ()) -> list[Made]:
+    """The Pareto front by size (fitted constants counted) from the engine's candidates and
+    the ``extra`` equations made elsewhere (laws of several terms)."""
     n = samples.rows
     floor = ldexp(samples.floor, -samples.shift)
-    sst = _sst(samples)
+    total = sst(samples)
     programs = [export.check_program(c["program"], len(names)) for c in candidates]
     values = _engine.evaluate_many(programs, samples.columns) if programs else []
     made = [m for c, program, f in zip(candidates, programs, values, strict=True)
-            if (m := _equation(c, program, np.asarray(f), samples, names, sst)) is not None]
+            if (m := _equation(c, program, np.asarray(f), samples, names, total)) is not None]
+    made += extra
     made.sort(key=lambda m: (m.equation.size, m.sse, m.tokens, m.order))
-    front: list[_Made] = []
+    front: list[Made] = []
     for m in made:
         # More accurate beyond rounding, else a larger equation with the same fit would join.
         last = front[-1] if front else None
@@ -164,7 +167,7 @@ def build_front(samples: Samples, names: tuple[str, ...],
     return front
 
 
-def choose_best(front: Sequence[_Made], samples: Samples, sizes: Sequence[SizeReport],
+def choose_best(front: Sequence[Made], samples: Samples, sizes: Sequence[SizeReport],
                 kind: ModelSelection) -> tuple[list[Equation], int | None]:
     """The front's equations, each carrying its criterion value, and the index of the chosen.
 
@@ -174,9 +177,10 @@ def choose_best(front: Sequence[_Made], samples: Samples, sizes: Sequence[SizeRe
     floor = ldexp(samples.floor, -samples.shift)
     y = np.ldexp(samples.y, -samples.shift)
     baseline = float(np.std(y)) if samples.weights is None else math.sqrt(
-        _sst(samples) / samples.total_weight)
+        sst(samples) / samples.total_weight)
     choices = [Choice(m.equation.size, m.tokens, m.fitted, m.sse,
-                      math.sqrt(m.sse / samples.total_weight), m.cost) for m in front]
+                      math.sqrt(m.sse / samples.total_weight), m.cost, m.term_sizes)
+               for m in front]
     distinct = [int(s["distinct"]) for s in sizes]
     values = criterion_values(kind, choices, samples.rows, floor, distinct, baseline)
     equations = [dataclasses.replace(m.equation, criterion=v) for m, v in zip(front, values,

@@ -38,6 +38,7 @@ class Candidate:
     sse: float
     rmse: float
     constant_bits: float  # description cost of the simple constants it holds
+    term_sizes: tuple[int, ...] = ()  # a law of several terms: each term's tokens
 
 
 def criterion_values(kind: ModelSelection, front: Sequence[Candidate], rows: int, floor: float,
@@ -56,8 +57,11 @@ def criterion_values(kind: ModelSelection, front: Sequence[Candidate], rows: int
         if kind == "bic":
             out.append(rows * misfit + (c.fitted + c.tokens) * math.log(rows))
         else:
-            out.append(rows / 2 * misfit + c.fitted / 2 * math.log(rows)
-                       + _choice_nats(c.tokens, distinct) + c.constant_bits * math.log(2))
+            # A law of several terms picks each term among the expressions of its size.
+            choice = (sum(_choice_nats(s, distinct) for s in c.term_sizes) if c.term_sizes
+                      else _choice_nats(c.tokens, distinct))
+            out.append(rows / 2 * misfit + c.fitted / 2 * math.log(rows) + choice
+                       + c.constant_bits * math.log(2))
     return out
 
 

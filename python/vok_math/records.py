@@ -34,6 +34,7 @@ class SearchSettings(TypedDict):
     n_threads: int
     target_rmse: float
     max_rows: int
+    terms: NotRequired[int]
 
 
 class Candidate(TypedDict):

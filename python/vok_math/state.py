@@ -36,6 +36,7 @@ class EquationState(TypedDict, total=False):
     sigma: float
     dof: int
     criterion: float
+    terms: list[int]
 
 
 class DiscoveryState(TypedDict):

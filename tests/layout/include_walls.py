@@ -15,10 +15,11 @@ ALLOWED = {
     "runtime": {"core"},
     "beam": {"core", "runtime"},
     "enumeration": {"core", "runtime"},
+    "terms": {"core", "runtime"},
     "values": {"core"},
     "python": set(),
     "python/vok_core": {"python", "core", "beam", "values"},
-    "python/engine_module": {"python", "core", "runtime", "enumeration"},
+    "python/engine_module": {"python", "core", "runtime", "enumeration", "terms"},
 }
 # A value class's Python type is part of the vok_core extension.
 TYPE_FILE_ALLOWED = {"python", "python/vok_core", "core", "values"}

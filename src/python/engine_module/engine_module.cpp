@@ -19,11 +19,13 @@ extern PyMethodDef settle_def;
 extern PyMethodDef refit_def;
 extern PyMethodDef merge_slices_def;
 extern PyMethodDef subset_rows_def;
+extern PyMethodDef search_terms_def;
+extern PyMethodDef fit_terms_def;
 bool describe_enumerate_entries(PyObject* defaults);
 
 namespace {
 
-std::array<PyMethodDef, 10> engine_methods{};
+std::array<PyMethodDef, 12> engine_methods{};
 
 PyModuleDef engine_module = {
     PyModuleDef_HEAD_INIT,
@@ -47,11 +49,11 @@ bool add_tables(PyObject* module, py::Ref defaults) {
 PyObject* init_module() {
     py::Ref defaults = engine::settings_defaults();
     if (!defaults || !describe_enumerate_entries(defaults.get())) return nullptr;
-    engine_methods = {enumerate_def,     enumerate_slice_def,
-                      evaluate_def,      fit_def,
-                      evaluate_many_def, settle_def,
-                      refit_def,         merge_slices_def,
-                      subset_rows_def,   PyMethodDef{nullptr, nullptr, 0, nullptr}};
+    engine_methods = {
+        enumerate_def,    enumerate_slice_def, evaluate_def,
+        fit_def,          evaluate_many_def,   settle_def,
+        refit_def,        merge_slices_def,    subset_rows_def,
+        search_terms_def, fit_terms_def,       PyMethodDef{nullptr, nullptr, 0, nullptr}};
     py::Ref module = py::Ref::steal(PyModule_Create(&engine_module));
     if (!module) return nullptr;
     if (py::panic_exception() == nullptr ||
