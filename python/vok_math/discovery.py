@@ -335,7 +335,8 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
         Laws of up to this many terms, y ≈ c0 + c1·f1 + … + c_terms·f_terms, whose terms f are
         expressions of the enumeration (1 to 5; above 1 needs scaling; 1 searches one
         expression only: on noisy data a sum of terms can fit the noise better than the true
-        law of one, so ask for more terms where the law is known to be a sum). The terms are screened from the front of y and from enumerations
+        law of one, so ask for more terms where the law is known to be a sum). The terms are
+        screened from the front of y and from enumerations
         of the residual of the law found so far, then every combination of them is fitted
         exactly (see :mod:`vok_math.terms`); such a law counts its terms' tokens plus its
         written constants, and joins the front beside the others. Unless the first
