@@ -33,6 +33,12 @@ template <auto Impl>
 PyCFunction fastcall_method() noexcept {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&Entry<Impl>::call));
 }
+// A module function taking arguments by position and keyword, with its docstring (the
+// text signature first, as CPython reads it).
+template <auto Impl>
+PyMethodDef keyword_method(const char* name, const char* doc) noexcept {
+    return {name, fastcall_method<Impl>(), METH_FASTCALL | METH_KEYWORDS, doc};
+}
 // Type-slot adapter: PyType_Slot stores every function as void*.
 template <auto Impl>
 void* slot() noexcept {

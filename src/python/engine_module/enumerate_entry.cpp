@@ -180,12 +180,13 @@ PyMethodDef enumerate_def = {"enumerate", py::fastcall_method<&enumerate>(),
                              METH_FASTCALL | METH_KEYWORDS, nullptr};
 PyMethodDef enumerate_slice_def = {"enumerate_slice", py::fastcall_method<&enumerate_slice>(),
                                    METH_FASTCALL | METH_KEYWORDS, nullptr};
-PyMethodDef subset_rows_def = {
-    "subset_rows", py::fastcall_method<&subset_rows>(), METH_FASTCALL | METH_KEYWORDS,
-    "subset_rows(rows, max_rows)\n--\n\n"
-    "The rows enumerate searches on for data of this many rows with this max_rows, in\n"
-    "increasing order: every row when max_rows is 0 or not below rows, else max_rows\n"
-    "evenly spread ones (i * rows // max_rows)."};
+PyMethodDef subset_rows_def =
+    py::keyword_method<&subset_rows>("subset_rows", R"(subset_rows(rows, max_rows)
+--
+
+The rows enumerate searches on for data of this many rows with this max_rows, in
+increasing order: every row when max_rows is 0 or not below rows, else max_rows
+evenly spread ones (i * rows // max_rows).)");
 
 bool describe_enumerate_entries(PyObject* defaults) {
     // Built once and kept for the process: method objects point into them.

@@ -75,16 +75,17 @@ PyObject* evaluate_many(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
 
 }  // namespace
 
-PyMethodDef evaluate_def = {
-    "evaluate", py::fastcall_method<&evaluate>(), METH_FASTCALL | METH_KEYWORDS,
-    "evaluate(program, columns)\n--\n\n"
-    "A postfix program's value on every row of the columns, computed exactly as the\n"
-    "enumeration computes it; NaN on rows where it has no value."};
+PyMethodDef evaluate_def = py::keyword_method<&evaluate>("evaluate", R"(evaluate(program, columns)
+--
 
-PyMethodDef evaluate_many_def = {
-    "evaluate_many", py::fastcall_method<&evaluate_many>(), METH_FASTCALL | METH_KEYWORDS,
-    "evaluate_many(programs, columns)\n--\n\n"
-    "evaluate() of each program on the same columns, read once: a list with one\n"
-    "read-only memoryview of float64 (format 'd') per program, holding evaluate()'s\n"
-    "values, NaN included, bit for bit. numpy.asarray takes each without a copy.\n"
-    "The programs are evaluated in parallel, without the interpreter lock."};
+A postfix program's value on every row of the columns, computed exactly as the
+enumeration computes it; NaN on rows where it has no value.)");
+
+PyMethodDef evaluate_many_def =
+    py::keyword_method<&evaluate_many>("evaluate_many", R"(evaluate_many(programs, columns)
+--
+
+evaluate() of each program on the same columns, read once: a list with one
+read-only memoryview of float64 (format 'd') per program, holding evaluate()'s
+values, NaN included, bit for bit. numpy.asarray takes each without a copy.
+The programs are evaluated in parallel, without the interpreter lock.)");

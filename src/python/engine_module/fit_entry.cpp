@@ -128,27 +128,30 @@ PyObject* refit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
 
 }  // namespace
 
-PyMethodDef fit_def = {
-    "fit", py::fastcall_method<&fit>(), METH_FASTCALL | METH_KEYWORDS,
-    "fit(program, columns, y, scaling=True, weights=None)\n--\n\n"
-    "A program scored on every row exactly as the enumeration scores a candidate:\n"
-    "(sse, scale, offset), or None when it has no value on some row or no finite fit.\n"
-    "With weights (one per row), the sse is the weighted one and the fit minimises it."};
+PyMethodDef fit_def =
+    py::keyword_method<&fit>("fit", R"(fit(program, columns, y, scaling=True, weights=None)
+--
 
-PyMethodDef settle_def = {
-    "settle", py::fastcall_method<&settle>(), METH_FASTCALL | METH_KEYWORDS,
-    "settle(program, columns, y, constants, scaling=True, weights=None)\n--\n\n"
-    "A program on every row: {'fit': fit()'s (sse, scale, offset) or None, 'sse': [...]}\n"
-    "with one sse per (scale, offset) pair of constants, the squared residuals of\n"
-    "y against (scale * f) + offset (each times its row's weight, with weights)\n"
-    "summed in row order as the fit sums its own (NaN when the program has no value\n"
-    "on some row, infinite on overflow)."};
+A program scored on every row exactly as the enumeration scores a candidate:
+(sse, scale, offset), or None when it has no value on some row or no finite fit.
+With weights (one per row), the sse is the weighted one and the fit minimises it.)");
 
-PyMethodDef refit_def = {
-    "refit", py::fastcall_method<&refit>(), METH_FASTCALL | METH_KEYWORDS,
-    "refit(front, columns, y, scaling=True, weights=None)\n--\n\n"
-    "A front searched on a subset of the rows, fitted again on these rows as the\n"
-    "enumeration does after its own subset search (max_rows): sse, rmse, scale and\n"
-    "offset replaced, members without a value on some row or a finite fit dropped,\n"
-    "the rest ranked by (size, sse, order). Returns the new list of member dicts.\n"
-    "With weights (one per row), fitted as a weighted search fits them."};
+PyMethodDef settle_def = py::keyword_method<&settle>(
+    "settle", R"(settle(program, columns, y, constants, scaling=True, weights=None)
+--
+
+A program on every row: {'fit': fit()'s (sse, scale, offset) or None, 'sse': [...]}
+with one sse per (scale, offset) pair of constants, the squared residuals of
+y against (scale * f) + offset (each times its row's weight, with weights)
+summed in row order as the fit sums its own (NaN when the program has no value
+on some row, infinite on overflow).)");
+
+PyMethodDef refit_def =
+    py::keyword_method<&refit>("refit", R"(refit(front, columns, y, scaling=True, weights=None)
+--
+
+A front searched on a subset of the rows, fitted again on these rows as the
+enumeration does after its own subset search (max_rows): sse, rmse, scale and
+offset replaced, members without a value on some row or a finite fit dropped,
+the rest ranked by (size, sse, order). Returns the new list of member dicts.
+With weights (one per row), fitted as a weighted search fits them.)");

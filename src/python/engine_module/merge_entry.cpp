@@ -62,12 +62,13 @@ PyObject* merge_slices(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
 
 }  // namespace
 
-PyMethodDef merge_slices_def = {
-    "merge_slices", py::fastcall_method<&merge_slices>(), METH_FASTCALL | METH_KEYWORDS,
-    "merge_slices(local, size, slices, front_size, seconds, complete)\n--\n\n"
-    "The result of a split search: local is enumerate(..., split=True)'s dict, slices the\n"
-    "enumerate_slice dicts of its largest size (size). That size's front is the first\n"
-    "front_size of all slices' fronts ranked by (sse, order); its report sums theirs,\n"
-    "is complete when complete and all of theirs are, and takes seconds.\n"
-    "stopped is 'complete' when complete, else 'interrupted'; evaluations and elapsed\n"
-    "add the report's scored and seconds. The same dict as enumerate's, without 'split'."};
+PyMethodDef merge_slices_def = py::keyword_method<&merge_slices>(
+    "merge_slices", R"(merge_slices(local, size, slices, front_size, seconds, complete)
+--
+
+The result of a split search: local is enumerate(..., split=True)'s dict, slices the
+enumerate_slice dicts of its largest size (size). That size's front is the first
+front_size of all slices' fronts ranked by (sse, order); its report sums theirs,
+is complete when complete and all of theirs are, and takes seconds.
+stopped is 'complete' when complete, else 'interrupted'; evaluations and elapsed
+add the report's scored and seconds. The same dict as enumerate's, without 'split'.)");

@@ -150,23 +150,25 @@ PyObject* fit_terms(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
 
 }  // namespace
 
-PyMethodDef search_terms_def = {
-    "search_terms", py::fastcall_method<&search_terms>(), METH_FASTCALL | METH_KEYWORDS,
-    "search_terms(programs, columns, y, max_terms=3, keep=2, weights=None,\n"
-    "             max_combinations=30000000, time_limit=0, memory_limit=0, n_threads=0)\n--\n\n"
-    "Every combination of 2 to max_terms of the programs fitted to y by least squares\n"
-    "(y ~ c0 + c1 * f1 + ...), from one Gram matrix summed in row order: the best keep\n"
-    "of each (term count, summed token count) by (sse, term indices). Programs without a\n"
-    "value on some row, constant ones and scaled copies of earlier ones take no part; the\n"
-    "last programs are left out when the combinations would pass max_combinations.\n"
-    "Returns {'combinations': [(term indices, summed size, sse), ...], 'screened': terms\n"
-    "that took part, 'fitted': combinations scored, 'stopped': 'complete', 'time' or\n"
-    "'interrupted' (Ctrl-C: what was found until then)}. Any n_threads, the same result."};
+PyMethodDef search_terms_def = py::keyword_method<&search_terms>(
+    "search_terms", R"(search_terms(programs, columns, y, max_terms=3, keep=2, weights=None,
+             max_combinations=30000000, time_limit=0, memory_limit=0, n_threads=0)
+--
 
-PyMethodDef fit_terms_def = {
-    "fit_terms", py::fastcall_method<&fit_terms>(), METH_FASTCALL | METH_KEYWORDS,
-    "fit_terms(programs, columns, y, weights=None)\n--\n\n"
-    "y ~ intercept + sum c_d * f_d fitted on every row (weighted with weights):\n"
-    "{'coefficients': [c_d], 'intercept', 'sse' (summed in row order), 'gram': the\n"
-    "row-major (d + 1)^2 matrix of sum w a_i a_j over a = (1, f_1, ...)}, or None when a\n"
-    "program has no value on some row or the fit is singular."};
+Every combination of 2 to max_terms of the programs fitted to y by least squares
+(y ~ c0 + c1 * f1 + ...), from one Gram matrix summed in row order: the best keep
+of each (term count, summed token count) by (sse, term indices). Programs without a
+value on some row, constant ones and scaled copies of earlier ones take no part; the
+last programs are left out when the combinations would pass max_combinations.
+Returns {'combinations': [(term indices, summed size, sse), ...], 'screened': terms
+that took part, 'fitted': combinations scored, 'stopped': 'complete', 'time' or
+'interrupted' (Ctrl-C: what was found until then)}. Any n_threads, the same result.)");
+
+PyMethodDef fit_terms_def =
+    py::keyword_method<&fit_terms>("fit_terms", R"(fit_terms(programs, columns, y, weights=None)
+--
+
+y ~ intercept + sum c_d * f_d fitted on every row (weighted with weights):
+{'coefficients': [c_d], 'intercept', 'sse' (summed in row order), 'gram': the
+row-major (d + 1)^2 matrix of sum w a_i a_j over a = (1, f_1, ...)}, or None when a
+program has no value on some row or the fit is singular.)");
