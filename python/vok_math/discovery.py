@@ -336,11 +336,11 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
         expressions of the enumeration (1 to 5; above 1 needs scaling; 1 searches one
         expression only: on noisy data a sum of terms can fit the noise better than the true
         law of one, so ask for more terms where the law is known to be a sum). The terms are
-        screened from the front of y and from enumerations
-        of the residual of the law found so far, then every combination of them is fitted
-        exactly (see :mod:`vok_math.terms`); such a law counts its terms' tokens plus its
-        written constants, and joins the front beside the others. Unless the first
-        enumeration meets the target, it takes 60 % of the time and evaluation budgets.
+        screened from the front of y and from enumerations of the residual of the law found
+        so far, then every combination of them is fitted exactly (see :mod:`vok_math.terms`);
+        such a law counts its terms' tokens plus its written constants, and joins the front
+        beside the others. Unless the first enumeration meets the target, it takes 60 % of
+        the time and evaluation budgets.
     client : dask.distributed.Client, optional
         Split the largest size across the cluster's workers, with the same front bit for
         bit (see :func:`vok_math.distributed.enumerate_split`). ``time_limit`` then bounds
