@@ -378,6 +378,7 @@ def is_truth(program: Sequence[Any], size: int, d: Data) -> bool:
 
 
 MODEL_SELECTION: str | None = None  # --model-selection: discover's default when None
+DISCOVER_OPERATORS: list[str] | None = None  # --operators: discover's default when None
 
 
 def read_best(disc: Any, res: Result) -> tuple[Any, Any] | None:
@@ -403,7 +404,10 @@ def run_discover(d: Data, budget: float) -> Result:
     start = time.perf_counter()
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
-        options = {} if MODEL_SELECTION is None else {"model_selection": MODEL_SELECTION}
+        options: dict[str, Any] = {} if MODEL_SELECTION is None else {
+            "model_selection": MODEL_SELECTION}
+        if DISCOVER_OPERATORS is not None:
+            options["operators"] = DISCOVER_OPERATORS
         disc = vok_math.discover(d.X, d.y, names=list(d.law.variables), time_limit=budget,
                                  progress=False, **options)
     res.seconds = time.perf_counter() - start
@@ -710,9 +714,17 @@ def main() -> None:
                     help="keep the results already in --json and run only the missing ones")
     ap.add_argument("--model-selection", choices=("mdl", "bic", "knee"),
                     help="how discover chooses its best equation (default: its own default)")
+    ap.add_argument("--operators", metavar="OP,...",
+                    help="discover's operators (default: its own); with a leading +, added to "
+                         "its defaults (+square,cube)")
     args = ap.parse_args()
-    global MODEL_SELECTION
+    global MODEL_SELECTION, DISCOVER_OPERATORS
     MODEL_SELECTION = args.model_selection
+    if args.operators:
+        from vok_math.discovery import DEFAULT_OPERATORS
+        extra = args.operators.startswith("+")
+        names = [n for n in args.operators.lstrip("+").split(",") if n]
+        DISCOVER_OPERATORS = [*DEFAULT_OPERATORS, *names] if extra else names
 
     names = args.laws.split(",") if args.laws else (list(QUICK) if args.quick else None)
     known = {law.name: law for law in LAWS}
@@ -747,7 +759,9 @@ def main() -> None:
     import vok_math
     vok_math.find_formula([[1.0, 2.0]], [1.0, 2.0], max_complexity=1)  # start the pool untimed
     print(f"# {len(laws)} laws, methods {', '.join(methods)}, budget {budget:g} s, "
-          f"load average {os.getloadavg()[0]:.1f}", flush=True)
+          f"load average {os.getloadavg()[0]:.1f}"
+          + (f", discover's operators {','.join(DISCOVER_OPERATORS)}" if DISCOVER_OPERATORS else ""),
+          flush=True)
     results: list[Result] = []
     if args.resume and args.json and os.path.exists(args.json):
         with open(args.json, encoding="utf-8") as f:

@@ -19,12 +19,17 @@ def {vok}(a, b):
     e = {np}.where(a > 709.78, {np}.exp({np}.log(a)), {np}.exp(a))
     return e - {np}.where((b > 0) | {np}.isnan(b), {np}.log(b), {np}.log({np}.maximum({np}.abs(b), 1e-300)))
 '''
+_CUBE_HELPER = '''
+def {cube}(a):
+    """a * a * a, multiplied in the search's order."""
+    return a * a * a
+'''
 
 
-def _calls(np_alias: str, vok: str) -> dict[str, str]:
+def _calls(np_alias: str, vok: str, cube: str) -> dict[str, str]:
     # "numpy": the module's name in the source, for the named constants.
     return {**{op: f"{np_alias}.{fn}" for op, fn in FUNCTIONS.items()}, "vok": vok,
-            "numpy": np_alias}
+            "cube": cube, "numpy": np_alias}
 
 
 def python_source(program: Sequence[Token], scale: float, offset: float, names: Sequence[str],
@@ -52,13 +57,17 @@ def python_source(program: Sequence[Token], scale: float, offset: float, names: 
     """
     np_alias = next(a for a in ("np", "numpy", "_np", "_numpy") if a not in names)
     vok = next(a for a in ("vok", "_vok", "vok_") if a not in names)
-    body, _ = render(equation_tree(program, scale, offset), names, "python", _calls(np_alias, vok))
+    cube = next(a for a in ("cube", "_cube", "cube_") if a not in names)
+    body, _ = render(equation_tree(program, scale, offset), names, "python",
+                     _calls(np_alias, vok, cube))
     if not any(kind == "var" for kind, _ in program):
         body = f"{np_alias}.full({names[0]}.shape, {body})"
     arrays = ", ".join(f"{np_alias}.asarray({n}, dtype={np_alias}.float64)" for n in names)
     lines = [f"import numpy as {np_alias}" if np_alias != "numpy" else "import numpy", "", ""]
     if any(token == ("op", "vok") for token in program):
         lines += [*_VOK_HELPER.format(vok=vok, np=np_alias).strip("\n").splitlines(), "", ""]
+    if ("op", "cube") in program:
+        lines += [*_CUBE_HELPER.format(cube=cube).strip("\n").splitlines(), "", ""]
     lines += [f"def {name}({', '.join(names)}):",
               f"    {', '.join(names)}{',' if len(names) == 1 else ''} = "
               f"{np_alias}.broadcast_arrays({arrays})",
