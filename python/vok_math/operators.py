@@ -35,7 +35,8 @@ class Operator:
 
 
 # What the package adds to the engine's table: other names settings accept, and the call a
-# formula writes (neg and inv have neither: they are written -a and 1 / a).
+# formula writes, numpy's name (neg and inv have neither: they are written -a and 1 / a; a
+# formula writes square and cube as powers, and numpy source defines its own cube).
 _SPELLINGS: dict[str, tuple[tuple[str, ...], str]] = {
     "neg": ((), ""), "inv": ((), ""), "exp": ((), "exp"), "ln": (("log",), "log"),
     "sqrt": ((), "sqrt"), "sin": ((), "sin"), "cos": ((), "cos"), "abs": ((), "abs"),
