@@ -385,6 +385,7 @@ def is_truth(program: Sequence[Any], size: int, d: Data) -> bool:
 
 
 MODEL_SELECTION: str | None = None  # --model-selection: discover's default when None
+DISCOVER_OPERATORS: list[str] | None = None  # --operators: discover's default when None
 
 
 def read_best(disc: Any, res: Result) -> tuple[Any, Any] | None:
@@ -424,7 +425,10 @@ def timed_discover(d: Data, budget: float, options: dict[str, Any]) -> tuple[Res
 
 
 def run_discover(d: Data, budget: float) -> Result:
-    options = {} if MODEL_SELECTION is None else {"model_selection": MODEL_SELECTION}
+    options: dict[str, Any] = {} if MODEL_SELECTION is None else {
+        "model_selection": MODEL_SELECTION}
+    if DISCOVER_OPERATORS is not None:
+        options["operators"] = DISCOVER_OPERATORS
     res, disc = timed_discover(d, budget, options)
     chosen = read_best(disc, res)
     if chosen is None:
@@ -772,9 +776,17 @@ def main() -> None:
                     help="keep the results already in --json and run only the missing ones")
     ap.add_argument("--model-selection", choices=("mdl", "bic", "knee"),
                     help="how discover chooses its best equation (default: its own default)")
+    ap.add_argument("--operators", metavar="OP,...",
+                    help="discover's operators (default: its own); with a leading +, added to "
+                         "its defaults (+square,cube)")
     args = ap.parse_args()
-    global MODEL_SELECTION
+    global MODEL_SELECTION, DISCOVER_OPERATORS
     MODEL_SELECTION = args.model_selection
+    if args.operators:
+        from vok_math.discovery import DEFAULT_OPERATORS
+        extra = args.operators.startswith("+")
+        names = [n for n in args.operators.lstrip("+").split(",") if n]
+        DISCOVER_OPERATORS = [*DEFAULT_OPERATORS, *names] if extra else names
 
     laws = select_laws(ap, args.laws, args.quick, LAWS, QUICK)
     budget = args.budget if args.budget is not None else (20.0 if args.quick else 60.0)
@@ -790,7 +802,9 @@ def main() -> None:
     import vok_math
     vok_math.find_formula([[1.0, 2.0]], [1.0, 2.0], max_complexity=1)  # start the pool untimed
     print(f"# {len(laws)} laws, methods {', '.join(methods)}, budget {budget:g} s, "
-          f"load average {os.getloadavg()[0]:.1f}", flush=True)
+          f"load average {os.getloadavg()[0]:.1f}"
+          + (f", discover's operators {','.join(DISCOVER_OPERATORS)}" if DISCOVER_OPERATORS else ""),
+          flush=True)
     results = load_results(args.json) if args.resume else []
     done = {(r.law, r.noise, r.method) for r in results}
     for noise in noises:

@@ -294,10 +294,13 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
     max_evaluations : int, optional
         Budget of candidates scored (default: none).
     operators : sequence of str, optional
-        Any of neg, inv, exp, ln (or log), sqrt, sin, cos, abs, add (+), sub (-), mul (*),
-        div (/), vok (vok(a, b) = exp(a) - ln(b)). Default: all but abs and vok, the
-        operators of plain physical laws; vok doubles the candidates of each size and mostly
-        adds lookalikes that fit noise (add it with ``operators=[*DEFAULT_OPERATORS, "vok"]``).
+        Any of neg, inv, exp, ln (or log), sqrt, sin, cos, abs, square, cube, tanh, asin (or
+        arcsin), acos (or arccos), atan (or arctan), add (+), sub (-), mul (*), div (/), vok
+        (vok(a, b) = exp(a) - ln(b)). Default: neg, inv, exp, ln, sqrt, sin, cos and the four
+        arithmetic ones, the operators of plain physical laws; the others are taken on request
+        (``operators=[*DEFAULT_OPERATORS, "square", "cube"]``): vok doubles the candidates of
+        each size and mostly adds lookalikes that fit noise. square and cube are one token each
+        (v**2 is 2 tokens instead of 3), asin and acos have no value outside [-1, 1].
     constants : sequence of float, default (1,)
         Constant leaves. With scaling, constant factors and terms are fitted, so a constant
         leaf is only needed inside an expression (1 + x²); 2 is 1 + 1 and a second leaf

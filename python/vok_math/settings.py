@@ -20,7 +20,7 @@ from vok_math.records import SearchSettings
 
 __all__ = ["DEFAULT_CONSTANTS", "DEFAULT_FRONT_SIZE", "DEFAULT_MAX_ROWS", "DEFAULT_MAX_SIZE",
            "DEFAULT_OPERATORS", "DEFAULT_TIME_LIMIT", "DEFAULT_MODEL_SELECTION", "MAX_SIZE_LIMIT",
-           "NOISE", "ULPS", "check_constants", "check_model_selection",
+           "NOISE", "ON_REQUEST", "ULPS", "check_constants", "check_model_selection",
            "check_count", "check_operators", "check_seconds", "noise_floor", "search_settings"]
 
 # Not the engine's 8: 10 holds laws such as E = m·v²/2 with room to spare and completes on one
@@ -34,8 +34,10 @@ DEFAULT_TIME_LIMIT = 60.0
 # keeping a search of millions of candidates within seconds (the front is then fitted on all).
 DEFAULT_MAX_ROWS = 5000
 # Not the engine's, which has vok: vok doubles the candidates of each size and mostly adds
-# lookalikes that fit noise. abs is left out by both.
-DEFAULT_OPERATORS = tuple(name for name in NAMES if name not in ("abs", "vok"))
+# lookalikes that fit noise. abs is left out by both, and the powers and the other functions
+# are taken on request.
+ON_REQUEST = ("abs", "vok", "square", "cube", "tanh", "asin", "acos", "atan")
+DEFAULT_OPERATORS = tuple(name for name in NAMES if name not in ON_REQUEST)
 # Not the engine's (0, 1): with scaling, the fitted offset does what a 0 leaf would, and each
 # leaf makes every size two to three times slower.
 DEFAULT_CONSTANTS = (1.0,)

@@ -62,6 +62,13 @@ struct SearchControl {
     SearchStats stats;  // filled in by the search
 };
 
+// Starts the process-wide pool the searches run on, if it is not running yet,
+// and reads the hardware thread count the seen set is sharded by, so that the
+// first search does not wait for new threads to be created and first
+// scheduled before its first level is scored (milliseconds on a busy machine).
+// When the system refuses every thread, the first search reports it.
+void start_workers() noexcept;
+
 // Precondition checked first: at least one column and none shorter than the
 // first (std::invalid_argument otherwise). Absent only when nothing scored.
 [[nodiscard]] std::optional<SearchResult> search(std::span<const Column> x_cols,

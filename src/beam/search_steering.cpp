@@ -1,6 +1,8 @@
 // Operator lists and the caller's steering of a search.
 #include "beam/search_steering.hpp"
 
+#include "beam/fingerprint.hpp"
+
 namespace vok::beam {
 namespace {
 
@@ -19,6 +21,15 @@ OperatorLists operator_lists(const SearchConfig& config) {
                      ? std::vector{OpCode::Add, OpCode::Sub, OpCode::Mul, OpCode::Div, OpCode::Vok}
                      : std::vector{OpCode::Add, OpCode::Sub, OpCode::Mul, OpCode::Div};
     return ops;
+}
+
+void start_workers() noexcept {
+    (void)SeenSet::shard_count();
+    try {
+        (void)ThreadPool::global();
+    } catch (...) {
+        // Left to the first search, which raises the same refusal.
+    }
 }
 
 SearchSteering::SearchSteering(SearchControl* control)

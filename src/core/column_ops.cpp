@@ -78,6 +78,8 @@ inline bool map_until(const double* a, double* out, std::size_t n, F f) noexcept
     switch (op) {
         case OpCode::Neg: return map_all(a, out, n, [](double v) { return -v; });
         case OpCode::Abs: return map_all(a, out, n, [](double v) { return std::fabs(v); });
+        case OpCode::Square: return map_all(a, out, n, [](double v) { return v * v; });
+        case OpCode::Cube: return map_all(a, out, n, [](double v) { return (v * v) * v; });
         case OpCode::Inv:
             return !any_below_floor(a, n) && map_all(a, out, n, [](double v) { return 1.0 / v; });
         case OpCode::Sqrt: {
@@ -104,6 +106,28 @@ inline bool map_until(const double* a, double* out, std::size_t n, F f) noexcept
         case OpCode::Cos:
             return map_until(a, out, n, [](double v, double& r) {
                 r = std::cos(v);
+                return true;
+            });
+        case OpCode::Tanh:
+            return map_until(a, out, n, [](double v, double& r) {
+                r = std::tanh(v);
+                return true;
+            });
+        case OpCode::Asin:
+            return map_until(a, out, n, [](double v, double& r) {
+                if (!(std::fabs(v) <= 1.0)) return false;
+                r = std::asin(v);
+                return true;
+            });
+        case OpCode::Acos:
+            return map_until(a, out, n, [](double v, double& r) {
+                if (!(std::fabs(v) <= 1.0)) return false;
+                r = std::acos(v);
+                return true;
+            });
+        case OpCode::Atan:
+            return map_until(a, out, n, [](double v, double& r) {
+                r = std::atan(v);
                 return true;
             });
         default: return false;

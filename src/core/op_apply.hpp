@@ -36,6 +36,19 @@ inline bool apply_unary(OpCode op, double a, double& out) noexcept {
         case OpCode::Sin: r = std::sin(a); break;
         case OpCode::Cos: r = std::cos(a); break;
         case OpCode::Abs: r = std::fabs(a); break;
+        case OpCode::Square: r = a * a; break;
+        case OpCode::Cube: r = (a * a) * a; break;
+        case OpCode::Tanh: r = std::tanh(a); break;
+        // Outside [-1, 1] there is no value (the library's NaN would say the same).
+        case OpCode::Asin:
+            if (!(std::fabs(a) <= 1.0)) return false;
+            r = std::asin(a);
+            break;
+        case OpCode::Acos:
+            if (!(std::fabs(a) <= 1.0)) return false;
+            r = std::acos(a);
+            break;
+        case OpCode::Atan: r = std::atan(a); break;
         default: return false;
     }
     if (!is_finite_value(r)) return false;

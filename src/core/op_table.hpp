@@ -34,14 +34,24 @@ inline constexpr std::array<OpInfo, kOpCodeCount> kOps{{
     {OpCode::Sub, "sub", 2, false, "-"},
     {OpCode::Mul, "mul", 2, true, "*"},
     {OpCode::Div, "div", 2, false, "/"},
+    // Taken on request only; find_formula's search never builds them.
+    {OpCode::Square, "square", 1, false, nullptr},
+    {OpCode::Cube, "cube", 1, false, nullptr},
+    {OpCode::Tanh, "tanh", 1, false, nullptr},
+    {OpCode::Asin, "asin", 1, false, nullptr},
+    {OpCode::Acos, "acos", 1, false, nullptr},
+    {OpCode::Atan, "atan", 1, false, nullptr},
 }};
 
-// The order operators are listed in: the default settings' order, with abs
-// among the unary ones. An operator list is generated in its given order, so
-// a list taken in this order searches as the Python layer's canonical one.
+// The order operators are listed in: the default settings' order, with the
+// unary ones taken on request (abs, then the powers and the other functions)
+// after them. An operator list is generated in its given order, so a list
+// taken in this order searches as the Python layer's canonical one.
 inline constexpr std::array<OpCode, kOpCodeCount> kOpListing{
-    OpCode::Neg, OpCode::Inv, OpCode::Exp, OpCode::Ln,  OpCode::Sqrt, OpCode::Sin, OpCode::Cos,
-    OpCode::Abs, OpCode::Add, OpCode::Sub, OpCode::Mul, OpCode::Div,  OpCode::Vok};
+    OpCode::Neg,  OpCode::Inv,  OpCode::Exp,  OpCode::Ln,     OpCode::Sqrt,
+    OpCode::Sin,  OpCode::Cos,  OpCode::Abs,  OpCode::Square, OpCode::Cube,
+    OpCode::Tanh, OpCode::Asin, OpCode::Acos, OpCode::Atan,   OpCode::Add,
+    OpCode::Sub,  OpCode::Mul,  OpCode::Div,  OpCode::Vok};
 
 [[nodiscard]] constexpr const OpInfo& op_info(OpCode op) noexcept {
     return kOps[static_cast<std::size_t>(op)];

@@ -77,6 +77,13 @@ constexpr std::array<Template, kOpCodeCount> kTemplates{{
     {"(", " - ", ")"},    // Sub
     {"(", " * ", ")"},    // Mul
     {"(", " / ", ")"},    // Div
+    // Never in find_formula's programs, whose rewrite tables below do not know them.
+    {"square(", "", ")"},  // Square
+    {"cube(", "", ")"},    // Cube
+    {"tanh(", "", ")"},    // Tanh
+    {"asin(", "", ")"},    // Asin
+    {"acos(", "", ")"},    // Acos
+    {"atan(", "", ")"},    // Atan
 }};
 
 // Takes the top fragment, or the empty text when the stack is exhausted.

@@ -6,8 +6,9 @@
 
 namespace vok {
 
-// Codes below 8 are unary, 8 and above binary; the numbering is shared by the
-// search's operator lists and the renderer.
+// Codes 8 to 12 are binary, the others unary. The numbering is shared by the
+// search's operator lists, the renderer and stored split states, so new codes
+// are only ever appended.
 enum class OpCode : std::uint8_t {
     Neg = 0,
     Inv = 1,
@@ -22,11 +23,20 @@ enum class OpCode : std::uint8_t {
     Sub = 10,
     Mul = 11,
     Div = 12,
+    Square = 13,
+    Cube = 14,
+    Tanh = 15,
+    Asin = 16,
+    Acos = 17,
+    Atan = 18,
 };
 
-inline constexpr int kOpCodeCount = 13;
+inline constexpr int kOpCodeCount = 19;
 
-constexpr int arity(OpCode op) noexcept { return static_cast<std::uint8_t>(op) < 8 ? 1 : 2; }
+constexpr int arity(OpCode op) noexcept {
+    const auto code = static_cast<std::uint8_t>(op);
+    return code >= 8 && code <= 12 ? 2 : 1;
+}
 
 enum class TokenKind : std::uint8_t { Const, Param, Var, Op };
 

@@ -74,6 +74,17 @@ INSTANTIATE_TEST_SUITE_P(
                       GuardCase{unary(OpCode::Neg, kNaN), std::nullopt},
                       GuardCase{unary(OpCode::Abs, -2.0), 2.0}));
 
+// The operators taken on request, at their domain and overflow edges.
+INSTANTIATE_TEST_SUITE_P(
+    OnRequest, Guards,
+    ::testing::Values(GuardCase{unary(OpCode::Square, 1.4e154), std::nullopt},
+                      GuardCase{unary(OpCode::Cube, -0.0), -0.0},
+                      GuardCase{unary(OpCode::Cube, 0.1), (0.1 * 0.1) * 0.1},
+                      GuardCase{unary(OpCode::Asin, 1.0), std::asin(1.0)},
+                      GuardCase{unary(OpCode::Asin, std::nextafter(1.0, 2.0)), std::nullopt},
+                      GuardCase{unary(OpCode::Acos, std::nextafter(-1.0, -2.0)), std::nullopt},
+                      GuardCase{unary(OpCode::Acos, kNaN), std::nullopt}));
+
 TEST(Expr, LeavesAreNotTestedForFiniteness) {
     const auto bare = run(program({T::var(0)}), {kNaN});
     ASSERT_TRUE(bare);

@@ -351,7 +351,7 @@ def draw_find_formula(rng):
 
 
 OPS = ["neg", "inv", "exp", "ln", "sqrt", "sin", "cos", "abs", "add", "sub", "mul", "div", "vok",
-       "bogus", ""]
+       "square", "cube", "tanh", "asin", "acos", "atan", "bogus", ""]
 
 
 def draw_enumerate(rng):

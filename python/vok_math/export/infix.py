@@ -21,10 +21,11 @@ __all__ = ["Mode", "render"]
 
 Mode = Literal["formula", "python"]
 
-# Binding strength: sums, products, a leading minus, atoms (names, calls, numbers >= 0).
-_SUM, _PRODUCT, _MINUS, _ATOM = 1, 2, 3, 4
+# Binding strength: sums, products, a leading minus, powers, atoms (names, calls, numbers >= 0).
+_SUM, _PRODUCT, _MINUS, _POWER, _ATOM = 1, 2, 3, 4, 5
 _BINDING = {"+": _SUM, "-": _SUM, "*": _PRODUCT, "/": _PRODUCT}
 _INFIX = {op.name: (f" {op.symbol} ", _BINDING[op.symbol]) for op in OPERATORS if op.symbol}
+_POWERS = {op.name: op.power for op in OPERATORS if op.power}
 
 
 # The named constants in numpy source, each evaluating to the float of the same name.
@@ -64,6 +65,9 @@ def render(node: Node, names: Sequence[str], mode: Mode, calls: Mapping[str, str
     if op == "neg":
         text, strength = args[0]
         return "-" + (f"({text})" if strength == _SUM or text.startswith("-") else text), _MINUS
+    if op in _POWERS and mode == "formula":
+        text, strength = args[0]
+        return (text if strength == _ATOM else f"({text})") + f"**{_POWERS[op]}", _POWER
     if op == "inv":
         args = [("1", _ATOM), args[0]]
         op = "div"

@@ -57,9 +57,25 @@ def {{name}}(b):
     """b where predict() divides by it: NaN where |b| < {LN_FLOOR!r} or b is not finite."""
     return {{np}}.where(({{np}}.abs(b) >= {LN_FLOOR!r}) & ({{np}}.abs(b) < {{np}}.inf), b, {{np}}.nan)
 ''',
+    "cube": '''
+def {name}(a):
+    """a * a * a, multiplied in predict()'s order."""
+    return a * a * a
+''',
+    **{op: f'''
+@{{np}}.vectorize(otypes=[{{np}}.float64])
+def {{name}}(a):
+    """{op}(a) by the C library, as predict() computes it: NaN {where}."""
+    return {{math}}.{op}(a) if {test} else {{math}}.nan
+''' for op, where, test in (
+        ("tanh", "where a is not finite", "{math}.isfinite(a)"),
+        ("atan", "where a is not finite", "{math}.isfinite(a)"),
+        ("asin", "outside [-1, 1]", "-1 <= a <= 1"),
+        ("acos", "outside [-1, 1]", "-1 <= a <= 1"))},
 }
 # The helper each operator needs.
-_NEEDS = {"exp": "exp", "ln": "log", "vok": "vok", "inv": "divisor", "div": "divisor"}
+_NEEDS = {"exp": "exp", "ln": "log", "vok": "vok", "inv": "divisor", "div": "divisor",
+          "cube": "cube", "tanh": "tanh", "atan": "atan", "asin": "asin", "acos": "acos"}
 
 
 def _nfkc(name: str) -> str:
@@ -127,7 +143,7 @@ def python_source(program: Sequence[Token], scale: float, offset: float, names: 
     np_alias = fresh("np", "numpy")
     needed = list(dict.fromkeys(_NEEDS[str(value)] for kind, value in program
                                 if kind == "op" and value in _NEEDS))
-    math_alias = fresh("math") if set(needed) - {"divisor"} else ""
+    math_alias = fresh("math") if set(needed) - {"divisor", "cube"} else ""
     helpers = {helper: fresh(helper) for helper in needed}
     result = fresh("result")
     calls = {op: f"{np_alias}.{fn}" for op, fn in FUNCTIONS.items()}

@@ -84,7 +84,9 @@ def _functions(sp: Any) -> dict[str, Callable[..., Any]]:
     return {"neg": lambda a: -a, "inv": lambda a: 1 / a, "exp": sp.exp, "ln": sp.log,
             "sqrt": sp.sqrt, "sin": sp.sin, "cos": sp.cos, "abs": sp.Abs,
             "add": lambda a, b: a + b, "sub": lambda a, b: a - b, "mul": lambda a, b: a * b,
-            "div": lambda a, b: a / b, "vok": lambda a, b: _vok(sp, a, b)}
+            "div": lambda a, b: a / b, "vok": lambda a, b: _vok(sp, a, b),
+            "square": lambda a: a**2, "cube": lambda a: a**3, "tanh": sp.tanh,
+            "asin": sp.asin, "acos": sp.acos, "atan": sp.atan}
 
 
 def to_sympy(program: Sequence[Token], scale: float, offset: float,

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "beam/search.hpp"
 #include "python/entry.hpp"
 #include "python/ref.hpp"
 #include "python/vok_core/registry.hpp"
@@ -97,6 +98,8 @@ PyObject* init_module() {
         if (!add_item(module.get(), item)) return nullptr;
     }
     module_cell = Py_NewRef(module.get());
+    // The workers start with the module, not with the first search.
+    vok::beam::start_workers();
     return module.release();
 }
 
