@@ -126,8 +126,7 @@ class ListOf:
         return type(value) is list and all(_accepts(self.item, v) for v in value)
 
     def __str__(self) -> str:
-        item = self.item.__name__ if isinstance(self.item, type) else self.item
-        return f"a list of {item}"
+        return f"a list, each item {_kind_text(self.item)}"
 
 
 @dataclass(frozen=True)
@@ -159,10 +158,14 @@ def _accepts(kind: Kind, value: object) -> bool:
     return isinstance(value, kind) and not (isinstance(value, bool) and kind in (int, float))
 
 
+_TYPE_TEXT = {dict: "a JSON object", list: "a list", str: "a string", bool: "true or false",
+              int: "an integer", float: "a number"}
+
+
 def _kind_text(kind: Kind) -> str:
     if isinstance(kind, tuple):
-        return " or ".join(k.__name__ for k in kind)
-    return kind.__name__ if isinstance(kind, type) else str(kind)
+        return " or ".join(_TYPE_TEXT.get(k, k.__name__) for k in kind)
+    return _TYPE_TEXT.get(kind, kind.__name__) if isinstance(kind, type) else str(kind)
 
 
 _SHOWN = reprlib.Repr()
@@ -250,11 +253,9 @@ class StateReader:
             with contextlib.suppress(OverflowError):  # refused below, as an int
                 value = float(value)
         if not _accepts(kind, value):
-            notes = [f"in {label}"] if label else []
-            if kind not in (list, dict, str):
-                notes.append(f"expected {_kind_text(kind)}")
-            raise ValueError(f"{self.source}: field {key!r} has a bad value {shown(value)}"
-                             + (f" ({'; '.join(notes)})" if notes else ""))
+            notes = [f"in {label}; " if label else "", f"expected {_kind_text(kind)}"]
+            raise ValueError(f"{self.source}: field {key!r} has a bad value {shown(value)} "
+                             f"({''.join(notes)})")
         return value
 
     def record(self, where: object, fields: Mapping[str, Kind], label: str,
