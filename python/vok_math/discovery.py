@@ -214,7 +214,9 @@ class Discovery:
             if model_selection not in MODEL_SELECTIONS:
                 raise ValueError(f"{source}: unknown model selection {shown(model_selection)}")
             best = state.get("best")
-            if not (best is None or (type(best) is int and 0 <= best < len(equations))):
+            # A search that found equations always chooses one.
+            if not ((type(best) is int and 0 <= best < len(equations))
+                    or (best is None and not equations)):
                 raise ValueError(f"{source}: bad best equation index {shown(best)}")
             return cls(equations, names, stopped, settings, sizes, evaluations, elapsed, n_samples,
                        dropped_rows, noise_floor, best, candidates, model_selection)

@@ -80,13 +80,20 @@ def candidate_values(fitted: float, se: float, neutral: float) -> list[SimpleVal
         if abs(value - fitted) <= within:
             found.append(SimpleValue(value, cost, rounding_only))
 
+    # Near the largest doubles a multiple overflows: no simple rational is that large anyway.
     for denominator in range(1, MAX_DENOMINATOR + 1):
-        q = Fraction(round(fitted * denominator), denominator)
+        numerator = fitted * denominator
+        if not math.isfinite(numerator):
+            break
+        q = Fraction(round(numerator), denominator)
         if q != 0 and _rational_cost(q) <= _MAX_BITS:
             keep(float(q), _rational_cost(q))
     for base in NAMED_CONSTANTS.values():
         for denominator in range(1, NAMED_DENOMINATOR + 1):
-            q = Fraction(round(fitted / base * denominator), denominator)
+            numerator = fitted / base * denominator
+            if not math.isfinite(numerator):
+                break
+            q = Fraction(round(numerator), denominator)
             if q != 0 and _rational_cost(q) + _NAMED_BITS <= _MAX_BITS:
                 keep(float(q) * base, _rational_cost(q) + _NAMED_BITS)
     # A short decimal (9.81) only within rounding: on noisy data a fitted constant stays

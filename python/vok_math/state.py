@@ -183,7 +183,9 @@ _SPREAD = Real(0.0, finite=False, nan=True)  # a standard error: NaN when nothin
 # The fields of each record, as a search writes them. Files written before the constants'
 # uncertainties lack those: the optional fields of EquationState may be missing.
 EQUATION_FIELDS: dict[str, Kind] = {
-    "program": Program(), "scale": Real(), "offset": Real(), "size": Count(1), "sse": _ERROR,
+    # The sum of squares overflows for y near the largest doubles, where the rmse does not.
+    "program": Program(), "scale": Real(), "offset": Real(), "size": Count(1),
+    "sse": Real(0.0, finite=False),
     "rmse": _ERROR, "r2": Real(), "scale_se": _SPREAD, "offset_se": _SPREAD,
     "covariance": Real(finite=False, nan=True), "sigma": _SPREAD, "dof": _COUNT,
     "criterion": Real(finite=False, nan=True)}
