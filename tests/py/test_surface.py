@@ -80,6 +80,14 @@ def test_integers_beyond_the_doubles_name_their_argument(kwargs, message):
         discover(args.pop("X"), args.pop("y"), max_size=2, progress=False, **args)
 
 
+def test_targets_near_the_largest_doubles_give_a_front_that_saves_and_loads(tmp_path):
+    # The constants fitted are near 1e308 and each squared error overflows, the rmse does not.
+    d = discover([1.0, 2.0, 3.0], [1e308, -1e308, 1.5e308], max_size=3, progress=False)
+    assert d.equations and all(np.isfinite(e.rmse) for e in d.equations)
+    d.save(tmp_path / "run.json")
+    assert load(tmp_path / "run.json") == d
+
+
 def test_a_dataframe_is_read_by_name():
     eq = Equation.from_parts([("var", 0), ("var", 1), ("op", "sub")], 1.0, 0.0, ["a", "b"])
     assert eq.predict(pd.DataFrame({"b": [5.0], "c": [0.0], "a": [1.0]})).tolist() == [-4.0]
@@ -149,6 +157,7 @@ def hostile_files(state):
          "unknown field 'bogus' in settings"),
         (json.dumps(dict(state, settings=[1, 2])), "expected a JSON object"),
         (json.dumps(dict(state, sizes=[5])), "sizes[0] is not a JSON object"),
+        (json.dumps(dict(state, best=None)), "bad best equation index None"),
     ]
 
 
