@@ -107,13 +107,13 @@ class VOKRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
         A fit that raises (bad data, bad settings, no equation found) leaves the estimator as it
         was before the call: a fitted one keeps its model, an unfitted one stays unfitted.
         """
-        before = dict(vars(self))
+        before = dict(self.__dict__)
         try:
             return self._fit(X, y, sample_weight)
         except BaseException:
             # validate_data sets n_features_in_ and feature_names_in_ before the search runs.
-            vars(self).clear()
-            vars(self).update(before)
+            self.__dict__.clear()
+            self.__dict__.update(before)
             raise
 
     def _fit(self, X: Any, y: Any, sample_weight: Any) -> VOKRegressor:
