@@ -12,7 +12,8 @@ OverflowError, a RecursionError, an IndexError...), a command that lets an excep
 (the user would see a traceback) or exits with a status it does not document, a saved run that
 does not load back as it was, a loaded run holding values no search writes. Separately counted,
 not faults here: ``python()`` source whose values differ from ``predict()`` ("disagree") or that
-does not run ("broken-source"), and sympy or LaTeX exports that raise ("export-error").
+does not run ("broken-source"), and sympy or LaTeX exports that raise ("export-error") or
+take longer than SYMBOLIC_SECONDS ("export-slow").
 """
 import atexit
 import contextlib
@@ -21,6 +22,7 @@ import json
 import math
 import os
 import shutil
+import signal
 import sys
 import tempfile
 import warnings
@@ -256,6 +258,30 @@ def draw_equation(rng):
     return exercise_equation, [parts, name, columns, rng.random() < 0.25], {}, None
 
 
+# sympy can take minutes over a constant such as sin(sqrt(exp(2**53))): beyond this, the
+# export is counted as slow and the run goes on.
+SYMBOLIC_SECONDS = 5.0
+
+
+class TooSlow(BaseException):
+    """Raised into pure-Python work that outlasts its time limit."""
+
+
+@contextlib.contextmanager
+def time_limit(seconds):
+    """Interrupts the pure-Python work inside (never the engine) after ``seconds``."""
+    def expire(signum, frame):
+        raise TooSlow
+
+    previous = signal.signal(signal.SIGALRM, expire)
+    signal.setitimer(signal.ITIMER_REAL, seconds)
+    try:
+        yield
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+
+
 class ExportFault(Exception):
     """An export's own fault, counted apart (the exports are mended elsewhere)."""
 
@@ -293,8 +319,11 @@ def exercise_equation(parts, name, columns, symbolic):
                                               f"{predicted!r} for\n{source}")
         if symbolic:
             try:
-                eq.sympy()
-                eq.latex()
+                with time_limit(SYMBOLIC_SECONDS):
+                    eq.sympy()
+                    eq.latex()
+            except TooSlow:
+                raise ExportFault("export-slow", f"sympy() of {eq.formula}") from None
             except Exception as error:
                 raise ExportFault("export-error", f"{error!r}") from None
     return eq
