@@ -80,15 +80,33 @@ def _pandas_types() -> tuple[Any, Any] | None:
     return None if pd is None else (pd.DataFrame, pd.Series)
 
 
+def _float64(arr: npt.NDArray[Any], what: str) -> npt.NDArray[np.float64]:
+    """A float64 copy; masked cells (of a numpy masked array) become NaN. An integer beyond
+    the doubles is a ValueError naming ``what``; anything else not a number, a TypeError."""
+    try:
+        out = np.array(arr, dtype=np.float64)
+    except OverflowError:
+        raise ValueError(f"{what} holds an integer too large for a double (beyond ±1.8e308)"
+                         ) from None
+    except ValueError as e:  # such as text that is not a number
+        raise TypeError(str(e)) from None
+    if isinstance(arr, np.ma.MaskedArray):
+        out[np.ma.getmaskarray(arr)] = np.nan
+    return out
+
+
+def _asarray(values: Any) -> npt.NDArray[Any]:
+    """``values`` as an array; a masked array stays one, so its mask is not lost."""
+    return values if isinstance(values, np.ma.MaskedArray) else np.asarray(values)
+
+
 def _numeric(values: Any, what: str) -> npt.NDArray[np.float64]:
     """float64 copy of one column or of y; TypeError naming ``what`` when it is not numeric."""
-    arr = np.asarray(values)
-    if arr.dtype.kind in "biuf":
-        return np.array(arr, dtype=np.float64)
-    if arr.dtype.kind == "O":
+    arr = _asarray(values)
+    if arr.dtype.kind in "biufO":
         try:
-            return np.array(arr, dtype=np.float64)
-        except (TypeError, ValueError):
+            return _float64(arr, what)
+        except TypeError:
             pass
     raise TypeError(f"{what} is not numeric (dtype {arr.dtype})")
 
@@ -98,7 +116,7 @@ def _frame_columns(frame: Any) -> tuple[list[npt.NDArray[np.float64]], tuple[Any
     columns, bad = [], []
     for i, label in enumerate(labels):
         try:
-            columns.append(_numeric(frame.iloc[:, i].to_numpy(), "column"))
+            columns.append(_numeric(frame.iloc[:, i].to_numpy(), f"X column {label!r}"))
         except TypeError:
             bad.append(f"{label!r} ({frame.iloc[:, i].dtype})")
     if bad:
@@ -111,7 +129,7 @@ def _array_features(X: Any) -> npt.NDArray[np.float64]:
     if isinstance(X, (str, bytes, dict)) or X is None:
         raise TypeError(f"X must be a 2-D array, a DataFrame or a list of rows, not {type(X).__name__}")
     try:
-        arr = np.asarray(X)
+        arr = _asarray(X)
     except ValueError as e:  # ragged nested lists
         raise ValueError(f"X rows have different lengths ({e})") from None
     if arr.dtype.kind == "O" and arr.ndim == 1 and len(arr) and isinstance(arr[0], (list, tuple)):
@@ -121,17 +139,17 @@ def _array_features(X: Any) -> npt.NDArray[np.float64]:
     if arr.ndim != 2:
         raise ValueError(f"X must be 2-D (n_samples, n_features), got shape {arr.shape}")
     if arr.dtype.kind in "biuf":
-        return np.array(arr, dtype=np.float64)
+        return _float64(arr, "X")
     bad = []
     for j in range(arr.shape[1]):
         try:
-            _numeric(arr[:, j], "")
+            _numeric(arr[:, j], f"X column {j}")
         except TypeError:
             bad.append(str(j))
     if bad:
         raise TypeError(f"X has non-numeric column{'s' if len(bad) > 1 else ''} {', '.join(bad)} "
                         f"(dtype {arr.dtype})")
-    return np.array(arr, dtype=np.float64)
+    return _float64(arr, "X")
 
 
 def prepare_features(X: Any, names: Sequence[str] | None = None
@@ -171,7 +189,7 @@ def _target(y: Any) -> npt.NDArray[np.float64]:
         y = y.iloc[:, 0]
     if isinstance(y, (str, bytes)) or y is None:
         raise TypeError(f"y must be a 1-D array of numbers, not {type(y).__name__}")
-    arr = np.asarray(y.to_numpy() if pandas is not None and isinstance(y, pandas[1]) else y)
+    arr = _asarray(y.to_numpy() if pandas is not None and isinstance(y, pandas[1]) else y)
     if arr.ndim == 2 and arr.shape[1] == 1:
         arr = arr[:, 0]
     if arr.ndim != 1:
@@ -280,8 +298,8 @@ def check_weights(weights: Any, n_samples: int) -> npt.NDArray[np.float64]:
     ValueError: sample_weight must be finite and non-negative: row 1 is -1.0
     """
     try:
-        w = np.asarray(weights, dtype=np.float64)
-    except (TypeError, ValueError):
+        w = _float64(_asarray(weights), "sample_weight")
+    except TypeError:
         raise TypeError(f"sample_weight must be numbers, not {type(weights).__name__}") from None
     if w.ndim != 1 or len(w) != n_samples:
         raise ValueError(f"sample_weight has shape {w.shape}; {n_samples} weights are needed, "

@@ -25,7 +25,7 @@ from vok_math.equation import Equation
 from vok_math.front import Made, Samples, build_front, choose_best
 from vok_math.linear_fit import exponent
 from vok_math.model_choice import MODEL_SELECTIONS, ModelSelection
-from vok_math.progress import ProgressArg, search_progress
+from vok_math.progress import KeptCallback, ProgressArg, search_progress
 from vok_math.records import STOP_REASONS, Candidate, EngineResult, SearchSettings, SizeReport
 from vok_math.settings import (
     DEFAULT_CONSTANTS,
@@ -38,7 +38,20 @@ from vok_math.settings import (
     search_settings,
 )
 from vok_math.slices import enumerate_split
-from vok_math.state import DiscoveryState, StateReader, dumps_state, loads_state
+from vok_math.state import (
+    CANDIDATE_FIELDS,
+    EQUATION_FIELDS,
+    SETTINGS_FIELDS,
+    SIZE_FIELDS,
+    Count,
+    DiscoveryState,
+    ListOf,
+    Real,
+    StateReader,
+    dumps_state,
+    loads_state,
+    shown,
+)
 from vok_math.terms import check_terms, first_budget, one_term_front, several_terms
 
 if TYPE_CHECKING:
@@ -182,26 +195,31 @@ class Discovery:
         """A Discovery from its state, checked field by field: ValueError, never a half-built one."""
         read = StateReader(state, source)
         with read.errors():
-            names = check_names(read.field("names", list), len(state["names"]))
-            n_samples = read.field("n_samples", int)
-            dropped_rows = read.field("dropped_rows", int)
-            noise_floor = read.field("noise_floor", float)
-            settings = cast(SearchSettings, dict(read.field("settings", dict)))
+            names = check_names(read.field("names", ListOf(str)), len(state["names"]))
+            n_samples = read.field("n_samples", Count(2))
+            dropped_rows = read.field("dropped_rows", Count())
+            noise_floor = read.field("noise_floor", Real(0.0))
+            settings = cast(SearchSettings, read.record(
+                read.field("settings", dict), SETTINGS_FIELDS, "settings",
+                optional=tuple(SETTINGS_FIELDS), closed=True))
             stopped = read.field("stopped", str)
             if stopped not in STOP_REASONS:
-                raise ValueError(f"{source}: unknown stop reason {stopped!r}")
-            evaluations = read.field("evaluations", int)
-            elapsed = read.field("elapsed", float)
-            sizes = tuple(cast(SizeReport, dict(s)) for s in read.field("sizes", list))
-            candidates = tuple(cast(Candidate, dict(c)) for c in read.field("candidates", list))
-            equations = tuple(_equation_from_state(read, e, names)
-                              for e in read.field("equations", list))
+                raise ValueError(f"{source}: unknown stop reason {shown(stopped)}")
+            evaluations = read.field("evaluations", Count())
+            elapsed = read.field("elapsed", Real(0.0))
+            sizes = tuple(cast(SizeReport, s) for s in read.records("sizes", SIZE_FIELDS))
+            candidates = tuple(cast(Candidate, c)
+                               for c in read.records("candidates", CANDIDATE_FIELDS))
+            equations = tuple(_equation_from_state(read, e, names) for e in read.records(
+                "equations", EQUATION_FIELDS, optional=(*_UNCERTAINTIES, "terms")))
             model_selection = state.get("model_selection", "knee")  # the only one before
             if model_selection not in MODEL_SELECTIONS:
-                raise ValueError(f"{source}: unknown model selection {model_selection!r}")
+                raise ValueError(f"{source}: unknown model selection {shown(model_selection)}")
             best = state.get("best")
-            if not (best is None or (type(best) is int and 0 <= best < len(equations))):
-                raise ValueError(f"{source}: bad best equation index {best!r}")
+            # A search that found equations always chooses one.
+            if not ((type(best) is int and 0 <= best < len(equations))
+                    or (best is None and not equations)):
+                raise ValueError(f"{source}: bad best equation index {shown(best)}")
             return cls(equations, names, stopped, settings, sizes, evaluations, elapsed, n_samples,
                        dropped_rows, noise_floor, best, candidates, model_selection)
 
@@ -225,24 +243,17 @@ class Discovery:
 
 def _equation_from_state(read: StateReader, entry: Mapping[str, Any],
                          names: tuple[str, ...]) -> Equation:
-    field = read.field
-    term_sizes = field("terms", list, entry) if "terms" in entry else []
-    if not all(type(s) is int for s in term_sizes):
-        raise ValueError(f"{read.source}: field 'terms' has a bad value {term_sizes!r}")
-    eq = Equation.from_parts(field("program", list, entry), field("scale", float, entry),
-                             field("offset", float, entry), names, field("sse", float, entry),
-                             field("rmse", float, entry), field("r2", float, entry),
-                             term_sizes)
-    if eq.size != field("size", int, entry):
+    """An equation from its checked fields (see EQUATION_FIELDS)."""
+    eq = Equation.from_parts(entry["program"], entry["scale"], entry["offset"], names,
+                             entry["sse"], entry["rmse"], entry["r2"], entry.get("terms", []))
+    if eq.size != entry["size"]:
         raise ValueError(f"{read.source}: equation size {entry['size']} does not match its program")
-    # Files written before the constants' uncertainties lack them.
-    extra = {k: field(k, float, entry) for k in _UNCERTAINTIES if k in entry}
-    if "dof" in entry:
-        extra["dof"] = field("dof", int, entry)
+    extra = {k: entry[k] for k in _UNCERTAINTIES if k in entry}
     return dataclasses.replace(eq, **extra) if extra else eq
 
 
-_UNCERTAINTIES = ("scale_se", "offset_se", "covariance", "sigma", "criterion")
+# Files written before the constants' uncertainties lack them.
+_UNCERTAINTIES = ("scale_se", "offset_se", "covariance", "sigma", "dof", "criterion")
 
 
 def _from_state(state: dict[str, Any], source: str = "pickled discovery") -> Discovery:
@@ -253,12 +264,18 @@ def _from_state(state: dict[str, Any], source: str = "pickled discovery") -> Dis
 def load(path: str | os.PathLike[str]) -> Discovery:
     """Reads a discovery written by :meth:`Discovery.save`.
 
-    Raises ValueError, naming the file, when it is corrupt, truncated, not a discovery, or
-    written by a newer version of vok_math.
+    Raises ValueError, naming the file, when it is corrupt, truncated, not UTF-8 text, not a
+    discovery, holds values no search writes (a negative count, an infinite error, a
+    setting of the wrong type), or was written by a newer version of vok_math.
     """
-    with open(path, encoding="utf-8") as f:
-        text = f.read()
     source = os.fspath(path)
+    with open(path, "rb") as f:
+        data = f.read()
+    try:
+        text = data.decode("utf-8")
+    except UnicodeDecodeError as e:
+        raise ValueError(f"{source}: not a vok_math discovery file (not UTF-8 text: byte "
+                         f"0x{data[e.start]:02x} at offset {e.start})") from None
     return Discovery.from_state(loads_state(text, source), source)
 
 
@@ -318,7 +335,10 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
         Bytes the search may hold (default: a safe share of physical memory).
     progress : bool or callable, optional
         A progress bar on stderr (default: when stderr is a terminal), or a callable given a
-        dict (size, done, expected, best_rmse, elapsed) about ten times a second.
+        dict (size, done, expected, best_rmse, elapsed) about ten times a second. An
+        exception the callable raises stops the search and is raised by discover, with the
+        front found until then kept on it: its ``discovery`` attribute is the Discovery
+        (``stopped == "interrupted"``) that discover would have returned.
     drop_nonfinite : bool, default False
         Drop rows with NaN or infinite values (with a warning saying how many) instead of
         raising ValueError.
@@ -397,7 +417,8 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
     if weights is not None:
         engine_settings["weights"] = weights
     first = first_budget(engine_settings, n_terms)
-    callback, bar = search_progress(progress, settings["time_limit"])
+    reporter, bar = search_progress(progress, settings["time_limit"])
+    callback = None if reporter is None else KeptCallback(reporter)
     try:
         if client is None:
             # The engine's stub types the progress info as a plain dict.
@@ -433,6 +454,14 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
         settings, sizes, evaluations, elapsed, len(data.y), dropped, floor, best,
         tuple(cast(Candidate, dict(c, program=[list(t) for t in c["program"]]))
               for c in candidates), kind)
+    if callback is not None and callback.error is not None:
+        # The callback's own exception, carrying what the search had found when it raised.
+        error = callback.error
+        error.discovery = d  # type: ignore[attr-defined]
+        error.add_note(f"vok_math: the progress callback raised, which stopped the search; "
+                       f"the {len(front)} equations found so far are on this exception's "
+                       f".discovery")
+        raise error
     if d.stopped == "interrupted":
         warnings.warn(f"interrupted: returning the {len(front)} equations found so far",
                       SearchInterruptedWarning, stacklevel=2)

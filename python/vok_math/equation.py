@@ -23,6 +23,12 @@ if TYPE_CHECKING:
 __all__ = ["Equation", "terms_size"]
 
 
+def _column_list(columns: Any, shown: int = 8) -> str:
+    labels = [repr(c) for c in list(columns)[:shown]]
+    more = len(columns) - shown
+    return ", ".join(labels) + (f" and {more} more" if more > 0 else "") if labels else "none"
+
+
 @dataclass(frozen=True, repr=False, eq=False)
 class Equation:
     """One discovered formula: ``scale * f(x) + offset`` with ``f`` the postfix ``program``.
@@ -153,8 +159,9 @@ class Equation:
     def predict(self, X: Any) -> npt.NDArray[np.float64]:
         """Values of the equation on the rows of X; NaN where it has no value.
 
-        X is read as in :func:`discover` (a DataFrame's columns are picked by name). Rows with
-        NaN or infinite values give NaN.
+        X is read as in :func:`discover`; a DataFrame with named columns is read by name (each
+        variable's column must be there: a ValueError lists the missing ones), other columns
+        are ignored. Rows with NaN or infinite values give NaN.
         """
         rows = self._rows(X)
         good = np.asarray(np.isfinite(rows).all(axis=1))
@@ -167,7 +174,15 @@ class Equation:
 
     def _rows(self, X: Any) -> npt.NDArray[np.float64]:
         pd = sys.modules.get("pandas")
-        if pd is not None and isinstance(X, pd.DataFrame) and set(self.names) <= set(X.columns):
+        if pd is not None and isinstance(X, pd.DataFrame) and \
+                any(isinstance(c, str) for c in X.columns):
+            # Columns with names are read by name, never by position: a misspelt one would
+            # otherwise stand in for another.
+            missing = [name for name in self.names if name not in X.columns]
+            if missing:
+                raise ValueError(f"X has no column {', '.join(map(repr, missing))}; the "
+                                 f"equation reads {', '.join(self.names)} (X has "
+                                 f"{_column_list(X.columns)})")
             X = X[list(self.names)]
         rows, _ = prepare_features(X)
         if rows.shape[1] != len(self.names):

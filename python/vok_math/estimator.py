@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 import contextlib
-from collections.abc import Sequence
+from collections.abc import Iterator, Sequence
 from typing import TYPE_CHECKING, Any
 
 import numpy as np
@@ -11,6 +11,7 @@ import numpy.typing as npt
 
 try:
     from sklearn.base import BaseEstimator, RegressorMixin
+    from sklearn.metrics import r2_score
     from sklearn.utils.validation import check_is_fitted, validate_data
 except ImportError:
     raise ImportError("VOKRegressor needs scikit-learn 1.6 or newer: "
@@ -24,6 +25,24 @@ from vok_math.progress import ProgressArg
 from vok_math.settings import DEFAULT_MODEL_SELECTION
 
 __all__ = ["VOKRegressor"]
+
+
+@contextlib.contextmanager
+def _named_overflow(**arguments: Any) -> Iterator[None]:
+    """scikit-learn's bare OverflowError for an integer beyond the doubles, as a ValueError
+    naming the argument that holds it."""
+    try:
+        yield
+    except OverflowError:
+        for name, value in arguments.items():
+            try:
+                np.asarray(value, dtype=np.float64)
+            except OverflowError:
+                raise ValueError(f"{name} holds an integer too large for a double (beyond "
+                                 "±1.8e308)") from None
+            except (TypeError, ValueError):
+                pass
+        raise
 
 
 class VOKRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
@@ -83,26 +102,60 @@ class VOKRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
 
     def fit(self, X: Any, y: Any, sample_weight: Any = None) -> VOKRegressor:
         """Runs the search on X, y (rows weighted by ``sample_weight``, as in
-        :func:`vok_math.discover`) and keeps the front; returns self."""
-        X, y = validate_data(self, X, y, y_numeric=True, dtype=np.float64, ensure_min_samples=2)
+        :func:`vok_math.discover`) and keeps the front; returns self.
+
+        A fit that raises (bad data, bad settings, no equation found) leaves the estimator as it
+        was before the call: a fitted one keeps its model, an unfitted one stays unfitted.
+        """
+        before = dict(self.__dict__)
+        try:
+            return self._fit(X, y, sample_weight)
+        except BaseException:
+            # validate_data sets n_features_in_ and feature_names_in_ before the search runs.
+            self.__dict__.clear()
+            self.__dict__.update(before)
+            raise
+
+    def _fit(self, X: Any, y: Any, sample_weight: Any) -> VOKRegressor:
+        with _named_overflow(X=X, y=y):
+            X, y = validate_data(self, X, y, y_numeric=True, dtype=np.float64,
+                                 ensure_min_samples=2)
         names = [f"x{i}" for i in range(X.shape[1])]
         given = getattr(self, "feature_names_in_", None)
         if given is not None:
             # Column names that cannot be variable names: keep x0, x1, ...
             with contextlib.suppress(ValueError):
                 names = list(check_names([str(n) for n in given], X.shape[1]))
-        self.discovery_ = discover(
+        discovery = discover(
             X, y, names=names, max_size=self.max_size, time_limit=self.time_limit,
             max_evaluations=self.max_evaluations, operators=self.operators,
             constants=self.constants, scaling=self.scaling, n_threads=self.n_threads,
             memory_limit=self.memory_limit, progress=self.progress, sample_weight=sample_weight,
             model_selection=self.model_selection)
-        self.equations_ = self.discovery_.equations
-        self.best_ = self.discovery_.best
+        best = discovery.best  # raises when nothing was found: then nothing is kept
+        self.discovery_, self.equations_, self.best_ = discovery, discovery.equations, best
         return self
 
     def predict(self, X: Any) -> npt.NDArray[np.float64]:
         """Values of the best equation on X (NaN where it has no value)."""
         check_is_fitted(self, "best_")
-        X = validate_data(self, X, reset=False, dtype=np.float64)
+        with _named_overflow(X=X):
+            X = validate_data(self, X, reset=False, dtype=np.float64)
         return self.best_.predict(X)
+
+    def score(self, X: Any, y: Any, sample_weight: Any = None) -> float:
+        """R² of the best equation's predictions on X against y (weighted by ``sample_weight``).
+
+        The best equation has no value where it leaves the reals (a log of a negative number,
+        say); a row like that cannot be scored, and is a ValueError saying which rows, never
+        a score of the other rows alone.
+        """
+        predicted = self.predict(X)
+        bad = np.flatnonzero(~np.isfinite(predicted))
+        if len(bad):
+            rows = ", ".join(map(str, bad[:5].tolist())) + (f" and {len(bad) - 5} more"
+                                                            if len(bad) > 5 else "")
+            raise ValueError(f"cannot score: the best equation, {self.best_.formula}, has no value "
+                             f"on {len(bad)} of {len(predicted)} rows of X (row"
+                             f"{'s' if len(bad) > 1 else ''} {rows})")
+        return float(r2_score(y, predicted, sample_weight=sample_weight))

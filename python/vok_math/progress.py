@@ -7,7 +7,8 @@ from typing import Any
 
 from vok_math.records import ProgressCallback, ProgressInfo
 
-__all__ = ["ProgressArg", "ProgressBar", "problems_bar", "resolve", "search_progress"]
+__all__ = ["CallbackStopped", "KeptCallback", "ProgressArg", "ProgressBar", "problems_bar",
+           "resolve", "search_progress"]
 
 # discover()'s progress argument: a bar or not (None: when stderr is a terminal), or a callback.
 ProgressArg = bool | ProgressCallback | None
@@ -62,6 +63,27 @@ class ProgressBar:
     def close(self) -> None:
         if self._bar is not None:
             self._bar.close()
+
+
+class CallbackStopped(KeyboardInterrupt):
+    """Stops a search whose progress callback raised. The engine ends a search on a
+    KeyboardInterrupt with the front found so far; this one is told apart from Ctrl-C."""
+
+
+class KeptCallback:
+    """A progress callback whose exception is kept (``error``) while the search is stopped
+    the way Ctrl-C stops it, so that the front found so far is not lost with it."""
+
+    def __init__(self, callback: ProgressCallback) -> None:
+        self._callback = callback
+        self.error: Exception | None = None
+
+    def __call__(self, info: ProgressInfo) -> object:
+        try:
+            return self._callback(info)
+        except Exception as error:
+            self.error = error
+            raise CallbackStopped from error
 
 
 def search_progress(progress: ProgressArg, time_limit: float

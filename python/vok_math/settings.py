@@ -20,7 +20,7 @@ from vok_math.records import SearchSettings
 
 __all__ = ["DEFAULT_CONSTANTS", "DEFAULT_FRONT_SIZE", "DEFAULT_MAX_ROWS", "DEFAULT_MAX_SIZE",
            "DEFAULT_OPERATORS", "DEFAULT_TIME_LIMIT", "DEFAULT_MODEL_SELECTION", "MAX_SIZE_LIMIT",
-           "NOISE", "ON_REQUEST", "ULPS", "check_constants", "check_model_selection",
+           "MAX_COUNT", "NOISE", "ON_REQUEST", "ULPS", "check_constants", "check_model_selection",
            "check_count", "check_operators", "check_seconds", "noise_floor", "search_settings"]
 
 # Not the engine's 8: 10 holds laws such as E = m·v²/2 with room to spare and completes on one
@@ -75,18 +75,40 @@ def check_model_selection(kind: object) -> ModelSelection:
     return kind
 
 
+# The engine counts in 64 bits: a count setting beyond this is refused, not wrapped.
+MAX_COUNT = 2**64 - 1
+
+
+def _number_text(number: int) -> str:
+    """An integer for a message, its digits counted when it has too many to read."""
+    if abs(number) < 10**30:
+        return str(number)
+    # Counted from the bits: str() of a very long integer is refused.
+    return f"an integer of about {int(number.bit_length() * math.log10(2)) + 1} digits"
+
+
 def check_count(name: str, value: object, low: int, high: int | None = None) -> int:
-    """An integer setting, checked to be in [low, high]."""
+    """An integer setting, checked to be in [low, high] (high: at most MAX_COUNT)."""
     try:
         if isinstance(value, bool):
             raise TypeError
         number = operator.index(value)  # type: ignore[arg-type]
     except TypeError:
         raise TypeError(f"{name} must be an integer, not {type(value).__name__}") from None
-    if number < low or (high is not None and number > high):
-        bounds = f"between {low} and {high}" if high else f"at least {low}"
-        raise ValueError(f"{name} must be {bounds}, got {number}")
+    if number < low or number > (MAX_COUNT if high is None else high):
+        bounds = (f"between {low} and {high}" if high else
+                  f"at least {low}" if number < low else f"at most {MAX_COUNT} (2**64 - 1)")
+        raise ValueError(f"{name} must be {bounds}, got {_number_text(number)}")
     return number
+
+
+def _real(name: str, value: object) -> float:
+    """``float(value)``; an integer beyond the doubles is a ValueError naming the setting."""
+    try:
+        return float(value)  # type: ignore[arg-type]
+    except OverflowError:
+        text = _number_text(value) if isinstance(value, int) else repr(value)
+        raise ValueError(f"{name}: {text} is too large for a double (beyond ±1.8e308)") from None
 
 
 def check_operators(operators: Sequence[str] | None) -> tuple[list[str], list[str]]:
@@ -111,7 +133,7 @@ def check_constants(constants: Sequence[float] | None) -> list[float]:
         return list(DEFAULT_CONSTANTS)
     out = []
     for c in constants:
-        value = float(c)
+        value = _real("constants", c)
         if not math.isfinite(value):
             raise ValueError(f"constants must be finite, got {c!r}")
         if value not in out:
@@ -123,7 +145,7 @@ def check_seconds(time_limit: float | None) -> float:
     """The time limit in the engine's terms: seconds, 0 for none."""
     if time_limit is None:
         return DEFAULT_TIME_LIMIT
-    value = float(time_limit)
+    value = _real("time_limit", time_limit)
     if not value > 0:
         raise ValueError(f"time_limit must be positive (math.inf for none), got {time_limit!r}")
     return 0.0 if math.isinf(value) else value

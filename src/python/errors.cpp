@@ -1,6 +1,7 @@
 // Binding error texts, and the boundary that turns C++ failures into Python exceptions.
 #include "python/errors.hpp"
 
+#include <cstdio>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -109,6 +110,26 @@ bool fail_cannot_convert(PyObject* obj, const char* target) noexcept try {
 } catch (...) {
     raise_from_current_exception();
     return false;
+}
+
+PyObject* raise_memory_needed(const char* who, std::size_t needed, std::size_t limit,
+                              const char* limit_note, const char* hint) noexcept {
+    constexpr double kGiB = 1024.0 * 1024.0 * 1024.0;
+    char need[96];
+    if (needed == 0) {
+        std::snprintf(need, sizeof need, "more bytes than a 64-bit count holds");
+    } else {
+        std::snprintf(need, sizeof need, "%zu bytes (%.1f GiB)", needed,
+                      static_cast<double>(needed) / kGiB);
+    }
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "%s: the search needs %s of working memory, more than its limit of %zu bytes "
+                  "(%.1f GiB%s%s); %s",
+                  who, need, limit, static_cast<double>(limit) / kGiB, limit_note ? ", " : "",
+                  limit_note ? limit_note : "", hint);
+    PyErr_SetString(PyExc_MemoryError, text);
+    return nullptr;
 }
 
 PyObject* panic_exception() noexcept {

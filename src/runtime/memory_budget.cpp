@@ -9,6 +9,12 @@ std::size_t bytes_for(std::size_t count, std::size_t each) {
     return bytes;
 }
 
+void MemoryBudget::refuse(std::size_t bytes) const {
+    std::size_t needed = 0;
+    if (__builtin_add_overflow(used(), bytes, &needed)) needed = 0;
+    throw MemoryLimitExceeded(needed, limit_);
+}
+
 bool MemoryBudget::try_take(std::size_t bytes) noexcept {
     std::size_t used = used_.load(std::memory_order_relaxed);
     do {

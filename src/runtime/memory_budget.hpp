@@ -15,12 +15,25 @@
 
 namespace vok {
 
-// A request refused by a budget (or too large to express in bytes).
+// A request refused by a budget (or too large to express in bytes). It says
+// what the holder would have had with the request granted and what the limit
+// was, so the caller can tell the user; 0 means not known (needed: more than
+// a size_t counts).
 class MemoryLimitExceeded : public std::bad_alloc {
 public:
+    MemoryLimitExceeded() noexcept = default;
+    MemoryLimitExceeded(std::size_t needed, std::size_t limit) noexcept
+        : needed_(needed), limit_(limit) {}
+
     [[nodiscard]] const char* what() const noexcept override {
         return "working memory limit exceeded";
     }
+    [[nodiscard]] std::size_t needed() const noexcept { return needed_; }
+    [[nodiscard]] std::size_t limit() const noexcept { return limit_; }
+
+private:
+    std::size_t needed_ = 0;
+    std::size_t limit_ = 0;
 };
 
 // count * each, or MemoryLimitExceeded when that does not fit in a size_t.
@@ -36,7 +49,7 @@ public:
 
     // MemoryLimitExceeded, with nothing charged, when bytes do not fit.
     void take(std::size_t bytes) {
-        if (!try_take(bytes)) throw MemoryLimitExceeded();
+        if (!try_take(bytes)) refuse(bytes);
     }
     [[nodiscard]] bool try_take(std::size_t bytes) noexcept;
     void give_back(std::size_t bytes) noexcept {
@@ -49,6 +62,8 @@ public:
     [[nodiscard]] std::size_t limit() const noexcept { return limit_; }
 
 private:
+    [[noreturn, gnu::cold]] void refuse(std::size_t bytes) const;
+
     std::size_t limit_;
     std::atomic<std::size_t> used_{0};
 };
@@ -120,7 +135,9 @@ template <class T, class A>
 void reserve_or_throw(std::vector<T, A>& v, std::size_t n,
                       std::size_t limit = default_memory_budget()) {
     if (n <= v.capacity()) return;
-    if (n > v.max_size() || bytes_for(n, sizeof(T)) > limit) throw MemoryLimitExceeded();
+    if (n > v.max_size()) throw MemoryLimitExceeded(0, limit);
+    if (const std::size_t bytes = bytes_for(n, sizeof(T)); bytes > limit)
+        throw MemoryLimitExceeded(bytes, limit);
     v.reserve(n);
 }
 

@@ -202,7 +202,10 @@ TEST(Search, MemoryLimitRefusesOrLeavesTheOutcomeAlone) {
             EXPECT_EQ(bits(best->error), bits(unlimited.best->error));
             EXPECT_EQ(control.stats.results, unlimited.stats.results);
             last_found = true;
-        } catch (const MemoryLimitExceeded&) {
+        } catch (const MemoryLimitExceeded& e) {
+            // The refusal says what it needed, beyond the limit that was set.
+            EXPECT_EQ(e.limit(), limit);
+            EXPECT_GT(e.needed(), limit);
             ++refused;
         }
     }

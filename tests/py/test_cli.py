@@ -16,6 +16,7 @@ import pytest
 
 import vok_math
 from conftest import SANITIZED
+from vok_math import cli, load
 from vok_math.cli import parse_table
 
 # Python-level behaviour: the release lane covers it, and each call costs seconds under ASan.
@@ -181,3 +182,76 @@ def test_ctrl_c_prints_the_front_so_far_and_exits_130(tmp_path):
     assert child.returncode == 130, stderr
     assert b"stopped: interrupted" in stdout and b"chosen: P = " in stdout
     assert b"interrupted" in stderr and b"Traceback" not in stderr
+
+
+def test_batch_keeps_files_that_differ_only_in_their_suffix_apart(tmp_path, capsys):
+    x = np.linspace(1.0, 3.0, 20)
+    np.savetxt(tmp_path / "one.csv", np.column_stack([x, 2 * x]), delimiter=",", header="x,y",
+               comments="")
+    np.savetxt(tmp_path / "one.tsv", np.column_stack([x, 3 * x]), delimiter="\t", header="x\ty",
+               comments="")
+    assert cli.main(["batch", str(tmp_path / "one.*"), "--max-size", "3", "--no-progress"]) == 0
+    assert "one.csv -> " in capsys.readouterr().err
+    runs = [load(tmp_path / name).best.formula for name in ("one.csv.json", "one.tsv.json")]
+    assert runs == ["2 * x", "3 * x"] and not (tmp_path / "one.json").exists()
+
+
+def test_batch_fails_a_run_it_cannot_write(tmp_path, capsys):
+    samples_csv(tmp_path / "data.csv")
+    (tmp_path / "data.json").mkdir()
+    summary = tmp_path / "s.csv"
+    status = cli.main(["batch", str(tmp_path), "--max-size", "3", "--no-progress", "--summary",
+                       str(summary)])
+    out = capsys.readouterr().out
+    assert status == cli.EXIT_NOTHING
+    assert f"error: {tmp_path / 'data.json'}: cannot write: Is a directory" in out
+    assert "0 of 1 file gave a formula" in out and "cannot write" in summary.read_text()
+
+
+def test_batch_lists_a_file_stopped_by_ctrl_c_as_interrupted(tmp_path):
+    samples_csv(tmp_path / "a.csv", rows=200, noise=0.3)
+    samples_csv(tmp_path / "b.csv", rows=200, noise=0.3)
+    child = subprocess.Popen([sys.executable, "-m", "vok_math", "batch", ".", "--max-size", "30",
+                              "--time-limit", "60"], cwd=tmp_path, env=ENV,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    assert child.stdout.readline().startswith(b"Searching 2 of 2 files")
+    time.sleep(1.0)
+    child.send_signal(signal.SIGINT)
+    stdout, stderr = child.communicate(timeout=20)
+    lines = stdout.decode().splitlines()
+    assert child.returncode == 130 and b"Traceback" not in stderr
+    assert re.match(r"a\.csv .* P = .*\(interrupted: the front found until then\)$", lines[1])
+    assert lines[2].endswith("error: not finished (interrupted)")
+    assert lines[-1] == "0 of 2 files gave a formula, 1 interrupted"
+    assert load(tmp_path / "a.json").stopped == "interrupted"
+
+
+def test_predict_reads_the_headerless_training_file_and_passes_other_columns_through(
+        tmp_path, capsys):
+    (tmp_path / "train.csv").write_text("1,1\n2,4\n3,9\n4,16\n")
+    assert cli.main(["discover", str(tmp_path / "train.csv"), "--max-size", "3", "--no-progress",
+                     "--json", str(tmp_path / "run.json")]) == 0
+    capsys.readouterr()
+    assert cli.main(["predict", str(tmp_path / "run.json"), str(tmp_path / "train.csv")]) == 0
+    assert capsys.readouterr().out.splitlines()[:2] == ["x,y,predicted", "1.0,1.0,1.0"]
+    (tmp_path / "new.csv").write_text("label,x\nfirst,2\n,3\n")
+    assert cli.main(["predict", str(tmp_path / "run.json"), str(tmp_path / "new.csv")]) == 0
+    assert capsys.readouterr().out == "label,x,predicted\nfirst,2.0,4.0\n,3.0,9.0\n"
+
+
+@pytest.mark.parametrize("text, reason", [
+    pytest.param('{"format": "vok_math.discovery", "version": 1, "names": ' + "[" * 100_000
+                 + "]" * 100_000 + "}", "nested too deeply", id="deep"),
+    pytest.param(b"\xff\xfe", "not UTF-8 text", id="bytes"),
+    pytest.param('{"format": "vok_math.discovery", "version": 1, "names": ["x"], "n_samples": '
+                 + "9" * 400 + "}", "field 'n_samples' has a bad value 9999", id="long-int"),
+])
+@pytest.mark.parametrize("command", ["show", "predict"])
+def test_hostile_runs_are_one_line_without_a_traceback(tmp_path, capsys, text, reason, command):
+    run = tmp_path / "run.json"
+    run.write_bytes(text if isinstance(text, bytes) else text.encode())
+    (tmp_path / "new.csv").write_text("x\n1\n")
+    argv = [command, str(run)] + ([str(tmp_path / "new.csv")] if command == "predict" else [])
+    assert cli.main(argv) == cli.EXIT_USAGE
+    err = capsys.readouterr().err
+    assert err.startswith(f"{run}: ") and reason in err and err.count("\n") == 1

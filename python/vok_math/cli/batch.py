@@ -32,8 +32,9 @@ examples:
   vok-math batch 'data/**/*.csv' --max-size 8 --summary summary.csv
   vok-math batch runs/ --scheduler tcp://10.0.0.5:8786 -o results/
 
-Each DATA.csv gives DATA.json (beside it, or in --output-dir). exit status: 0 every file gave
-a formula, 1 some did not (the table says why), 2 usage error, 130 interrupted"""
+Each DATA.csv gives DATA.json (beside it, or in --output-dir; DATA.csv.json when another file
+differs only in its suffix). exit status: 0 every file gave a formula and its run was written,
+1 some did not (the table says why), 2 usage error, 130 interrupted"""
 
 
 def add_parser(commands: Any) -> None:
@@ -65,9 +66,22 @@ class _Row:
     discovery: Discovery | None = None
     error: str = ""
 
+    @property
+    def interrupted(self) -> bool:
+        """Ctrl-C stopped this file's search: its front is what was found until then."""
+        return self.discovery is not None and self.discovery.stopped == "interrupted"
+
+    @property
+    def finished(self) -> bool:
+        """The file gave a formula, its run is written, and its search ran to its end."""
+        return not self.error and not self.interrupted and self.json is not None and \
+            self.discovery is not None and chosen(self.discovery) is not None
+
     def cells(self) -> dict[str, Any]:
         best = chosen(self.discovery) if self.discovery else None
         error = self.error or ("" if best else "no formula could be evaluated")
+        if not error and self.interrupted:
+            error = "interrupted: the front found until then"
         return {"file": self.file, "json": "" if self.json is None else str(self.json),
                 "rows": self.rows or "", "size": best.size if best else "",
                 "rmse": best.rmse if best else "", "r2": best.r2 if best else "",
@@ -87,17 +101,28 @@ def find_files(pattern: str) -> list[Path]:
 
 
 def _json_paths(paths: Sequence[Path], output_dir: Path | None) -> list[Path]:
-    if output_dir is None:
-        return [p.with_suffix(".json") for p in paths]
-    if not output_dir.is_dir():
+    """Where each file's run is written: DATA.json, or DATA.csv.json for files whose names
+    differ only in their suffix (one.csv and one.tsv), so that no run overwrites another."""
+    if output_dir is not None and not output_dir.is_dir():
         raise InputError(f"--output-dir {output_dir}: no such directory")
-    out = [output_dir / (p.stem + ".json") for p in paths]
+
+    def folder(p: Path) -> Path:
+        return p.parent if output_dir is None else output_dir
+
+    plain = [folder(p) / (p.stem + ".json") for p in paths]
+    shared = {t for t in plain if plain.count(t) > 1}
+    out = [folder(p) / (p.name + ".json") if t in shared else t
+           for p, t in zip(paths, plain, strict=True)]
     seen: dict[Path, Path] = {}
     for source, target in zip(paths, out, strict=True):
         if target in seen:
-            raise InputError(f"--output-dir {output_dir}: {seen[target]} and {source} would "
-                             f"both write {target.name}")
+            where = f"--output-dir {output_dir}: " if output_dir is not None else ""
+            raise InputError(f"{where}{seen[target]} and {source} would both write {target.name}")
         seen[target] = source
+    renamed = [f"{p} -> {t}" for p, t, t0 in zip(paths, out, plain, strict=True) if t != t0]
+    if renamed:
+        print(f"vok-math: note: files that differ only in their suffix keep it in their run's "
+              f"name: {', '.join(renamed)}", file=sys.stderr)
     return out
 
 
@@ -106,17 +131,20 @@ def _print_table(rows: Sequence[_Row], target_of: dict[str, str], out: TextIO) -
     width = max(len("file"), *(len(c["file"]) for c in cells))
     print(f"{'file':<{width}}  {'rows':>6}  {'size':>4}  {'rmse':>9}  {'r2':>9}  formula",
           file=out)
-    for c in cells:
-        if c["formula"]:
+    for row, c in zip(rows, cells, strict=True):
+        if c["formula"] and not row.error:
             text = f"{target_of.get(c['file'], 'y')} = {c['formula']}"
+            if row.interrupted:
+                text += f"  ({c['error']})"
             print(f"{c['file']:<{width}}  {c['rows']:>6}  {c['size']:>4}  {c['rmse']:9.3e}  "
                   f"{c['r2']:9.6f}  {text}", file=out)
         else:
             print(f"{c['file']:<{width}}  {c['rows']:>6}  {'':>4}  {'':>9}  {'':>9}  "
                   f"error: {c['error']}", file=out)
-    found = sum(1 for c in cells if c["formula"])
-    print(f"\n{found} of {len(cells)} file{'s' if len(cells) != 1 else ''} gave a formula",
-          file=out)
+    found = sum(1 for r in rows if r.finished)
+    stopped = sum(1 for r in rows if r.interrupted)
+    print(f"\n{found} of {len(cells)} file{'s' if len(cells) != 1 else ''} gave a formula"
+          + (f", {stopped} interrupted" if stopped else ""), file=out)
 
 
 def _write_summary(path: Path, rows: Sequence[_Row]) -> None:
@@ -189,6 +217,6 @@ def cmd_batch(args: argparse.Namespace, out: TextIO) -> int:
     if args.summary is not None:
         _write_summary(args.summary, rows)
         print(f"summary: {args.summary}", file=out)
-    if status == EXIT_FOUND and any(not r.cells()["formula"] for r in rows):
+    if status == EXIT_FOUND and not all(r.finished for r in rows):
         status = EXIT_NOTHING
     return status

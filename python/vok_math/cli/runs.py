@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import argparse
 import csv
-import dataclasses
+from collections.abc import Iterable, Iterator, Sequence
 from pathlib import Path
 from typing import Any, TextIO
 
@@ -14,7 +14,8 @@ import numpy.typing as npt
 from vok_math.cli.options import positive
 from vok_math.cli.report import chosen, print_result
 from vok_math.cli.status import EXIT_FOUND, EXIT_NOTHING, InputError
-from vok_math.cli.table import formula_names, read_table
+from vok_math.cli.table import Cells, formula_names, read_cells
+from vok_math.data import default_names
 from vok_math.discovery import Discovery, load
 from vok_math.equation import Equation
 
@@ -74,37 +75,67 @@ def _equation(discovery: Discovery, size: int | None, source: str) -> Equation:
     raise InputError(f"{source}: no formula of size {size}; the sizes are {sizes}")
 
 
+def _lookup_names(cells: Cells, features: list[str]) -> list[str]:
+    """The names the run's variables are looked up by, one per column of the file.
+
+    A header names the columns (as formulas name them). Without one, a file as wide as the
+    run's variables holds them in order, and a file like the one the run was trained on
+    (every column but the last a feature) is named as discover named that file.
+    """
+    if cells.has_header:
+        return formula_names(cells.names)
+    width = len(cells.names)
+    if width == len(features):
+        return features
+    trained = [*default_names(width - 1), "y"] if width > 1 else []
+    if set(features) <= set(trained):
+        return trained
+    raise InputError(f"{cells.source}: no header line, and {width} column"
+                     f"{'s' if width != 1 else ''} where the run reads {len(features)} "
+                     f"({', '.join(features)}): add a header line naming the columns")
+
+
 def cmd_predict(args: argparse.Namespace, out: TextIO) -> int:
     """``vok-math predict``; returns the exit status."""
     discovery = load_run(args.run_file)
     equation = _equation(discovery, args.equation, args.run_file)
-    table = read_table(args.data, search=False)
+    cells = read_cells(args.data, search=False)
     features = list(discovery.names)
-    if not table.has_header and len(table.names) == len(features):
-        # Without a header, the columns are the run's variables in order.
-        table = dataclasses.replace(table, names=features)
-    # The run knows its columns by their names in formulas.
-    names = formula_names(table.names)
+    names = _lookup_names(cells, features)
     missing = [name for name in features if name not in names]
     if missing:
-        raise InputError(f"{table.source}: no column {', '.join(map(repr, missing))}; the run "
+        raise InputError(f"{cells.source}: no column {', '.join(map(repr, missing))}; the run "
                          f"needs {', '.join(features)}")
-    X = table.values[:, [names.index(name) for name in features]]
+    # Only the run's variables must be numbers; the other columns are passed through.
+    X = cells.numbers([names.index(name) for name in features])
     predicted = np.asarray(equation.predict(X), dtype=np.float64)
-    rows = np.column_stack([table.values, predicted])
+    header = [*(cells.names if cells.has_header else names), "predicted"]
+    rows = _output_rows(cells, predicted)
     if args.output is None:
-        _write_csv(out, [*table.names, "predicted"], rows)
+        _write_csv(out, header, rows)
         return EXIT_FOUND
     try:
         with open(args.output, "w", newline="", encoding="utf-8") as f:
-            _write_csv(f, [*table.names, "predicted"], rows)
+            _write_csv(f, header, rows)
     except OSError as exc:
         raise InputError(f"{args.output}: cannot write: {exc.strerror}") from None
     return EXIT_FOUND
 
 
-def _write_csv(stream: TextIO, header: list[str], rows: npt.NDArray[np.float64]) -> None:
+def _output_rows(cells: Cells, predicted: npt.NDArray[np.float64]) -> Iterator[tuple[str, ...]]:
+    """The file's rows with the prediction added: a column of numbers written by repr (the
+    shortest text that reads back as the same double), any other column as it was."""
+    columns = []
+    for j in range(len(cells.names)):
+        try:
+            columns.append(list(map(repr, cells.numbers([j])[:, 0].tolist())))
+        except InputError:
+            columns.append(cells.text[:, j].tolist())
+    columns.append(list(map(repr, predicted.tolist())))
+    return zip(*columns, strict=True)
+
+
+def _write_csv(stream: TextIO, header: list[str], rows: Iterable[Sequence[str]]) -> None:
     writer = csv.writer(stream, lineterminator="\n")
     writer.writerow(header)
-    # repr gives the shortest text that reads back as the same double.
-    writer.writerows(map(lambda row: map(repr, row), rows.tolist()))
+    writer.writerows(rows)

@@ -21,8 +21,8 @@ import numpy.typing as npt
 from vok_math.cli.status import InputError
 from vok_math.data import default_names
 
-__all__ = ["DELIMITERS", "SNIFF_LINES", "InputError", "Table", "formula_names", "parse_table",
-           "read_table", "split_columns"]
+__all__ = ["DELIMITERS", "SNIFF_LINES", "Cells", "InputError", "Table", "formula_names",
+           "parse_cells", "parse_table", "read_cells", "read_table", "split_columns"]
 
 DELIMITERS = ",;\t"
 # Lines the delimiter sniffer looks at: enough to see a pattern, few enough to stay fast.
@@ -153,10 +153,53 @@ def _names(first: list[str], header_line: int, source: str, search: bool
     return [*default_names(len(first) - search), *(["y"] if search else [])], False
 
 
-def _values(rows: list[list[str]], numbers: list[int], names: list[str], has_header: bool,
-            source: str, delimiter: str) -> npt.NDArray[np.float64]:
-    """The cells as numbers, each row as wide as the header and every cell finite."""
-    width = len(names)
+@dataclasses.dataclass(frozen=True)
+class Cells:
+    """A CSV file's cells as text, each row as wide as the header, before any is read as a
+    number: a command that uses some columns reads only those as numbers.
+
+    Attributes
+    ----------
+    source, names, lines, has_header
+        As in :class:`Table`.
+    text : ndarray of str, shape (n_rows, n_columns)
+        Every cell as written (stripped of the spaces that follow a delimiter).
+    delimiter : str
+    """
+
+    source: str
+    names: list[str]
+    text: npt.NDArray[np.str_]
+    lines: npt.NDArray[np.int64]
+    has_header: bool
+    delimiter: str
+
+    def numbers(self, columns: Sequence[int] | None = None) -> npt.NDArray[np.float64]:
+        """The cells of ``columns`` (default: all) as numbers, shape (n_rows, len(columns));
+        :class:`InputError` at the first cell that is not a finite number."""
+        index = list(range(len(self.names))) if columns is None else list(columns)
+        cells = self.text[:, index]
+        try:
+            values = cells.astype(np.float64)
+            bad = ~np.isfinite(values)
+        except ValueError:
+            # Only on the error path: find the first cell numpy could not read.
+            bad = ~np.vectorize(_is_number, otypes=[bool])(cells)
+            values = np.zeros(cells.shape)
+        if bad.any():
+            i, j = (int(k) for k in np.argwhere(bad)[0])
+            raise InputError(f"{self.source}:{self.lines[i]}: column {self.names[index[j]]}: "
+                             f"{_cell_problem(cells[i, j], self.delimiter)}")
+        return values
+
+    def table(self) -> Table:
+        """Every column read as numbers."""
+        return Table(self.source, self.names, self.numbers(), self.lines, self.has_header)
+
+
+def _check_widths(rows: list[list[str]], numbers: list[int], width: int, has_header: bool,
+                  source: str) -> None:
+    """Every row as wide as the header (or the first row): a short row is never padded."""
     lengths = np.array([len(row) for row in rows])
     wrong = np.flatnonzero(lengths != width)
     if wrong.size:
@@ -164,19 +207,25 @@ def _values(rows: list[list[str]], numbers: list[int], names: list[str], has_hea
         raise InputError(f"{source}:{numbers[i]}: {lengths[i]} cells, but "
                          f"{'the header names' if has_header else 'the first row has'} "
                          f"{width} columns")
-    cells = np.array(rows, dtype=str)
-    try:
-        values = cells.astype(np.float64)
-        bad = ~np.isfinite(values)
-    except ValueError:
-        # Only on the error path: find the first cell numpy could not read.
-        bad = ~np.vectorize(_is_number, otypes=[bool])(cells)
-        values = np.zeros(cells.shape)
-    if bad.any():
-        i, j = (int(k) for k in np.argwhere(bad)[0])
-        raise InputError(f"{source}:{numbers[i]}: column {names[j]}: "
-                         f"{_cell_problem(cells[i, j], delimiter)}")
-    return values
+
+
+def parse_cells(text: str, source: str, search: bool = True) -> Cells:
+    """Reads CSV text into :class:`Cells` (see :func:`parse_table`), no cell yet read as a
+    number; problems with the file's shape raise :class:`InputError`."""
+    text = text.removeprefix("\ufeff")
+    delimiter = _sniff_delimiter(text)
+    rows, numbers = _rows(text, source, delimiter)
+    names, has_header = _names([cell.strip() for cell in rows[0]], numbers[0], source, search)
+    if has_header:
+        rows, numbers = rows[1:], numbers[1:]
+    if len(names) < 1 + search:
+        raise InputError(f"{source}: one column ({names[0]}): need at least one feature column "
+                         f"and a target column, separated by ',', ';' or tabs")
+    if not rows:
+        raise InputError(f"{source}: no data rows after the header")
+    _check_widths(rows, numbers, len(names), has_header, source)
+    return Cells(source, names, np.array(rows, dtype=str), np.array(numbers, dtype=np.int64),
+                 has_header, delimiter)
 
 
 def parse_table(text: str, source: str, search: bool = True) -> Table:
@@ -202,23 +251,11 @@ def parse_table(text: str, source: str, search: bool = True) -> Table:
     ...
     vok_math.cli.InputError: data.csv:3: column R: empty cell
     """
-    text = text.removeprefix("\ufeff")
-    delimiter = _sniff_delimiter(text)
-    rows, numbers = _rows(text, source, delimiter)
-    names, has_header = _names([cell.strip() for cell in rows[0]], numbers[0], source, search)
-    if has_header:
-        rows, numbers = rows[1:], numbers[1:]
-    if len(names) < 1 + search:
-        raise InputError(f"{source}: one column ({names[0]}): need at least one feature column "
-                         f"and a target column, separated by ',', ';' or tabs")
-    if not rows:
-        raise InputError(f"{source}: no data rows after the header")
-    values = _values(rows, numbers, names, has_header, source, delimiter)
-    return Table(source, names, values, np.array(numbers, dtype=np.int64), has_header)
+    return parse_cells(text, source, search).table()
 
 
-def read_table(path: str, search: bool = True, stdin: TextIO | None = None) -> Table:
-    """Reads a CSV file (``-`` for stdin) into a :class:`Table`; problems raise :class:`InputError`."""
+def _read_text(path: str, stdin: TextIO | None) -> tuple[str, str]:
+    """The text of a CSV file (``-`` for stdin) and its name for messages."""
     if path == "-":
         stream = stdin or sys.stdin
         source = "<stdin>"
@@ -234,12 +271,21 @@ def read_table(path: str, search: bool = True, stdin: TextIO | None = None) -> T
         except OSError as exc:
             raise InputError(f"{path}: cannot read: {exc.strerror}") from None
     try:
-        text = data.decode("utf-8-sig")
+        return data.decode("utf-8-sig"), source
     except UnicodeDecodeError as exc:
         line = data[: exc.start].count(b"\n") + 1
         raise InputError(f"{source}:{line}: not UTF-8 text (byte 0x{data[exc.start]:02x}); "
                          f"save the file as UTF-8") from None
-    return parse_table(text, source, search)
+
+
+def read_cells(path: str, search: bool = True, stdin: TextIO | None = None) -> Cells:
+    """Reads a CSV file (``-`` for stdin) into :class:`Cells`; problems raise :class:`InputError`."""
+    return parse_cells(*_read_text(path, stdin), search)
+
+
+def read_table(path: str, search: bool = True, stdin: TextIO | None = None) -> Table:
+    """Reads a CSV file (``-`` for stdin) into a :class:`Table`; problems raise :class:`InputError`."""
+    return read_cells(path, search, stdin).table()
 
 
 def split_columns(table: Table, target: str | None = None,

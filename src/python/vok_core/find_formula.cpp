@@ -6,9 +6,11 @@
 #include <vector>
 
 #include "beam/search.hpp"
+#include "core/system_memory.hpp"
 #include "python/bind_args.hpp"
 #include "python/convert.hpp"
 #include "python/entry.hpp"
+#include "python/errors.hpp"
 #include "python/params.hpp"
 #include "python/vok_core/registry.hpp"
 #include "python/vok_core/search_result_type.hpp"
@@ -68,6 +70,13 @@ PyObject* find_formula(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
     } catch (const vok::beam::SearchCancelled&) {
         if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
         return nullptr;
+    } catch (const vok::MemoryLimitExceeded& e) {
+        const bool by_default = control.memory_limit == vok::default_memory_budget() &&
+                                vok::physical_memory_bytes() > 0;
+        return py::raise_memory_needed("find_formula()", e.needed(),
+                                       e.limit() != 0 ? e.limit() : control.memory_limit,
+                                       by_default ? "half of this machine's memory" : nullptr,
+                                       "a smaller beam_width or max_complexity needs less");
     }
     if (!best) Py_RETURN_NONE;
     return new_search_result(ResultRecord{std::move(best->formula), std::move(best->params),
