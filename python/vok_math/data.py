@@ -15,6 +15,8 @@ from typing import Any, NamedTuple
 import numpy as np
 import numpy.typing as npt
 
+from vok_math.state import shown
+
 __all__ = ["PreparedData", "prepare_data", "prepare_features", "default_names", "check_names",
            "prepare_samples", "check_weights"]
 
@@ -57,15 +59,15 @@ def check_names(names: Sequence[str], n_features: int) -> tuple[str, ...]:
                          f"feature{'s' if n_features != 1 else ''}")
     for name in out:
         if not isinstance(name, str):
-            raise TypeError(f"variable names must be strings, got {name!r}")
+            raise TypeError(f"variable names must be strings, got {shown(name)}")
         if not name.isidentifier() or keyword.iskeyword(name):
-            raise ValueError(f"variable name {name!r} is not a Python identifier "
+            raise ValueError(f"variable name {shown(name)} is not a Python identifier "
                              "(formulas and generated code use the names as written); "
                              "pass names=[...] to rename")
     for name in dict.fromkeys(out):
         count = out.count(name)
         if count > 1:
-            raise ValueError(f"variable names clash: {name!r} is given {count} times")
+            raise ValueError(f"variable names clash: {shown(name)} is given {count} times")
     return out
 
 

@@ -89,6 +89,9 @@ class Equation:
         """
         names_t = check_names(names, len(names))
         prog = export.check_program(program, len(names_t))
+        for label, value in (("scale", scale), ("offset", offset)):
+            if not math.isfinite(value):
+                raise ValueError(f"{label} must be a finite number, got {value!r}")
         sizes = tuple(int(s) for s in term_sizes)
         if sizes and scale != 1.0:
             raise ValueError("a law of several terms has its coefficients in the program: "

@@ -43,6 +43,8 @@ def test_accepted_forms(X, names, want_columns, want_names):
     ([[1, 2]] * 3, Y3, ["a"], ValueError, "names has 1 entries but X has 2 features"),
     ([1, 2, 3], Y3, ["mass (kg)"], ValueError, "variable name 'mass (kg)' is not a Python identifier"),
     ([1, 2, 3], Y3, ["lambda"], ValueError, "variable name 'lambda' is not a Python identifier"),
+    ([1, 2, 3], Y3, ["m" * 5000 + " "], ValueError,
+     "variable name 'mmmmmmmmmmmmmmmmm...mmmmmmmmmmmmmmmmm ' is not a Python identifier"),
     (pd.DataFrame({"mass kg": [1, 2, 3]}), Y3, None, ValueError, "variable name 'mass kg'"),
     ([[1, np.nan], [2, 3], [np.inf, np.nan]], Y3, ["a", "b"], ValueError,
      "X has NaN or infinite values in columns 'a' (row 2), 'b' (rows 0, 2); "

@@ -107,6 +107,15 @@ def test_names_python_cannot_take_are_refused(names, name, message):
         eq.python(name)
 
 
+@pytest.mark.parametrize("scale, offset, message", [
+    (-np.inf, 0.0, "scale must be a finite number, got -inf"),
+    (1.0, np.nan, "offset must be a finite number, got nan"),
+])
+def test_parts_that_no_search_writes_are_refused(scale, offset, message):
+    with pytest.raises(ValueError, match=re.escape(message)):
+        Equation.from_parts([("var", 0)], scale, offset, ["x"])
+
+
 def vok_of(b, a=("var", 0)):
     return Equation.from_parts([a, b, ("op", "vok")], 1.0, 0.0, ["x", "y"])
 

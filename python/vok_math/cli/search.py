@@ -21,6 +21,7 @@ from vok_math.cli.scheduler import connect
 from vok_math.cli.status import EXIT_FOUND, EXIT_INTERRUPTED, EXIT_NOTHING, InputError
 from vok_math.cli.table import formula_names, parse_table, read_table, split_columns
 from vok_math.discovery import SearchInterruptedWarning, discover
+from vok_math.state import shown
 
 __all__ = ["DEMO_FIGURE", "SAMPLES", "add_parser", "cmd_discover", "run_demo", "run_discover"]
 
@@ -110,7 +111,7 @@ def cmd_discover(args: argparse.Namespace, out: TextIO) -> int:
     X, y, columns, target = split_columns(table, args.target, args.features, args.weights)
     weights = {"sample_weight": table.column(args.weights)} if args.weights else {}
     names = formula_names(columns)
-    renamed = [f"{column!r} is {name}" for column, name in zip(columns, names, strict=True)
+    renamed = [f"{shown(column)} is {shown(name)[1:-1]}" for column, name in zip(columns, names, strict=True)
                if column != name]
     if renamed:
         print(f"vok-math: note: in formulas, {', '.join(renamed)}", file=sys.stderr)

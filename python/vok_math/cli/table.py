@@ -20,6 +20,7 @@ import numpy.typing as npt
 
 from vok_math.cli.status import InputError
 from vok_math.data import default_names
+from vok_math.state import shown
 
 __all__ = ["DELIMITERS", "SNIFF_LINES", "Cells", "InputError", "Table", "formula_names",
            "parse_cells", "parse_table", "read_cells", "read_table", "split_columns"]
@@ -147,7 +148,7 @@ def _names(first: list[str], header_line: int, source: str, search: bool
             if not name:
                 raise InputError(f"{source}:{header_line}: column {i + 1} has no name")
             if name in first[:i]:
-                raise InputError(f"{source}:{header_line}: column name {name!r} appears twice")
+                raise InputError(f"{source}:{header_line}: column name {shown(name)} appears twice")
         return first, True
     # discover()'s own default names for the features, then the target.
     return [*default_names(len(first) - search), *(["y"] if search else [])], False
@@ -303,23 +304,23 @@ def split_columns(table: Table, target: str | None = None,
     """
     def check(name: str, what: str) -> str:
         if name not in table.names:
-            raise InputError(f"{table.source}: no column {name!r} for the {what}; "
+            raise InputError(f"{table.source}: no column {shown(name)} for the {what}; "
                              f"the columns are {', '.join(table.names)}")
         return name
 
     target = check(target, "target") if target is not None else table.names[-1]
     if weights is not None and check(weights, "weights") == target:
-        raise InputError(f"{table.source}: column {target!r} is the target; "
+        raise InputError(f"{table.source}: column {shown(target)} is the target; "
                          f"it cannot also be the weights")
     if features is None:
         features = [name for name in table.names if name not in (target, weights)]
     else:
         features = [check(name, "features") for name in features]
         if weights in features:
-            raise InputError(f"{table.source}: column {weights!r} holds the weights; "
+            raise InputError(f"{table.source}: column {shown(weights)} holds the weights; "
                              f"it cannot also be a feature")
         if target in features:
-            raise InputError(f"{table.source}: column {target!r} is the target; "
+            raise InputError(f"{table.source}: column {shown(target)} is the target; "
                              f"it cannot also be a feature")
         if len(set(features)) != len(features):
             raise InputError(f"{table.source}: a feature is named twice in --features")
