@@ -25,6 +25,7 @@ import shutil
 import signal
 import sys
 import tempfile
+import unicodedata
 import warnings
 
 import numpy as np
@@ -310,7 +311,9 @@ def exercise_equation(parts, name, columns, symbolic):
                 namespace: dict = {}
                 exec(compile(source, "<python()>", "exec"), namespace)
                 with np.errstate(all="ignore"):
-                    generated = np.asarray(namespace[name](*columns), dtype=np.float64)
+                    # Python reads identifiers in NFKC form: def ﬁ defines fi.
+                    function = namespace[unicodedata.normalize("NFKC", name)]
+                    generated = np.asarray(function(*columns), dtype=np.float64)
             except Exception as error:
                 raise ExportFault("broken-source", f"{error!r} from\n{source}") from None
             if generated.shape != predicted.shape or \
