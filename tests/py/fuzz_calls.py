@@ -497,9 +497,11 @@ def one_call(rng, name, log):
     return "ok"
 
 
-def pick(rng):
-    names = list(TABLE)
-    return rng.choices(names, weights=[TABLE[n][1] for n in names])[0]
+def pick(rng, table=None):
+    """An entry of `table` (this module's by default), drawn by the entries' weights."""
+    table = TABLE if table is None else table
+    names = list(table)
+    return rng.choices(names, weights=[table[n][1] for n in names])[0]
 
 
 def describe(name, fn, args, kwargs):

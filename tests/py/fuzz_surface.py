@@ -30,6 +30,7 @@ import warnings
 
 import numpy as np
 
+import fuzz_calls
 from vok_math import Discovery, Equation, cli, discover, load
 
 with contextlib.suppress(ImportError):
@@ -701,12 +702,7 @@ def one_call(rng, name, log):
 
 
 def pick(rng):
-    names = list(TABLE)
-    return rng.choices(names, weights=[TABLE[n][1] for n in names])[0]
+    return fuzz_calls.pick(rng, TABLE)
 
 
-def describe(name, fn, args, kwargs):
-    try:
-        return f"{name}: {getattr(fn, '__qualname__', fn)}(*{args!r}, **{kwargs!r})"
-    except BaseException as e:  # noqa: B036 -- a repr of a hostile object failed
-        return f"{name}: <unprintable arguments: {type(e).__name__}>"
+describe = fuzz_calls.describe

@@ -262,7 +262,6 @@ def test_hypothesis_fuzz_of_the_python_surface(surface_outcomes):
 
 
 @pytest.mark.skipif(SANITIZED, reason="pure Python; covered by the release lane")
-@pytest.mark.xfail(reason="python() does not yet keep the engine's guards", strict=False)
 def test_python_exports_agree_with_predict_under_fuzzing(surface_outcomes):
     faults = {k: n for k, n in surface_outcomes["Equation and its exports"].items()
               if k in EXPORT_FAULTS}
