@@ -48,25 +48,18 @@ from typing import Any
 import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from feynman_laws import LAWS, QUICK, FeynmanLaw
-from recovery_bench import (
-    Data,
-    Result,
-    agrees,
+from bench_cli import load_results, noise_levels, require_sympy_scipy, save_results, select_laws
+from bench_methods import (
     control_flag,
     equation_refit,
-    finish,
-    fmt_r2,
-    load_results,
-    noise_levels,
     peers_available,
     read_best,
-    require_sympy_scipy,
     run_method,
-    save_results,
-    select_laws,
     timed_discover,
 )
+from bench_report import fmt_r2
+from bench_scoring import Data, Result, agrees, finish
+from feynman_laws import LAWS, QUICK, FeynmanLaw
 from recovery_laws import Law
 from symbolic_check import parse_truth, symbols_for
 
