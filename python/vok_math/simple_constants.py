@@ -21,9 +21,10 @@ from __future__ import annotations
 
 import math
 from dataclasses import dataclass
-from typing import Any
+from typing import Any, NamedTuple
 
 import numpy as np
+import numpy.typing as npt
 
 from vok_math.export.numbers import (
     MAX_DENOMINATOR,
@@ -178,23 +179,7 @@ def settle(m: Moments, scale: float, offset: float, sse: float, floor: float, *,
     options: list[tuple[tuple[float, ...], float, float, float, float, bool, bool]] = [
         ((1.0, limit, free, 0.0), base, 0.0, scale, offset, True, fit_offset)]
     rounding_limit = base + base * 1e-9 + m.rows * floor_u * floor_u
-    # Every pair of options at once, scale-major; each array operation is the scalar
-    # arithmetic of one pair, so the values are those of a loop over them, bit for bit.
-    s_fit = np.repeat([v is None for v in scales], len(offsets))
-    o_fit = np.tile([v is None for v in offsets], len(scales))
-    fitted = s_fit.astype(np.int64) + o_fit
-    pick = fitted != free
-    s_fit, o_fit, fitted = s_fit[pick], o_fit[pick], fitted[pick]
-
-    def column(values: list[SimpleValue | None], field: str, repeat: bool) -> Any:
-        items = [getattr(v, field) if v is not None else 0.0 for v in values]
-        grid = np.repeat(items, len(offsets)) if repeat else np.tile(items, len(scales))
-        return grid[pick]
-
-    s_value, o_value = column(scales, "value", True), column(offsets, "value", False)
-    cost = column(scales, "cost", True) + column(offsets, "cost", False)
-    rounding_only = (column(scales, "rounding_only", True).astype(bool)
-                     | column(offsets, "rounding_only", False).astype(bool))
+    s_fit, o_fit, fitted, s_value, o_value, cost, rounding_only = _pairs(scales, offsets, free)
     with np.errstate(all="ignore"):
         held_ds = np.where(s_fit, 0.0, s_value - scale)
         held_do = np.where(o_fit, 0.0, o_value - offset)
@@ -226,6 +211,40 @@ def settle(m: Moments, scale: float, offset: float, sse: float, floor: float, *,
     _, best_sse, best_cost, best_scale, best_offset, scale_fitted, offset_fitted = min(options)
     return Settled(float(best_scale), float(best_offset), scale_fitted, offset_fitted, best_sse,
                    best_cost)
+
+
+class _Pairs(NamedTuple):
+    """Every pair of a scale option and an offset option that fits fewer constants than the
+    least-squares fit, scale-major; a None option is the fitted constant."""
+
+    scale_fitted: npt.NDArray[np.bool_]
+    offset_fitted: npt.NDArray[np.bool_]
+    fitted: npt.NDArray[np.int64]
+    scale_value: npt.NDArray[np.float64]
+    offset_value: npt.NDArray[np.float64]
+    cost: npt.NDArray[np.float64]
+    rounding_only: npt.NDArray[np.bool_]
+
+
+def _pairs(scales: list[SimpleValue | None], offsets: list[SimpleValue | None],
+           free: int) -> _Pairs:
+    # Each array operation on these is then the scalar arithmetic of one pair, so the values
+    # are those of a loop over the pairs, bit for bit.
+    s_fit = np.repeat([v is None for v in scales], len(offsets))
+    o_fit = np.tile([v is None for v in offsets], len(scales))
+    fitted = s_fit.astype(np.int64) + o_fit
+    pick = fitted != free
+
+    def column(values: list[SimpleValue | None], field: str, repeat: bool) -> Any:
+        items = [getattr(v, field) if v is not None else 0.0 for v in values]
+        grid = np.repeat(items, len(offsets)) if repeat else np.tile(items, len(scales))
+        return grid[pick]
+
+    rounding_only = (column(scales, "rounding_only", True).astype(bool)
+                     | column(offsets, "rounding_only", False).astype(bool))
+    return _Pairs(s_fit[pick], o_fit[pick], fitted[pick], column(scales, "value", True),
+                  column(offsets, "value", False),
+                  column(scales, "cost", True) + column(offsets, "cost", False), rounding_only)
 
 
 def _moved(m: Moments, d_scale: Any, d_offset: Any) -> Any:
