@@ -195,7 +195,7 @@ class Discovery:
         """A Discovery from its state, checked field by field: ValueError, never a half-built one."""
         read = StateReader(state, source)
         with read.errors():
-            names = check_names(read.field("names", ListOf(str)), len(state["names"]))
+            names = check_names(read.field("names", ListOf(str, 1)), len(state["names"]))
             n_samples = read.field("n_samples", Count(2))
             dropped_rows = read.field("dropped_rows", Count())
             noise_floor = read.field("noise_floor", Real(0.0))

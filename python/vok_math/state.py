@@ -122,12 +122,16 @@ class ListOf:
     """A list whose every item is an ``item``."""
 
     item: Count | Real | OneOf | type
+    min_items: int = 0
 
     def accepts(self, value: object) -> bool:
-        return type(value) is list and all(_accepts(self.item, v) for v in value)
+        return type(value) is list and len(value) >= self.min_items and \
+            all(_accepts(self.item, v) for v in value)
 
     def __str__(self) -> str:
-        return f"a list, each item {_kind_text(self.item)}"
+        at_least = f" of at least {self.min_items} item{'s' * (self.min_items != 1)}" \
+            if self.min_items else ""
+        return f"a list{at_least}, each item {_kind_text(self.item)}"
 
 
 @dataclass(frozen=True)

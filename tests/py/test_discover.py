@@ -191,6 +191,7 @@ def corrupt(text):
         (json.dumps(dict(state, best=99)), "bad best equation index 99"),
         (json.dumps(dict(state, stopped="bored")), "unknown stop reason 'bored'"),
         (json.dumps(dict(state, names=["x0", "x0"])), "variable names clash"),
+        (json.dumps(dict(state, names=[])), "field 'names' has a bad value [] (expected a list of at least 1"),
         (json.dumps(dict(state, equations=[dict(state["equations"][0], program=[["op", "pow"]])])),
          "malformed program: bad token 0"),
         (json.dumps(dict(state, equations=[dict(state["equations"][0], program=[["var", 9]])])),
