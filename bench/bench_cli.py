@@ -8,7 +8,7 @@ import json
 import os
 from collections.abc import Sequence
 from dataclasses import asdict
-from typing import Protocol, TypeVar
+from typing import Any, Protocol, TypeVar
 
 from bench_scoring import Result
 
@@ -68,3 +68,25 @@ def require_sympy_scipy(what: str) -> None:
             __import__(module)
         except ImportError:
             raise SystemExit(f"{what} needs sympy and scipy: pip install sympy scipy") from None
+
+
+def add_discover_options(ap: argparse.ArgumentParser) -> None:
+    """--model-selection and --operators, passed to discover (see discover_options)."""
+    ap.add_argument("--model-selection", choices=("mdl", "bic", "knee"),
+                    help="how discover chooses its best equation (default: its own default)")
+    ap.add_argument("--operators", metavar="OP,...",
+                    help="discover's operators (default: its own); with a leading +, added to "
+                         "its defaults (+square,cube)")
+
+
+def discover_options(args: argparse.Namespace) -> dict[str, Any]:
+    """discover's keyword arguments from --model-selection and --operators (absent: its own)."""
+    options: dict[str, Any] = {}
+    if args.model_selection is not None:
+        options["model_selection"] = args.model_selection
+    if args.operators:
+        from vok_math.discovery import DEFAULT_OPERATORS
+        extra = args.operators.startswith("+")
+        names = [n for n in args.operators.lstrip("+").split(",") if n]
+        options["operators"] = [*DEFAULT_OPERATORS, *names] if extra else names
+    return options

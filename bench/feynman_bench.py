@@ -48,7 +48,15 @@ from typing import Any
 import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from bench_cli import load_results, noise_levels, require_sympy_scipy, save_results, select_laws
+from bench_cli import (
+    add_discover_options,
+    discover_options,
+    load_results,
+    noise_levels,
+    require_sympy_scipy,
+    save_results,
+    select_laws,
+)
 from bench_methods import (
     control_flag,
     equation_refit,
@@ -231,6 +239,7 @@ def main() -> None:
     ap.add_argument("--max-rows", type=int, help="passed to discover")
     ap.add_argument("--max-size", type=int, help="passed to discover")
     ap.add_argument("--peers", action="store_true", help="also run pyoperon and gplearn")
+    add_discover_options(ap)
     ap.add_argument("--json", metavar="OUT", help="write every result to this JSON file")
     ap.add_argument("--resume", action="store_true",
                     help="keep the results already in --json and run only the missing ones")
@@ -242,7 +251,7 @@ def main() -> None:
     if args.rows < 8:
         ap.error("--rows: at least 8")
     options = {k: v for k, v in (("max_rows", args.max_rows), ("max_size", args.max_size))
-               if v is not None}
+               if v is not None} | discover_options(args)
     methods = ["discover"] + (peers_available() if args.peers else [])
 
     require_sympy_scipy("the Feynman benchmark")
@@ -251,8 +260,9 @@ def main() -> None:
     vok_math.find_formula([[1.0, 2.0]], [1.0, 2.0], max_complexity=1)  # start the pool untimed
     n_train = round(TRAIN_SHARE * args.rows)
     print(f"# {len(laws)} equations, methods {', '.join(methods)}, budget {budget:g} s, "
-          f"noise {', '.join(f'{v:g}' for v in noises)}, load average {os.getloadavg()[0]:.1f}",
-          flush=True)
+          f"noise {', '.join(f'{v:g}' for v in noises)}, load average {os.getloadavg()[0]:.1f}"
+          + "".join(f", {k} {v if not isinstance(v, list) else ','.join(v)}"
+                    for k, v in options.items()), flush=True)
     results = load_results(args.json) if args.resume else []
     done = {(r.law, r.noise, r.method) for r in results}
     for noise in noises:

@@ -67,7 +67,15 @@ from collections.abc import Sequence
 from typing import Any
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from bench_cli import load_results, noise_levels, require_sympy_scipy, save_results, select_laws
+from bench_cli import (
+    add_discover_options,
+    discover_options,
+    load_results,
+    noise_levels,
+    require_sympy_scipy,
+    save_results,
+    select_laws,
+)
 from bench_methods import peers_available, run_method
 from bench_report import fmt_r2, print_misses, print_noise_summary, print_table
 from bench_scoring import Result, agrees, linear_refit, make_data, parse_witness, program_values
@@ -105,25 +113,8 @@ def command_line() -> tuple[argparse.ArgumentParser, argparse.Namespace]:
     ap.add_argument("--json", metavar="OUT", help="write every result to this JSON file")
     ap.add_argument("--resume", action="store_true",
                     help="keep the results already in --json and run only the missing ones")
-    ap.add_argument("--model-selection", choices=("mdl", "bic", "knee"),
-                    help="how discover chooses its best equation (default: its own default)")
-    ap.add_argument("--operators", metavar="OP,...",
-                    help="discover's operators (default: its own); with a leading +, added to "
-                         "its defaults (+square,cube)")
+    add_discover_options(ap)
     return ap, ap.parse_args()
-
-
-def discover_options(args: argparse.Namespace) -> dict[str, Any]:
-    """discover's keyword arguments from --model-selection and --operators (absent: its own)."""
-    options: dict[str, Any] = {}
-    if args.model_selection is not None:
-        options["model_selection"] = args.model_selection
-    if args.operators:
-        from vok_math.discovery import DEFAULT_OPERATORS
-        extra = args.operators.startswith("+")
-        names = [n for n in args.operators.lstrip("+").split(",") if n]
-        options["operators"] = [*DEFAULT_OPERATORS, *names] if extra else names
-    return options
 
 
 def run_all(laws: Sequence[Law], methods: Sequence[str], noises: Sequence[float], budget: float,
