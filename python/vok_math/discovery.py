@@ -342,10 +342,11 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
     drop_nonfinite : bool, default False
         Drop rows with NaN or infinite values (with a warning saying how many) instead of
         raising ValueError.
-    max_rows : int, default 5000
+    max_rows : int, default 500
         Longer data are searched on this many evenly spread rows, and the equations found are
-        then fitted and measured on every row. 5000 rows tell formulas apart as well as any
-        more would while keeping a search of millions of candidates within seconds.
+        then fitted and measured on every row (an exact fit ends the search only when it holds
+        on every row). 500 rows tell formulas apart as well as more do, and a search on them
+        runs as fast on 10,000 rows as on 500.
     sample_weight : array-like (n_samples,), optional
         Non-negative weights of the rows (such as 1/σᵢ² of their measurement errors): the
         constants are fitted by weighted least squares and errors are weighted. A row of weight

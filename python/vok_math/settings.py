@@ -30,9 +30,11 @@ DEFAULT_MAX_SIZE = 10
 MAX_SIZE_LIMIT = 30
 # Not the engine's none: a search started without a limit still returns, with the front so far.
 DEFAULT_TIME_LIMIT = 60.0
-# Not the engine's every row: 5000 rows tell formulas apart as well as any more would while
-# keeping a search of millions of candidates within seconds (the front is then fitted on all).
-DEFAULT_MAX_ROWS = 5000
+# Not the engine's every row: a search costs time in proportion to its rows, and 500 evenly
+# spread ones tell formulas apart as well as more do; the front is then fitted and measured on
+# every row. On the Feynman equations' 10,000 rows (15 s each) 500 rows state more laws than
+# 1500 or 5000 do, at every noise level up to 10 %, in a third of the time.
+DEFAULT_MAX_ROWS = 500
 # Not the engine's, which has vok: vok doubles the candidates of each size and mostly adds
 # lookalikes that fit noise. abs is left out by both, and the powers and the other functions
 # are taken on request.
