@@ -92,6 +92,9 @@ class Discovery:
         The search settings, as given to the engine.
     sizes : tuple of dict
         Per size: candidates generated, distinct and valid ones, seconds, whether complete.
+        At the largest size ``valid`` leaves out the candidates ruled out part-way through their
+        rows, and which those are depends on timing; every other count is the same whatever
+        the worker count.
     evaluations : int
         Candidates scored.
     elapsed : float

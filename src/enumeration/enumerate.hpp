@@ -121,8 +121,10 @@ struct SizeReport {
     std::uint64_t duplicates = 0;  // dropped: probe values already taken
     std::uint64_t distinct = 0;    // the rest
     std::uint64_t scored = 0;      // of those, scored (all, unless a budget cut the size)
-    std::uint64_t valid = 0;       // of those, with a value on every sample row
-    std::uint64_t pruned = 0;      // of those, stopped part-way (depends on timing)
+    // Of those, with a value on every sample row; at the largest size only those not
+    // pruned, so there it depends on timing as pruned does.
+    std::uint64_t valid = 0;
+    std::uint64_t pruned = 0;  // of those, stopped part-way (depends on timing)
     double seconds = 0.0;
 };
 
