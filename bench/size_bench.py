@@ -13,6 +13,9 @@ process); it reports wall seconds, peak RSS, whether every size is complete, and
 functions of each size (the candidates left after probe deduplication; the largest size
 deduplicates within each segment of its candidates only, so it counts more than it would as a
 smaller size). One worker and two must find the same front and counts.
+
+--exact ROWS times instead the search to an exact law of 3 variables and 8 tokens,
+x1 * sin(x0) / (x1 + x2), on ROWS rows with discover()'s defaults (it stops at the exact fit).
 """
 
 import argparse
@@ -29,12 +32,14 @@ import json, math, resource, sys, time
 import numpy as np
 import vok_math
 n_vars, max_size, rows = int(sys.argv[1]), int(sys.argv[2]), int(sys.argv[3])
+exact = len(sys.argv) > 4
 rng = np.random.default_rng(20240611 + n_vars)
 X = rng.uniform(0.5, 4.0, size=(rows, n_vars))
-y = rng.normal(size=rows)
+y = X[:, 1] * np.sin(X[:, 0]) / (X[:, 1] + X[:, 2]) if exact else rng.normal(size=rows)
 vok_math.discover(X[:8], y[:8], max_size=1, progress=False)  # the pool starts outside the timing
 start = time.perf_counter()
-d = vok_math.discover(X, y, max_size=max_size, time_limit=math.inf, progress=False)
+d = (vok_math.discover(X, y, progress=False) if exact else
+     vok_math.discover(X, y, max_size=max_size, time_limit=math.inf, progress=False))
 seconds = time.perf_counter() - start
 peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
 print(json.dumps({"seconds": seconds, "peak_bytes": peak, "stopped": d.stopped,
@@ -43,12 +48,13 @@ print(json.dumps({"seconds": seconds, "peak_bytes": peak, "stopped": d.stopped,
 """
 
 
-def run(n_vars, max_size, rows, workers):
+def run(n_vars, max_size, rows, workers, exact=False):
     # numpy's BLAS threads would otherwise spin beside the workers being timed.
     env = dict(os.environ, OPENBLAS_NUM_THREADS="1", OMP_NUM_THREADS="1",
                RAYON_NUM_THREADS=str(workers))
-    out = subprocess.run([sys.executable, "-c", CHILD, str(n_vars), str(max_size), str(rows)],
-                         env=env, capture_output=True, text=True, check=True)
+    argv = [sys.executable, "-c", CHILD, str(n_vars), str(max_size), str(rows)]
+    out = subprocess.run(argv + ["exact"] * exact, env=env, capture_output=True, text=True,
+                         check=True)
     return json.loads(out.stdout)
 
 
@@ -60,7 +66,15 @@ def main():
     parser.add_argument("--workers", default="1,2", help="worker counts to run")
     parser.add_argument("--rows", type=int, default=200)
     parser.add_argument("--json", action="store_true", help="one JSON line per measurement")
+    parser.add_argument("--exact", type=int, metavar="ROWS",
+                        help="time the search to an exact 3-variable law of 8 tokens instead")
     args = parser.parse_args()
+    if args.exact:
+        for workers in (int(w) for w in args.workers.split(",")):
+            r = run(3, 0, args.exact, workers, exact=True)
+            print(f"exact law on {args.exact} rows, {workers} worker{'s' if workers > 1 else ' '}: "
+                  f"{r['seconds']:6.2f} s  {r['best']}  ({r['stopped']})")
+        return
     for n_vars in (int(c) for c in args.cases.split(",")):
         max_size = CASES[n_vars] + args.size_offset
         results = []
