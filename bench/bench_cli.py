@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import argparse
 import json
+import math
 import os
 from collections.abc import Sequence
 from dataclasses import asdict
@@ -71,16 +72,19 @@ def require_sympy_scipy(what: str) -> None:
 
 
 def add_discover_options(ap: argparse.ArgumentParser) -> None:
-    """--model-selection and --operators, passed to discover (see discover_options)."""
+    """--model-selection, --operators and --constants, passed to discover (see discover_options)."""
     ap.add_argument("--model-selection", choices=("mdl", "bic", "knee"),
                     help="how discover chooses its best equation (default: its own default)")
     ap.add_argument("--operators", metavar="OP,...",
                     help="discover's operators (default: its own); with a leading +, added to "
                          "its defaults (+square,cube)")
+    ap.add_argument("--constants", metavar="C,...",
+                    help="discover's constant leaves (default: its own); numbers or pi, 2pi")
 
 
 def discover_options(args: argparse.Namespace) -> dict[str, Any]:
-    """discover's keyword arguments from --model-selection and --operators (absent: its own)."""
+    """discover's keyword arguments from --model-selection, --operators and --constants (absent:
+    its own)."""
     options: dict[str, Any] = {}
     if args.model_selection is not None:
         options["model_selection"] = args.model_selection
@@ -89,4 +93,7 @@ def discover_options(args: argparse.Namespace) -> dict[str, Any]:
         extra = args.operators.startswith("+")
         names = [n for n in args.operators.lstrip("+").split(",") if n]
         options["operators"] = [*DEFAULT_OPERATORS, *names] if extra else names
+    if args.constants:
+        named = {"pi": math.pi, "2pi": 2 * math.pi}
+        options["constants"] = [named.get(c) or float(c) for c in args.constants.split(",") if c]
     return options

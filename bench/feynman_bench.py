@@ -261,7 +261,7 @@ def main() -> None:
     n_train = round(TRAIN_SHARE * args.rows)
     print(f"# {len(laws)} equations, methods {', '.join(methods)}, budget {budget:g} s, "
           f"noise {', '.join(f'{v:g}' for v in noises)}, load average {os.getloadavg()[0]:.1f}"
-          + "".join(f", {k} {v if not isinstance(v, list) else ','.join(v)}"
+          + "".join(f", {k} {v if not isinstance(v, list) else ','.join(map(str, v))}"
                     for k, v in options.items()), flush=True)
     results = load_results(args.json) if args.resume else []
     done = {(r.law, r.noise, r.method) for r in results}
