@@ -111,8 +111,9 @@ def cmd_discover(args: argparse.Namespace, out: TextIO) -> int:
     X, y, columns, target = split_columns(table, args.target, args.features, args.weights)
     weights = {"sample_weight": table.column(args.weights)} if args.weights else {}
     names = formula_names(columns)
-    renamed = [f"{shown(column)} is {shown(name)[1:-1]}" for column, name in zip(columns, names, strict=True)
-               if column != name]
+    # A formula name is an identifier: shown without the quotes a column name needs.
+    renamed = [f"{shown(column)} is {shown(name)[1:-1]}"
+               for column, name in zip(columns, names, strict=True) if column != name]
     if renamed:
         print(f"vok-math: note: in formulas, {', '.join(renamed)}", file=sys.stderr)
     with connect(args.scheduler) as client:
