@@ -2,20 +2,17 @@
 #include "enumeration/key_set.hpp"
 
 #include <algorithm>
-#include <bit>
 
 namespace vok::enumeration {
 namespace {
 
-std::size_t capacity_for(std::size_t n) noexcept {
-    return std::bit_ceil(std::max<std::size_t>(16, 2 * n));
-}
+std::size_t capacity_for(std::size_t n) noexcept { return std::max<std::size_t>(16, 2 * n); }
 
 }  // namespace
 
 bool KeySet::contains(const Key128& key) const noexcept {
     if (slots_.empty()) return false;
-    for (std::size_t i = key.lo & mask_;; i = (i + 1) & mask_) {
+    for (std::size_t i = home_of(key);; i = next(i)) {
         const Key128& slot = slots_[i];
         if (slot.hi == 0) return false;
         if (slot == key) return true;
@@ -23,8 +20,9 @@ bool KeySet::contains(const Key128& key) const noexcept {
 }
 
 bool KeySet::insert(const Key128& key) {
-    if (2 * (size_ + 1) > slots_.size()) reserve(size_ + 1);
-    for (std::size_t i = key.lo & mask_;; i = (i + 1) & mask_) {
+    // Grown to twice its keys, so inserts one at a time cost a constant each.
+    if (2 * (size_ + 1) > slots_.size()) reserve(2 * size_ + 1, slots_.get_allocator().huge);
+    for (std::size_t i = home_of(key);; i = next(i)) {
         Key128& slot = slots_[i];
         if (slot.hi == 0) {
             slot = key;
@@ -35,16 +33,15 @@ bool KeySet::insert(const Key128& key) {
     }
 }
 
-void KeySet::reserve(std::size_t expected) {
+void KeySet::reserve(std::size_t expected, bool huge_pages) {
     const std::size_t capacity = capacity_for(expected);
     if (capacity <= slots_.size()) return;
-    LargeVector<Key128> old(capacity);
+    LargeVector<Key128> old(capacity, LargeVector<Key128>::allocator_type(huge_pages));
     old.swap(slots_);
-    mask_ = capacity - 1;
     for (const Key128& key : old) {
         if (key.hi == 0) continue;
-        std::size_t i = key.lo & mask_;
-        while (slots_[i].hi != 0) i = (i + 1) & mask_;
+        std::size_t i = home_of(key);
+        while (slots_[i].hi != 0) i = next(i);
         slots_[i] = key;
     }
 }
@@ -57,10 +54,10 @@ void KeySet::clear() noexcept {
 
 std::size_t KeySet::bytes_for(std::size_t n) noexcept { return capacity_for(n) * sizeof(Key128); }
 
-void ShardedKeySet::reserve_shard(std::size_t s, std::size_t expected) {
+void ShardedKeySet::reserve_shard(std::size_t s, std::size_t expected, bool huge_pages) {
     // A shard's share, with room for it to run a little over.
     const std::size_t share = expected / kShards;
-    shards_[s].reserve(share + share / 8 + 16);
+    shards_[s].reserve(share + share / 8 + 16, huge_pages);
 }
 
 std::size_t ShardedKeySet::size() const noexcept {

@@ -1,5 +1,7 @@
-// Insert-only sets of 128-bit keys: open addressing, linear probing; and the
-// same split over tables by the keys' top bits, for filling in parallel.
+// Insert-only sets of 128-bit keys: open addressing, linear probing, a key's
+// home slot taken from its low word by multiplying (so a table holds just the
+// slots it needs, not a power of two); and the same split over tables by the
+// keys' top bits, for filling in parallel.
 #pragma once
 
 #include <array>
@@ -29,15 +31,17 @@ public:
     [[nodiscard]] bool contains(const Key128& key) const noexcept;
     // A hint that key is about to be looked up: starts loading its slot and
     // the next line, where a probe run that starts late in its line goes on.
-    // (No test for an empty table, whose mask is 0: a prefetch never faults.)
+    // (No test for an empty table, whose home is slot 0: a prefetch never faults.)
     void prefetch(const Key128& key) const noexcept {
-        const Key128* home = slots_.data() + (key.lo & mask_);
+        const Key128* home = slots_.data() + home_of(key);
         prefetch_line(home);
         prefetch_line(home + 3);
     }
     // True when the key was new and has been added.
     bool insert(const Key128& key);
-    void reserve(std::size_t expected);
+    // huge_pages: the new table on huge pages (see large_array.hpp), worth
+    // their costly first fault only for a table read far more than filled.
+    void reserve(std::size_t expected, bool huge_pages = true);
     // Empties the set, keeping its table.
     void clear() noexcept;
 
@@ -47,8 +51,15 @@ public:
     [[nodiscard]] static std::size_t bytes_for(std::size_t n) noexcept;
 
 private:
+    [[nodiscard]] std::size_t home_of(const Key128& key) const noexcept {
+        return static_cast<std::size_t>((static_cast<unsigned __int128>(key.lo) * slots_.size()) >>
+                                        64);
+    }
+    [[nodiscard]] std::size_t next(std::size_t i) const noexcept {
+        return i + 1 == slots_.size() ? 0 : i + 1;
+    }
+
     LargeVector<Key128> slots_;  // hi == 0: empty
-    std::size_t mask_ = 0;
     std::size_t size_ = 0;
 };
 
@@ -68,7 +79,7 @@ public:
 
     [[nodiscard]] KeySet& shard(std::size_t s) noexcept { return shards_[s]; }
     // Room for about `expected` keys in shard s (keys spread evenly over the shards).
-    void reserve_shard(std::size_t s, std::size_t expected);
+    void reserve_shard(std::size_t s, std::size_t expected, bool huge_pages = true);
     void reserve(std::size_t expected) {
         for (std::size_t s = 0; s < kShards; ++s) reserve_shard(s, expected);
     }
