@@ -93,8 +93,7 @@ class Discovery:
     sizes : tuple of dict
         Per size: candidates generated, distinct and valid ones, seconds, whether complete.
         At the largest size ``valid`` leaves out the candidates ruled out part-way through their
-        rows, and which those are depends on timing; every other count is the same whatever
-        the worker count.
+        rows. Every count is the same whatever the worker count.
     evaluations : int
         Candidates scored.
     elapsed : float

@@ -122,9 +122,9 @@ struct SizeReport {
     std::uint64_t distinct = 0;    // the rest
     std::uint64_t scored = 0;      // of those, scored (all, unless a budget cut the size)
     // Of those, with a value on every sample row; at the largest size only those not
-    // pruned, so there it depends on timing as pruned does.
+    // pruned.
     std::uint64_t valid = 0;
-    std::uint64_t pruned = 0;  // of those, stopped part-way (depends on timing)
+    std::uint64_t pruned = 0;  // of those, stopped part-way
     double seconds = 0.0;
 };
 

@@ -1,7 +1,9 @@
 // The largest size: its candidates deduplicated within their segment only
 // (so slices of it can run anywhere with the same result), and each one
-// ruled out as cheaply as it can be against the worst error of a worker's
-// full front: on a few rows, on a stand-in, or part-way through its rows.
+// ruled out as cheaply as it can be against the worst error of a full front
+// (its segment's own, or that of the segments well before it: see
+// segment_bounds.hpp): on a few rows, on a stand-in, or part-way through its
+// rows.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -13,6 +15,7 @@
 #include "enumeration/enumerator.hpp"
 #include "enumeration/largest_worker.hpp"
 #include "enumeration/row_weighting.hpp"
+#include "enumeration/segment_bounds.hpp"
 #include "enumeration/segment_pass.hpp"
 #include "enumeration/stand_in_verdict.hpp"
 
@@ -32,7 +35,7 @@ constexpr std::size_t kFirstRun = 16;
 constexpr std::size_t kLaterRun = 64;
 
 // Segments per wave when an evaluation budget must be cut at a fixed place.
-constexpr std::size_t kWaveSegmentsPerWorker = 8;
+constexpr std::size_t kWaveSegments = 16;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
@@ -79,6 +82,7 @@ private:
         SinCosOf exact_trig;
         std::vector<double> f;  // a candidate's values: its stand-in, then exact
         SegmentResult& out;
+        double bound = kInf;     // from the segments well before this one
         bool abandoned = false;  // cancelled part-way
     };
 
@@ -113,8 +117,7 @@ private:
     const VokSecondTerms vok_terms_;
     std::vector<SegmentResult> results_;
     SizeReport report_;
-    // Its own cache line: workers lower it while all read the fields above.
-    alignas(64) std::atomic<double> bound_{kInf};
+    SegmentBounds bounds_;
 };
 
 template <class Rows>
@@ -136,7 +139,8 @@ inline LargestSize<Rows>::LargestSize(Enumerator& run, std::uint64_t begin, std:
       rows_(run.rows_),
       vok_terms_(with_vok(run.settings_) ? VokSecondTerms(table_, kVokTermBytes)
                                          : VokSecondTerms()),
-      results_(n_segments_) {}
+      results_(n_segments_),
+      bounds_(n_segments_, keep_) {}
 
 template <class Rows>
 inline void LargestSize<Rows>::run() {
@@ -148,13 +152,13 @@ inline void LargestSize<Rows>::run() {
     gather(run_waves());
 }
 
-// With an evaluation budget, segments run in waves and the budget is settled
-// in segment order, so the cut never depends on timing. Returns how many
+// With an evaluation budget, segments run in waves of a fixed length and the
+// budget is settled in segment order, so the cut never depends on timing. Returns how many
 // segments from the first count.
 template <class Rows>
 inline std::size_t LargestSize<Rows>::run_waves() {
     const std::uint64_t budget = run_.settings_.max_evaluations;
-    const std::size_t wave = budget > 0 ? kWaveSegmentsPerWorker * run_.pool_.size() : n_segments_;
+    const std::size_t wave = budget > 0 ? kWaveSegments : n_segments_;
     std::size_t kept = 0;
     for (std::size_t from = 0; from < n_segments_ && !run_.stopped(); from += wave) {
         const std::size_t n = std::min(wave, n_segments_ - from);
@@ -175,7 +179,16 @@ inline std::size_t LargestSize<Rows>::run_waves() {
 template <class Rows>
 inline void LargestSize<Rows>::score_segment(std::size_t index) {
     SegmentResult& result = results_[index];
+    // Whatever happens here, later segments must not wait for this one.
+    struct Done {
+        SegmentBounds& bounds;
+        std::size_t index;
+        ~Done() { bounds.done(index); }
+    } done{bounds_, index};
     Worker w(*this, result);
+    w.bound = bounds_.bound_for(
+        index, [&](std::size_t j) { return results_[j].finished ? &results_[j].top : nullptr; },
+        run_.cancel_);
     const std::uint64_t lo = std::max(begin_, (first_segment_ + index) * kSegmentSlots);
     const std::uint64_t hi = std::min(end_, (first_segment_ + index + 1) * kSegmentSlots);
     layout_.visit(lo, hi, [&](std::uint64_t slot, OpCode op, std::uint32_t a, std::uint32_t b) {
@@ -227,11 +240,11 @@ inline void LargestSize<Rows>::consume(Worker& w, const Pending& p) {
     if (scaled_ && table_.constant(a) && (unary || table_.constant(b)) &&
         Rows::fit_constant_scaled(target_, fit)) {
         ++c.valid;
-        take(w.out.top, keep_, bound_,
-             Ranked{fit.sse, p.slot, fit.scale, fit.offset, op, a, b, false});
+        offer(w.out.top, keep_, Ranked{fit.sse, p.slot, fit.scale, fit.offset, op, a, b, false});
         return;
     }
-    const double cut = bound_.load(std::memory_order_relaxed);
+    const double cut =
+        w.out.top.size() == keep_ ? std::min(w.bound, w.out.top.back().sse) : w.bound;
     if (!passes_screen(w, op, a, b, cut)) return;
     const double* a_rows = w.a.of(table_, a);
     const double* b_rows = unary ? nullptr : w.b.of(table_, b);
@@ -244,7 +257,7 @@ inline void LargestSize<Rows>::consume(Worker& w, const Pending& p) {
                                 : fit_plain_rows(w, op, a_rows, b_rows, cut, fit);
     if (!fitted) return;
     ++c.valid;
-    take(w.out.top, keep_, bound_, Ranked{fit.sse, p.slot, fit.scale, fit.offset, op, a, b, false});
+    offer(w.out.top, keep_, Ranked{fit.sse, p.slot, fit.scale, fit.offset, op, a, b, false});
 }
 
 // A few spread rows first: most candidates are out after them. False when

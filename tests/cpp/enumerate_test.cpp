@@ -453,6 +453,30 @@ TEST(Enumerate, LargestSizeDedupsPerSegmentLikeThePlainEnumerator) {
     EXPECT_EQ(got.sizes.back().distinct, plain.reports.back().distinct);
 }
 
+// Enough segments at the largest size for later ones to be bounded by the
+// fronts of earlier ones: what is ruled out, and so every count, is the same
+// with any worker count.
+TEST(Enumerate, LargestSizeCountsDoNotDependOnTheWorkerCount) {
+    std::mt19937_64 rng(5);
+    Data d = random_data(rng, 2, 24);
+    EnumerationSettings s;
+    s.max_size = 8;
+    s.n_threads = 1;
+    const EnumerationResult one = enumerate_formulas(d.x, d.y, s);
+    ASSERT_GT(one.sizes.back().candidates, std::uint64_t{64} * kSegmentSlots);
+    ASSERT_GT(one.sizes.back().pruned, 0u);
+    for (std::size_t threads : {2, 3}) {
+        s.n_threads = threads;
+        const EnumerationResult got = enumerate_formulas(d.x, d.y, s);
+        expect_same_front(got.front, one.front, "threads " + std::to_string(threads));
+        const SizeReport& a = got.sizes.back();
+        const SizeReport& b = one.sizes.back();
+        EXPECT_EQ(std::tie(a.distinct, a.scored, a.valid, a.pruned),
+                  std::tie(b.distinct, b.scored, b.valid, b.pruned))
+            << threads;
+    }
+}
+
 TEST(Enumerate, SlicesMergeToTheWholeFront) {
     Wide w;
     const EnumerationResult whole = enumerate_formulas(w.d.x, w.d.y, w.s);
