@@ -93,7 +93,8 @@ class Discovery:
     sizes : tuple of dict
         Per size: candidates generated, distinct and valid ones, seconds, whether complete.
         At the largest size ``valid`` leaves out the candidates ruled out part-way through their
-        rows. Every count is the same whatever the worker count.
+        rows. Unless a time limit or Ctrl-C cut the search short, every count is the same
+        whatever the worker count.
     evaluations : int
         Candidates scored.
     elapsed : float
