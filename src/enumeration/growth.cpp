@@ -125,11 +125,11 @@ inline bool Growth::join() {
 inline void Growth::join_shards(std::size_t group, std::size_t groups, std::size_t seen_after,
                                 std::vector<std::uint32_t>& kept_by_segment) {
     ShardedKeySet& seen = run_.seen_;
-    // Only the largest size looks keys up often enough to repay huge pages;
-    // a smaller one (or a search that ends here) would pay their first fault.
-    const bool huge_pages = size_ + 1 == run_.settings_.max_size;
+    // A beam reads the set little, like the sizes below the largest.
+    const TableUse use =
+        size_ + 1 == run_.settings_.max_size && !run_.beam_ ? TableUse::Final : TableUse::Growing;
     for (std::size_t shard = group; shard < ShardedKeySet::kShards; shard += groups)
-        seen.reserve_shard(shard, seen_after, huge_pages);
+        seen.reserve_shard(shard, seen_after, use);
     constexpr std::size_t kAhead = 16;
     for (std::size_t segment = 0; segment < n_segments_; ++segment) {
         std::vector<Pending>& pending = found_[segment];

@@ -2,11 +2,15 @@
 #include "enumeration/key_set.hpp"
 
 #include <algorithm>
+#include <bit>
 
 namespace vok::enumeration {
 namespace {
 
-std::size_t capacity_for(std::size_t n) noexcept { return std::max<std::size_t>(16, 2 * n); }
+std::size_t capacity_for(std::size_t n, TableUse use) noexcept {
+    const std::size_t least = std::max<std::size_t>(16, 2 * n);
+    return use == TableUse::Final ? least : std::bit_ceil(least);
+}
 
 }  // namespace
 
@@ -20,8 +24,9 @@ bool KeySet::contains(const Key128& key) const noexcept {
 }
 
 bool KeySet::insert(const Key128& key) {
-    // Grown to twice its keys, so inserts one at a time cost a constant each.
-    if (2 * (size_ + 1) > slots_.size()) reserve(2 * size_ + 1, slots_.get_allocator().huge);
+    // Grown to twice its slots, so inserts one at a time cost a constant each.
+    if (2 * (size_ + 1) > slots_.size())
+        rebuild(std::max<std::size_t>(16, 2 * slots_.size()), slots_.get_allocator().huge);
     for (std::size_t i = home_of(key);; i = next(i)) {
         Key128& slot = slots_[i];
         if (slot.hi == 0) {
@@ -33,9 +38,12 @@ bool KeySet::insert(const Key128& key) {
     }
 }
 
-void KeySet::reserve(std::size_t expected, bool huge_pages) {
-    const std::size_t capacity = capacity_for(expected);
-    if (capacity <= slots_.size()) return;
+void KeySet::reserve(std::size_t expected, TableUse use) {
+    if (2 * expected <= slots_.size()) return;
+    rebuild(capacity_for(expected, use), use == TableUse::Final);
+}
+
+void KeySet::rebuild(std::size_t capacity, bool huge_pages) {
     LargeVector<Key128> old(capacity, LargeVector<Key128>::allocator_type(huge_pages));
     old.swap(slots_);
     for (const Key128& key : old) {
@@ -52,12 +60,10 @@ void KeySet::clear() noexcept {
     size_ = 0;
 }
 
-std::size_t KeySet::bytes_for(std::size_t n) noexcept { return capacity_for(n) * sizeof(Key128); }
-
-void ShardedKeySet::reserve_shard(std::size_t s, std::size_t expected, bool huge_pages) {
+void ShardedKeySet::reserve_shard(std::size_t s, std::size_t expected, TableUse use) {
     // A shard's share, with room for it to run a little over.
     const std::size_t share = expected / kShards;
-    shards_[s].reserve(share + share / 8 + 16, huge_pages);
+    shards_[s].reserve(share + share / 8 + 16, use);
 }
 
 std::size_t ShardedKeySet::size() const noexcept {

@@ -22,6 +22,14 @@ inline void prefetch_line(const void* p) noexcept {
 #endif
 }
 
+// What a table is for. A growing table (the sizes below the largest, a
+// segment's own keys) leaves room, up to twice its keys, for the next sizes
+// without being rebuilt and faulted in anew. The final table, the one the
+// largest size reads, takes no more keys: it holds just twice its keys, on
+// huge pages (see large_array.hpp), whose costly first fault only a table
+// read far more than filled repays.
+enum class TableUse : bool { Growing, Final };
+
 class KeySet {
 public:
     KeySet() = default;
@@ -39,16 +47,12 @@ public:
     }
     // True when the key was new and has been added.
     bool insert(const Key128& key);
-    // huge_pages: the new table on huge pages (see large_array.hpp), worth
-    // their costly first fault only for a table read far more than filled.
-    void reserve(std::size_t expected, bool huge_pages = true);
+    void reserve(std::size_t expected, TableUse use = TableUse::Growing);
     // Empties the set, keeping its table.
     void clear() noexcept;
 
     [[nodiscard]] std::size_t size() const noexcept { return size_; }
     [[nodiscard]] std::size_t bytes() const noexcept { return slots_.size() * sizeof(Key128); }
-    // The table bytes a set needs to hold n keys.
-    [[nodiscard]] static std::size_t bytes_for(std::size_t n) noexcept;
 
 private:
     [[nodiscard]] std::size_t home_of(const Key128& key) const noexcept {
@@ -58,6 +62,7 @@ private:
     [[nodiscard]] std::size_t next(std::size_t i) const noexcept {
         return i + 1 == slots_.size() ? 0 : i + 1;
     }
+    void rebuild(std::size_t capacity, bool huge_pages);
 
     LargeVector<Key128> slots_;  // hi == 0: empty
     std::size_t size_ = 0;
@@ -79,9 +84,9 @@ public:
 
     [[nodiscard]] KeySet& shard(std::size_t s) noexcept { return shards_[s]; }
     // Room for about `expected` keys in shard s (keys spread evenly over the shards).
-    void reserve_shard(std::size_t s, std::size_t expected, bool huge_pages = true);
-    void reserve(std::size_t expected) {
-        for (std::size_t s = 0; s < kShards; ++s) reserve_shard(s, expected);
+    void reserve_shard(std::size_t s, std::size_t expected, TableUse use);
+    void reserve(std::size_t expected, TableUse use) {
+        for (std::size_t s = 0; s < kShards; ++s) reserve_shard(s, expected, use);
     }
 
     [[nodiscard]] std::size_t size() const noexcept;

@@ -139,7 +139,7 @@ void Enumerator::load_state(std::span<const std::uint8_t> whole) {
     const auto n_entries = r.get<std::uint32_t>();
     corrupt_if(n_entries > state.size());
     table_.reserve(n_entries);
-    seen_.reserve(n_entries);
+    seen_.reserve(n_entries, TableUse::Final);
     entry_rank_.assign(n_entries, 0.0);
     const std::uint32_t max_size = settings_.max_size;
     RowBuffers buffers(rows_);

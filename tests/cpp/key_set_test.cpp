@@ -26,12 +26,12 @@ std::vector<Key128> keys_with_repeats(std::size_t n, std::uint32_t seed) {
     return keys;
 }
 
-class KeySetTest : public ::testing::TestWithParam<std::tuple<std::size_t, bool>> {};
+class KeySetTest : public ::testing::TestWithParam<std::tuple<std::size_t, TableUse>> {};
 
 TEST_P(KeySetTest, HoldsExactlyTheKeysInserted) {
-    const auto [reserved, huge_pages] = GetParam();
+    const auto [reserved, use] = GetParam();
     KeySet set;
-    if (reserved > 0) set.reserve(reserved, huge_pages);
+    if (reserved > 0) set.reserve(reserved, use);
     std::set<std::pair<std::uint64_t, std::uint64_t>> truth;
     const std::vector<Key128> keys = keys_with_repeats(5000, 7);
     for (const Key128& key : keys) {
@@ -48,12 +48,13 @@ TEST_P(KeySetTest, HoldsExactlyTheKeysInserted) {
 
 INSTANTIATE_TEST_SUITE_P(Reserved, KeySetTest,
                          ::testing::Combine(::testing::Values(0, 1, 7, 1001, 300000),
-                                            ::testing::Bool()));
+                                            ::testing::Values(TableUse::Growing, TableUse::Final)));
 
 TEST(ShardedKeySet, ShardsReservedApartHoldEveryKey) {
     ShardedKeySet set;
     const std::vector<Key128> keys = keys_with_repeats(4000, 9);
-    for (std::size_t s = 0; s < ShardedKeySet::kShards; ++s) set.reserve_shard(s, 1000, s % 2 == 0);
+    for (std::size_t s = 0; s < ShardedKeySet::kShards; ++s)
+        set.reserve_shard(s, 1000, s % 2 == 0 ? TableUse::Final : TableUse::Growing);
     std::set<std::pair<std::uint64_t, std::uint64_t>> truth;
     for (Key128 key : keys) {
         key.hi |= key.lo << 60;  // spread over the shards
