@@ -23,11 +23,11 @@ inline void prefetch_line(const void* p) noexcept {
 }
 
 // What a table is for. A growing table (the sizes below the largest, a
-// segment's own keys) leaves room, up to twice its keys, for the next sizes
-// without being rebuilt and faulted in anew. The final table, the one the
-// largest size reads, takes no more keys: it holds just twice its keys, on
-// huge pages (see large_array.hpp), whose costly first fault only a table
-// read far more than filled repays.
+// segment's own keys) rounds twice its keys up to a power of two: room for
+// the next sizes without being rebuilt and faulted in anew. The final table,
+// the one the largest size reads, takes no more keys: it holds just twice its
+// keys, on huge pages (see large_array.hpp), whose costly first fault only a
+// table read far more than filled repays.
 enum class TableUse : bool { Growing, Final };
 
 class KeySet {

@@ -50,18 +50,5 @@ INSTANTIATE_TEST_SUITE_P(Reserved, KeySetTest,
                          ::testing::Combine(::testing::Values(0, 1, 7, 1001, 300000),
                                             ::testing::Values(TableUse::Growing, TableUse::Final)));
 
-TEST(ShardedKeySet, ShardsReservedApartHoldEveryKey) {
-    ShardedKeySet set;
-    const std::vector<Key128> keys = keys_with_repeats(4000, 9);
-    for (std::size_t s = 0; s < ShardedKeySet::kShards; ++s)
-        set.reserve_shard(s, 1000, s % 2 == 0 ? TableUse::Final : TableUse::Growing);
-    std::set<std::pair<std::uint64_t, std::uint64_t>> truth;
-    for (Key128 key : keys) {
-        key.hi |= key.lo << 60;  // spread over the shards
-        ASSERT_EQ(set.insert(key), truth.insert({key.lo, key.hi}).second);
-    }
-    EXPECT_EQ(set.size(), truth.size());
-}
-
 }  // namespace
 }  // namespace vok::enumeration
