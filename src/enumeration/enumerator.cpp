@@ -42,6 +42,7 @@ Enumerator::Enumerator(std::span<const Column> x_cols, std::span<const double> y
       drop_bits_(settings.dedup_drop_bits),
       memory_budget_(settings.memory_limit > 0 ? settings.memory_limit : default_memory_budget()),
       table_(x_cols, settings.constants, y.size(), std::min(memory_budget_ / 4, kRowStoreCap)),
+      largest_size_(settings.max_size),
       pool_(pool_size(settings)),
       start_(std::chrono::steady_clock::now()),
       best_sse_(kInf) {
@@ -167,23 +168,40 @@ void Enumerator::use_beam() {
     }
 }
 
-void Enumerator::plan(std::uint32_t size) {
-    if (beam_) return;
+bool Enumerator::needs_beam(std::uint32_t size, bool largest) const {
     const auto slots = static_cast<double>(slots_of(size));
-    const bool largest = size == settings_.max_size;
     const double seconds = slots * last_slot_seconds_ * (largest ? kPrunedShare : 1.0);
-    const bool too_long = settings_.time_limit > 0.0 && elapsed() + seconds > settings_.time_limit;
-    bool too_big = false;
-    if (!largest) {
-        // Stored rows have their own bound, already counted in the table's bytes.
-        const double share = std::min(1.0, 1.5 * last_distinct_share_);
-        const double per_entry =
-            static_cast<double>(EntryTable::kEntryBytes + sizeof(Pending) + 2 * sizeof(Key128));
-        const double need =
-            static_cast<double>(table_.bytes() + seen_.bytes()) + slots * share * per_entry;
-        too_big = need > static_cast<double>(memory_budget_);
-    }
-    if (too_long || too_big) use_beam();
+    if (settings_.time_limit > 0.0 && elapsed() + seconds > settings_.time_limit) return true;
+    if (largest) return false;
+    // Stored rows have their own bound, already counted in the table's bytes.
+    const double share = std::min(1.0, 1.5 * last_distinct_share_);
+    const double per_entry =
+        static_cast<double>(EntryTable::kEntryBytes + sizeof(Pending) + 2 * sizeof(Key128));
+    const double need =
+        static_cast<double>(table_.bytes() + seen_.bytes()) + slots * share * per_entry;
+    return need > static_cast<double>(memory_budget_);
+}
+
+void Enumerator::plan(std::uint32_t size) {
+    if (!beam_ && needs_beam(size, size == settings_.max_size)) use_beam();
+}
+
+// A size that cannot be grown and kept within the budgets, though it can be
+// scored like the largest (pruned, nothing stored), is better complete than
+// a beam: the sizes above it are then a beam over the smaller ones.
+bool Enumerator::ends_complete(std::uint32_t size) const {
+    return !beam_ && size < settings_.max_size && needs_beam(size, false) &&
+           !needs_beam(size, true);
+}
+
+void Enumerator::run_complete_last(std::uint32_t size) {
+    largest_size_ = size;
+    run_largest(0, slots_of(size));
+    largest_size_ = settings_.max_size;
+    // No entries of this size: the beam takes its operands from the sizes below.
+    size_begin_.push_back(static_cast<std::uint32_t>(table_.size()));
+    operands_.emplace_back();
+    use_beam();
 }
 
 bool Enumerator::run_through(std::uint32_t last) {
@@ -193,6 +211,8 @@ bool Enumerator::run_through(std::uint32_t last) {
         if (size == settings_.max_size) {
             plan(size);
             run_largest(0, slots_of(size));
+        } else if (last == settings_.max_size && ends_complete(size)) {
+            run_complete_last(size);
         } else if (!grow(size)) {
             return false;
         }

@@ -31,7 +31,9 @@ public:
     Enumerator& operator=(const Enumerator&) = delete;
 
     // Sizes 1 .. last, the largest scored with pruning and per-segment dedup
-    // unless it is below max_size. False once a budget or the caller stopped it.
+    // unless it is below max_size. When last is max_size, a size too large to
+    // grow within the budgets is scored that way too if it fits, and the
+    // sizes above it are a beam. False once a budget or the caller stopped it.
     bool run_through(std::uint32_t last);
 
     // For a search on a subset of these rows: target_rmse is then met by a
@@ -63,6 +65,9 @@ private:
                        SizeReport& report);
     [[nodiscard]] std::vector<std::uint32_t> valid_of_size(std::uint32_t size) const;
     void plan(std::uint32_t size);
+    [[nodiscard]] bool needs_beam(std::uint32_t size, bool largest) const;
+    [[nodiscard]] bool ends_complete(std::uint32_t size) const;
+    void run_complete_last(std::uint32_t size);
     void use_beam();
     void leaves();
     bool poll();
@@ -93,6 +98,9 @@ private:
     std::vector<std::uint32_t> size_begin_;  // first entry id of each size (and one past the last)
     OperandLists operands_;
     bool beam_ = false;
+    // The size scored like the largest: max_size, or a smaller one that ends
+    // the complete sizes (run_complete_last).
+    std::uint32_t largest_size_;
 
     ThreadPool pool_;
     std::atomic<bool> cancel_{false};

@@ -126,7 +126,7 @@ inline LargestSize<Rows>::LargestSize(Enumerator& run, std::uint64_t begin, std:
       t0_(std::chrono::steady_clock::now()),
       table_(run.table_),
       target_(run.target_),
-      size_(run.settings_.max_size),
+      size_(run.largest_size_),
       layout_(size_, run.operands_, run.settings_.unary, run.settings_.binary),
       end_(std::min(end, layout_.slots())),
       begin_(std::min(begin, end_)),

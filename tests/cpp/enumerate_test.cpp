@@ -550,10 +550,39 @@ TEST(Enumerate, BudgetsStopWithTheFrontSoFar) {
     ASSERT_FALSE(stopped.front.empty());
     EXPECT_EQ(stopped.front.back().size, 3u);
 
-    w.s.memory_limit = 1 << 20;  // far too little: a beam, then a stop
+    // Far too little: the last size that fits is scored without being kept,
+    // then a beam, then a stop.
+    w.s.memory_limit = 1 << 20;
     const EnumerationResult small = enumerate_formulas(w.d.x, w.d.y, w.s);
     EXPECT_FALSE(small.front.empty());
-    EXPECT_FALSE(small.sizes.back().complete);
+    EXPECT_TRUE(small.stopped == StopReason::Memory || !small.sizes.back().complete);
+    EXPECT_LT(small.sizes.size(), w.s.max_size);
+}
+
+TEST(Enumerate, ASizeTooLargeToKeepIsScoredAsTheLargest) {
+    Wide w;
+    w.s.memory_limit = 96 << 20;  // room to keep sizes up to 6, not 7
+    w.s.max_size = 7;
+    const EnumerationResult last = enumerate_formulas(w.d.x, w.d.y, w.s);
+    ASSERT_EQ(last.sizes.size(), 7u);
+    w.s.max_size = 9;
+    const EnumerationResult further = enumerate_formulas(w.d.x, w.d.y, w.s);
+    EXPECT_EQ(further.stopped, StopReason::Complete);
+    ASSERT_EQ(further.sizes.size(), 9u);
+    EXPECT_FALSE(further.sizes[7].complete);  // a beam over sizes 1 to 6
+    EXPECT_GT(further.sizes[8].distinct, 0u);
+    for (std::size_t i = 0; i < 7; ++i) {
+        const SizeReport& a = further.sizes[i];
+        const SizeReport& b = last.sizes[i];
+        EXPECT_TRUE(a.complete) << a.size;
+        EXPECT_EQ(std::tie(a.candidates, a.distinct, a.scored, a.valid),
+                  std::tie(b.candidates, b.distinct, b.scored, b.valid))
+            << a.size;
+    }
+    std::vector<FrontMember> up_to_seven;
+    for (const FrontMember& m : further.front)
+        if (m.size <= 7) up_to_seven.push_back(m);
+    expect_same_front(up_to_seven, last.front, "sizes up to 7");
 }
 
 TEST(Enumerate, RefusesBadInputBeforeAnyWork) {
