@@ -22,7 +22,7 @@ import numpy as np
 from vok_math import _engine, plots
 from vok_math.data import check_names, prepare_samples
 from vok_math.equation import Equation
-from vok_math.front import Made, Samples, build_front, choose_best
+from vok_math.front import Made, Samples, build_front, choose_best, is_exact
 from vok_math.linear_fit import exponent
 from vok_math.model_choice import MODEL_SELECTIONS, ModelSelection
 from vok_math.progress import KeptCallback, ProgressArg, search_progress
@@ -52,7 +52,13 @@ from vok_math.state import (
     loads_state,
     shown,
 )
-from vok_math.terms import check_terms, first_budget, one_term_front, several_terms
+from vok_math.terms import (
+    DEFAULT_ROUND_SIZE,
+    check_terms,
+    first_budget,
+    one_term_front,
+    several_terms,
+)
 
 if TYPE_CHECKING:
     import pandas as _pandas
@@ -92,9 +98,11 @@ class Discovery:
         The search settings, as given to the engine.
     sizes : tuple of dict
         Per size: candidates generated, distinct and valid ones, seconds, whether complete.
-        At the largest size ``valid`` leaves out the candidates ruled out part-way through their
-        rows. Unless a time limit or Ctrl-C cut the search short, every count is the same
-        whatever the worker count.
+        Where the budgets leave no room to keep a size for the next, it is scored complete
+        but not kept, as the largest is, and the sizes above it are built from the best few
+        of each smaller size (complete False). At those sizes ``valid`` leaves out the
+        candidates ruled out part-way through their rows. Unless a time limit or Ctrl-C cut
+        the search short, every count is the same whatever the worker count.
     evaluations : int
         Candidates scored.
     elapsed : float
@@ -358,16 +366,18 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
         How ``best`` is chosen when no equation is exact: a description length (residuals at
         the fitted noise level, fitted constants, and the expressions the search tried up to
         the equation's size), the BIC, or the knee of error against size.
-    terms : int, default 1
+    terms : int, optional
         Laws of up to this many terms, y ≈ c0 + c1·f1 + … + c_terms·f_terms, whose terms f are
         expressions of the enumeration (1 to 5; above 1 needs scaling; 1 searches one
-        expression only: on noisy data a sum of terms can fit the noise better than the true
-        law of one, so ask for more terms where the law is known to be a sum). The terms are
-        screened from the front of y and from enumerations of the residual of the law found
-        so far, then every combination of them is fitted exactly (see :mod:`vok_math.terms`);
-        such a law counts its terms' tokens plus its written constants, and joins the front
-        beside the others. Unless the first enumeration meets the target, it takes 60 % of
-        the time and evaluation budgets.
+        expression only). The terms are screened from the front of y and from enumerations of
+        the residual of the law found so far, then every combination of them is fitted exactly
+        (see :mod:`vok_math.terms`); such a law counts its terms' tokens plus its written
+        constants, and joins the front beside the others; unless the first enumeration meets
+        the target, it takes 60 % of the time and evaluation budgets. Default: up to 3 terms
+        in what the one-term search leaves of the budgets (its residual rounds up to 8
+        tokens), a sum joining the front only when it fits exactly: on noisy data a sum of
+        terms can fit the noise better than the true law of one, so ask for terms where the
+        law is known to be a sum.
     client : dask.distributed.Client, optional
         Split the largest size across the cluster's workers, with the same front bit for
         bit (see :func:`vok_math.distributed.enumerate_split`). ``time_limit`` then bounds
@@ -420,7 +430,7 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
     engine_settings: dict[str, Any] = {**settings, "target_rmse": float(np.ldexp(floor, -shift))}
     if weights is not None:
         engine_settings["weights"] = weights
-    first = first_budget(engine_settings, n_terms)
+    first = first_budget(engine_settings, n_terms, asked=terms is not None)
     reporter, bar = search_progress(progress, settings["time_limit"])
     callback = None if reporter is None else KeptCallback(reporter)
     try:
@@ -439,17 +449,26 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
     stopped, evaluations, elapsed = raw["stopped"], raw["evaluations"], raw["elapsed"]
     candidates = one_term_front(raw["front"], settings["front_size"])
     several: tuple[Made, ...] = ()
-    # An exact law of one expression ends the search; so does Ctrl-C or a full memory.
-    if n_terms > 1 and stopped not in ("target", "interrupted", "memory"):
-        outcome = several_terms(samples, data.names, engine_settings, raw, n_terms, kind,
-                                started, searched)
+    # An exact law of one expression ends the search; so does Ctrl-C or a full memory. The
+    # default's rounds take only what the one-term search left of the budgets.
+    ended = {"target", "interrupted", "memory"} | ({"time", "evaluations"} if terms is None
+                                                   else set())
+    if n_terms > 1 and stopped not in ended:
+        rounds = engine_settings if terms is not None else {
+            **engine_settings, "max_size": min(engine_settings["max_size"], DEFAULT_ROUND_SIZE)}
+        outcome = several_terms(samples, data.names, rounds, raw, n_terms, kind, started,
+                                searched)
         several, evaluations = outcome.equations, evaluations + outcome.evaluations
+        if terms is None:
+            several = tuple(m for m in several if is_exact(m, samples))
         elapsed = time.monotonic() - started
         if outcome.interrupted:
             stopped = "interrupted"
+        elif outcome.out_of_memory:
+            stopped = "memory"
     front, best = choose_best(build_front(samples, data.names, candidates, several), samples,
                               sizes, kind)
-    if n_terms > 1:
+    if terms is not None and n_terms > 1:
         settings["terms"] = n_terms
     d = Discovery(
         tuple(front), data.names,

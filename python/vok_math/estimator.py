@@ -80,7 +80,8 @@ class VOKRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
                  constants: Sequence[float] | None = None, scaling: bool = True,
                  n_threads: int | None = None, memory_limit: int | None = None,
                  progress: ProgressArg = False,
-                 model_selection: ModelSelection = DEFAULT_MODEL_SELECTION) -> None:
+                 model_selection: ModelSelection = DEFAULT_MODEL_SELECTION,
+                 terms: int | None = None) -> None:
         self.max_size = max_size
         self.time_limit = time_limit
         self.max_evaluations = max_evaluations
@@ -91,6 +92,7 @@ class VOKRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
         self.memory_limit = memory_limit
         self.progress = progress
         self.model_selection = model_selection
+        self.terms = terms
 
     discovery_: Discovery
     equations_: tuple[Equation, ...]
@@ -131,7 +133,7 @@ class VOKRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
             max_evaluations=self.max_evaluations, operators=self.operators,
             constants=self.constants, scaling=self.scaling, n_threads=self.n_threads,
             memory_limit=self.memory_limit, progress=self.progress, sample_weight=sample_weight,
-            model_selection=self.model_selection)
+            model_selection=self.model_selection, terms=self.terms)
         best = discovery.best  # raises when nothing was found: then nothing is kept
         self.discovery_, self.equations_, self.best_ = discovery, discovery.equations, best
         return self

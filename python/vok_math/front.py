@@ -78,6 +78,12 @@ def _rounding(sse: float, n: int, floor: float) -> float:
     return sse * 1e-9 + n * floor * floor
 
 
+def is_exact(made: Made, samples: Samples) -> bool:
+    """Whether the equation fits within the rounding of y's numbers, as the model choice
+    takes an exact fit."""
+    return math.sqrt(made.sse / samples.total_weight) <= ldexp(samples.floor, -samples.shift)
+
+
 def sst(samples: Samples) -> float:
     """Squared deviations of y from its (weighted) mean, in the search's units."""
     y = np.ldexp(samples.y, -samples.shift)

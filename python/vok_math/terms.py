@@ -30,15 +30,20 @@ from vok_math.model_choice import ModelSelection
 from vok_math.records import Candidate, EngineResult, SizeReport, Token
 from vok_math.simple_constants import bic, candidate_values
 
-__all__ = ["DEFAULT_TERMS", "MAX_TERMS", "TermsOutcome", "check_terms", "first_budget",
+__all__ = ["DEFAULT_ROUND_SIZE", "DEFAULT_TERMS", "MAX_TERMS", "TermsOutcome", "check_terms", "first_budget",
            "one_term_front", "several_terms"]
 
 Array = npt.NDArray[np.float64]
 
-# One term unless asked: on noisy data the model choice still prefers a sum of terms that
-# fits the noise to the true one-term law (at 10 % noise 20 of 36 laws stated exactly with up
-# to three terms, 26 with one), and the screening takes time from the first enumeration.
-DEFAULT_TERMS = 1
+# Up to three terms unless asked otherwise, on two conditions that keep the default's one-term
+# results as they were. Its sums join the front only when exact: on noisy data the model choice
+# prefers a sum of terms that fits the noise to the true one-term law (at 10 % noise, 20 of 36
+# laws stated exactly when sums were free to win, 26 with one term). And its first
+# enumeration is the one-term search itself, the rounds taking only the time it leaves.
+DEFAULT_TERMS = 3
+# The default's residual rounds enumerate up to this size: the terms of a sum are mostly
+# small, and on noisy data the rounds find nothing they may keep, so they should end soon.
+DEFAULT_ROUND_SIZE = 8
 # The engine's bound: beyond five terms the combinations of any useful screened set explode.
 MAX_TERMS = 5
 # The first enumeration, of y itself, takes this share of a time or evaluation budget; the
@@ -54,10 +59,10 @@ _ORDER_BASE = 1 << 62
 
 
 def check_terms(terms: object, scaling: bool) -> int:
-    """The number of terms asked for, 1 to MAX_TERMS (None: the default, one).
+    """The number of terms asked for, 1 to MAX_TERMS (None: the default, DEFAULT_TERMS).
 
-    >>> check_terms(None, True), check_terms(3, True), check_terms(None, False)
-    (1, 3, 1)
+    >>> check_terms(None, True), check_terms(2, True), check_terms(None, False)
+    (3, 2, 1)
     >>> check_terms(0, True)
     Traceback (most recent call last):
     ...
@@ -90,9 +95,10 @@ def one_term_front(front: Sequence[Candidate], per_size: int) -> list[Candidate]
     return out
 
 
-def first_budget(settings: dict[str, Any], terms: int) -> dict[str, Any]:
-    """The first enumeration's settings: its share of the time and evaluation budgets."""
-    if terms == 1:
+def first_budget(settings: dict[str, Any], terms: int, asked: bool = True) -> dict[str, Any]:
+    """The first enumeration's settings: its share of the time and evaluation budgets (all
+    of them, and the one-term search's front, for one term or the default's terms)."""
+    if terms == 1 or not asked:
         return settings
     out = {**settings, "front_size": max(int(settings["front_size"]), _SCREEN_FRONT)}
     if out["time_limit"] > 0:
@@ -105,11 +111,12 @@ def first_budget(settings: dict[str, Any], terms: int) -> dict[str, Any]:
 @dataclass(frozen=True)
 class TermsOutcome:
     """What the rounds added: the equations of several terms, the candidates scored, and
-    whether Ctrl-C stopped them."""
+    whether Ctrl-C or the memory budget stopped them."""
 
     equations: tuple[Made, ...]
     evaluations: int
     interrupted: bool
+    out_of_memory: bool = False
 
 
 @dataclass(frozen=True)
@@ -209,6 +216,7 @@ class _Rounds:
         self.sizes = tuple(cast(SizeReport, dict(s)) for s in raw["sizes"])
         self.evaluations = 0
         self.interrupted = False
+        self.out_of_memory = False
         self.screened: dict[tuple[Token, ...], _Term] = {}
         self.made: dict[tuple[tuple[Token, ...], ...], Made] = {}
         self.add_front(raw["front"], 0)
@@ -273,11 +281,17 @@ class _Rounds:
         columns = np.ascontiguousarray(self.samples.columns[:, self.rows])
         weights = None if self.samples.weights is None else self.samples.weights[self.rows]
         seconds = self.seconds_left()
-        found = _engine.search_terms(
-            programs, columns, self.searched[self.rows], max_terms=max_terms, keep=_KEEP,
-            weights=weights, time_limit=0.0 if math.isinf(seconds) else max(seconds, 0.05),
-            memory_limit=int(self.settings["memory_limit"]),
-            n_threads=int(self.settings["n_threads"]))
+        try:
+            found = _engine.search_terms(
+                programs, columns, self.searched[self.rows], max_terms=max_terms, keep=_KEEP,
+                weights=weights, time_limit=0.0 if math.isinf(seconds) else max(seconds, 0.05),
+                memory_limit=int(self.settings["memory_limit"]),
+                n_threads=int(self.settings["n_threads"]))
+        except MemoryError:
+            # Refused before any work: the rounds end with what they found, as a full
+            # memory ends an enumeration.
+            self.out_of_memory = True
+            return
         self.evaluations += int(found["fitted"])
         self.interrupted |= found["stopped"] == "interrupted"
         for indices in _promising(found["combinations"]):
@@ -356,6 +370,7 @@ def several_terms(samples: Samples, names: tuple[str, ...], settings: dict[str, 
         if rounds.interrupted:
             break
         rounds.search(round_ + 1)
-        if rounds.interrupted:
+        if rounds.interrupted or rounds.out_of_memory:
             break
-    return TermsOutcome(tuple(rounds.made.values()), rounds.evaluations, rounds.interrupted)
+    return TermsOutcome(tuple(rounds.made.values()), rounds.evaluations, rounds.interrupted,
+                        rounds.out_of_memory)

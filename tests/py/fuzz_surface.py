@@ -186,6 +186,7 @@ def draw_discover(rng):
         "max_rows": lambda r: setting_count(r, [2, 3, 5]),
         "sample_weight": lambda r: target(r, data, X),
         "model_selection": lambda r: r.choice(["mdl", "bic", "knee", "best", None]),
+        "terms": lambda r: r.choice([1, 2, 3, 0, 6, None, 2.0]),
     }
     for key, draw in optional.items():
         if rng.random() < 0.12:
@@ -493,6 +494,7 @@ SEARCH_OPTIONS = {
     "--threads": lambda r: r.choice(["1", "2", "0", "abc", "1" + "0" * 30]),
     "--weights": lambda r: r.choice(["x", "y", "P", "nope"]),
     "--model-selection": lambda r: r.choice(["mdl", "bic", "knee", "best"]),
+    "--terms": lambda r: r.choice(["1", "2", "0", "6", "abc"]),
 }
 
 

@@ -56,6 +56,18 @@ def test_the_front_does_not_depend_on_the_worker_count():
     assert any(e.term_sizes for e in runs[0].equations)
 
 
+def test_by_default_a_sum_joins_the_front_only_when_exact():
+    exact = discover(X6, Y6, **EXACT)
+    assert exact.best.formula == "x1 * y1 + x2 * y2 + x3 * y3" and "terms" not in exact.settings
+    noisy = discover(X6, Y6 + RNG.normal(scale=0.5, size=200), **{**EXACT, "max_size": 4})
+    assert not any(e.term_sizes for e in noisy.equations)
+
+
+def test_a_memory_budget_too_small_for_the_combinations_stops_the_rounds():
+    d = discover(X6, Y6, terms=3, memory_limit=1, **{**EXACT, "max_size": 1})
+    assert d.stopped == "memory" and d.equations
+
+
 @pytest.mark.parametrize(("terms", "scaling"), [(0, True), (-1, True), (6, True), (2.0, True),
                                                (2.5, True), ("3", True), (True, True),
                                                (2, False)])

@@ -67,6 +67,9 @@ def add_search_options(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--weights", metavar="COLUMN",
                         help="a column of the rows' weights (such as 1/sigma^2 of their "
                              "measurement errors): weighted least squares")
+    parser.add_argument("--terms", metavar="N", type=positive(int),
+                        help="laws of up to N terms, c0 + c1*f1 + ... (default: up to 3, a sum "
+                             "only when it fits exactly; 1: one expression)")
     parser.add_argument("--model-selection", choices=MODEL_SELECTIONS,
                         help=f"how the chosen formula is picked when none is exact "
                              f"(default: {DEFAULT_MODEL_SELECTION})")
@@ -86,7 +89,7 @@ def search_options(args: argparse.Namespace) -> dict[str, Any]:
         "max_evaluations": args.max_evaluations, "operators": args.operators,
         "constants": args.constants, "n_threads": args.threads,
         "scaling": False if args.no_scaling else None,
-        "model_selection": args.model_selection,
+        "model_selection": args.model_selection, "terms": args.terms,
         "progress": not args.no_progress and sys.stderr.isatty(),
     }
     return {key: value for key, value in options.items() if value is not None}
