@@ -314,6 +314,11 @@ class _Rounds:
             settled = _settle(beta, gram, float(fit["sse"]), s.rows, floor, s.shift)
         coefficients = [ldexp(v, s.shift) for v in settled.values[1:]]
         offset = ldexp(float(settled.values[0]), s.shift)
+        # Written from a term of positive coefficient when there is one: f - g, not -1 * g + f.
+        lead = next((i for i, c in enumerate(coefficients) if c > 0), 0)
+        order = [lead, *(i for i in range(d) if i != lead)]
+        terms = tuple(terms[i] for i in order)
+        coefficients = [coefficients[i] for i in order]
         program = _program(terms, coefficients)
         scale = ldexp(1.0, -s.shift)
         sse = float(_engine.settle(program, s.columns, self.searched,

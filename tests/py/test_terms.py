@@ -63,6 +63,14 @@ def test_by_default_a_sum_joins_the_front_only_when_exact():
     assert not any(e.term_sizes for e in noisy.equations)
 
 
+@pytest.mark.parametrize(("sign", "formula"), [(1, "z * exp(x) - z"), (-1, "z - z * exp(x)")])
+def test_a_sum_is_written_from_a_positive_term(sign, formula):
+    X = np.random.default_rng(3).uniform(1, 3, (100, 2))
+    y = sign * (X[:, 1] * np.exp(X[:, 0]) - X[:, 1])
+    d = discover(X, y, names=["x", "z"], max_size=5, time_limit=math.inf, progress=False)
+    assert d.best.formula == formula
+
+
 def test_a_memory_budget_too_small_for_the_combinations_stops_the_rounds():
     d = discover(X6, Y6, terms=3, memory_limit=1, **{**EXACT, "max_size": 1})
     assert d.stopped == "memory" and d.equations
