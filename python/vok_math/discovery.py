@@ -324,11 +324,12 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
     operators : sequence of str, optional
         Any of neg, inv, exp, ln (or log), sqrt, sin, cos, abs, square, cube, tanh, asin (or
         arcsin), acos (or arccos), atan (or arctan), add (+), sub (-), mul (*), div (/), vok
-        (vok(a, b) = exp(a) - ln(b)). Default: neg, inv, exp, ln, sqrt, sin, cos and the four
-        arithmetic ones, the operators of plain physical laws; the others are taken on request
-        (``operators=[*DEFAULT_OPERATORS, "square", "cube"]``): vok doubles the candidates of
-        each size and mostly adds lookalikes that fit noise. square and cube are one token each
-        (v**2 is 2 tokens instead of 3), asin and acos have no value outside [-1, 1].
+        (vok(a, b) = exp(a) - ln(b)). Default: neg, inv, exp, ln, sqrt, sin, cos, square,
+        cube and the four arithmetic ones, the operators of plain physical laws; the others
+        are taken on request (``operators=[*DEFAULT_OPERATORS, "tanh"]``): vok doubles the
+        candidates of each size and mostly adds lookalikes that fit noise. square and cube
+        are one token each (v**2 is 2 tokens instead of 3), asin and acos have no value
+        outside [-1, 1].
     constants : sequence of float, default (1,)
         Constant leaves. With scaling, constant factors and terms are fitted, so a constant
         leaf is only needed inside an expression (1 + x²); 2 is 1 + 1 and a second leaf
@@ -397,7 +398,7 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
     >>> X = np.column_stack([m.ravel(), v.ravel()])
     >>> d = discover(X, 0.5 * X[:, 0] * X[:, 1] ** 2, names=["m", "v"], progress=False)
     >>> d.best.formula
-    '0.5 * m * v * v'
+    '0.5 * m * v**2'
     >>> d.best.sympy()
     m*v**2/2
     >>> d.stopped

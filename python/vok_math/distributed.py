@@ -175,7 +175,7 @@ def discover_many(problems: Iterable[Problem], *, client: Client | None = None,
     >>> runs = discover_many([(x, 3 * x), {"X": x, "y": x * x, "names": ["t"]}, (x, x[:5])],
     ...                      max_size=4, progress=False)
     >>> runs[0].best.formula, runs[1].best.formula
-    ('3 * x', 't * t')
+    ('3 * x', 't**2')
     >>> runs[2]
     ValueError('X has 20 rows but y has 5 values')
     """

@@ -70,7 +70,7 @@ class VOKRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
     >>> X = np.linspace(1, 4, 20).reshape(-1, 1)
     >>> model = VOKRegressor(max_size=4).fit(X, 3 * X[:, 0] ** 2)
     >>> model.best_.formula
-    '3 * x0 * x0'
+    '3 * x0**2'
     >>> float(model.score(X, 3 * X[:, 0] ** 2))
     1.0
     """

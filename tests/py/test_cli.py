@@ -108,14 +108,14 @@ def test_discover_save_show_and_predict(tmp_path):
                        "--plot", "fit.png", cwd=tmp_path)
     text = out.stdout.decode()
     assert (out.returncode, out.stderr) == (0, b"")
-    assert "chosen: P = V * V / R\nsympy:  V**2/R\nLaTeX:  \\frac{V^{2}}{R}\n" in text
+    assert "chosen: P = V**2 / R\nsympy:  V**2/R\nLaTeX:  \\frac{V^{2}}{R}\n" in text
     assert (tmp_path / "fit.png").stat().st_size > 0
 
     shown = vok_math_cli("show", "run.json", cwd=tmp_path)
-    assert shown.returncode == 0 and "chosen: V * V / R" in shown.stdout.decode()
+    assert shown.returncode == 0 and "chosen: V**2 / R" in shown.stdout.decode()
 
     (tmp_path / "new.csv").write_text("R,V\n2,3\n0.5,1\n")
-    for args in (["-o", "out.csv"], ["--equation", "5", "-o", "out.csv"]):
+    for args in (["-o", "out.csv"], ["--equation", "4", "-o", "out.csv"]):
         assert vok_math_cli("predict", "run.json", "new.csv", *args, cwd=tmp_path).returncode == 0
         assert (tmp_path / "out.csv").read_text() == "R,V,predicted\n2.0,3.0,4.5\n0.5,1.0,2.0\n"
     wrong = vok_math_cli("predict", "run.json", "new.csv", "--equation", "2", cwd=tmp_path)
@@ -125,7 +125,7 @@ def test_discover_save_show_and_predict(tmp_path):
 def test_stdin_and_the_shipped_samples(tmp_path):
     data = samples_csv(tmp_path / "data.csv").read_bytes()
     piped = vok_math_cli("discover", "-", "--target", "P", "--max-size", "5", stdin=data)
-    assert piped.returncode == 0 and b"chosen: P = V * V / R" in piped.stdout
+    assert piped.returncode == 0 and b"chosen: P = V**2 / R" in piped.stdout
 
     demo = vok_math_cli(cwd=tmp_path)
     figure = tmp_path / "vok-math-samples.png"

@@ -52,7 +52,7 @@ def test_batch_writes_a_run_per_file_and_the_same_runs_on_a_scheduler(folder, sc
     assert [r["file"] for r in rows] == [str(folder / n) for n in ("bad.csv", "exact.csv",
                                                                    "noisy.csv")]
     assert "column v" in rows[0]["error"] and rows[0]["json"] == ""
-    assert rows[1]["formula"] == "3 * t * t"
+    assert rows[1]["formula"] == "3 * t**2"
     for name in ("exact.json", "noisy.json"):
         here, there = load(folder / "here" / name), load(folder / "there" / name)
         assert here.equations == there.equations

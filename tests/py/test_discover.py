@@ -91,7 +91,10 @@ def test_sympy_and_python_forms_agree_with_predict(noisy):
             symbols = [sympy.Symbol(n) for n in eq.names]
             with np.errstate(all="ignore"):
                 got = np.broadcast_to(sympy.lambdify(symbols, eq.sympy(), "numpy")(*rows.T), want.shape)
-            agree_where_finite(want, np.real_if_close(got).astype(float), must_be_finite=False)
+            got = np.real_if_close(got).astype(float)
+            # The sympy form of vok holds where its log's operand is positive (see its module).
+            held = np.isfinite(got) | ("vok" not in eq.formula)
+            agree_where_finite(want[held], got[held], must_be_finite=False)
 
 
 @pytest.mark.parametrize("program, scale, offset, formula, python", [

@@ -76,9 +76,9 @@ def test_exports_write_them_and_compute_what_predict_does(program, scale, offset
 def test_square_is_one_token_of_a_search_and_its_file_round_trips(tmp_path):
     x, z = np.linspace(0.5, 3.0, 40), np.linspace(2.0, -1.0, 40) ** 3
     X, y = np.column_stack([x, z]), x ** 2 + np.sin(z)
-    plain = discover(X, y, names=["x", "z"], progress=False)
-    d = discover(X, y, names=["x", "z"], operators=[*DEFAULT_OPERATORS, "square", "cube"],
-                 progress=False)
+    without = [op for op in DEFAULT_OPERATORS if op not in ("square", "cube")]
+    plain = discover(X, y, names=["x", "z"], operators=without, progress=False)
+    d = discover(X, y, names=["x", "z"], progress=False)
     assert (plain.best.formula, plain.best.size) == ("sin(z) + x * x", 6)
     assert (d.best.formula, d.best.size, d.best.rmse) == ("x**2 + sin(z)", 5, 0.0)
     assert ("op", "square") in d.best.program

@@ -44,8 +44,8 @@ def test_fitted_coefficients_are_settled_to_simple_values():
     z = np.cos(np.arange(40.0))
     d = discover(np.column_stack([x, z]), 2.5 * np.exp(x) - 0.5 * z * z + 0.25,
                  names=["x", "z"], terms=2, max_size=4, time_limit=math.inf, progress=False)
-    assert d.best.formula == "2.5 * exp(x) - 0.5 * z * z + 0.25"
-    assert d.best.size == 1 + 1 + 3 + 1 + 1 + 1  # terms' tokens, two coefficients, offset
+    assert d.best.formula == "2.5 * exp(x) - 0.5 * z**2 + 0.25"
+    assert d.best.size == 1 + 1 + 2 + 1 + 1 + 1  # terms' tokens, two coefficients, offset
 
 
 def test_the_front_does_not_depend_on_the_worker_count():
