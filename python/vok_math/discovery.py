@@ -22,7 +22,7 @@ import numpy as np
 from vok_math import _engine, plots
 from vok_math.data import check_names, prepare_samples
 from vok_math.equation import Equation
-from vok_math.front import Made, Samples, build_front, choose_best, is_exact
+from vok_math.front import Made, Samples, build_front, choose_best
 from vok_math.linear_fit import exponent
 from vok_math.model_choice import MODEL_SELECTIONS, ModelSelection
 from vok_math.progress import KeptCallback, ProgressArg, search_progress
@@ -52,13 +52,7 @@ from vok_math.state import (
     loads_state,
     shown,
 )
-from vok_math.terms import (
-    DEFAULT_ROUND_SIZE,
-    check_terms,
-    first_budget,
-    one_term_front,
-    several_terms,
-)
+from vok_math.terms import check_terms, first_budget, one_term_front, several_terms
 
 if TYPE_CHECKING:
     import pandas as _pandas
@@ -455,13 +449,9 @@ def discover(X: Any, y: Any, *, names: Sequence[str] | None = None, max_size: in
     ended = {"target", "interrupted", "memory"} | ({"time", "evaluations"} if terms is None
                                                    else set())
     if n_terms > 1 and stopped not in ended:
-        rounds = engine_settings if terms is not None else {
-            **engine_settings, "max_size": min(engine_settings["max_size"], DEFAULT_ROUND_SIZE)}
-        outcome = several_terms(samples, data.names, rounds, raw, n_terms, kind, started,
-                                searched)
+        outcome = several_terms(samples, data.names, engine_settings, raw, n_terms, kind,
+                                started, searched, asked=terms is not None)
         several, evaluations = outcome.equations, evaluations + outcome.evaluations
-        if terms is None:
-            several = tuple(m for m in several if is_exact(m, samples))
         elapsed = time.monotonic() - started
         if outcome.interrupted:
             stopped = "interrupted"

@@ -24,13 +24,13 @@ import numpy.typing as npt
 
 from vok_math import _engine, export
 from vok_math.equation import Equation, terms_size
-from vok_math.front import Made, Samples, build_front, choose_best, sst
+from vok_math.front import Made, Samples, build_front, choose_best, is_exact, sst
 from vok_math.linear_fit import ldexp
 from vok_math.model_choice import ModelSelection
 from vok_math.records import Candidate, EngineResult, SizeReport, Token
 from vok_math.simple_constants import bic, candidate_values
 
-__all__ = ["DEFAULT_ROUND_SIZE", "DEFAULT_TERMS", "MAX_TERMS", "TermsOutcome", "check_terms", "first_budget",
+__all__ = ["DEFAULT_TERMS", "MAX_TERMS", "TermsOutcome", "check_terms", "first_budget",
            "one_term_front", "several_terms"]
 
 Array = npt.NDArray[np.float64]
@@ -43,7 +43,7 @@ Array = npt.NDArray[np.float64]
 DEFAULT_TERMS = 3
 # The default's residual rounds enumerate up to this size: the terms of a sum are mostly
 # small, and on noisy data the rounds find nothing they may keep, so they should end soon.
-DEFAULT_ROUND_SIZE = 8
+_DEFAULT_ROUND_SIZE = 8
 # The engine's bound: beyond five terms the combinations of any useful screened set explode.
 MAX_TERMS = 5
 # The first enumeration, of y itself, takes this share of a time or evaluation budget; the
@@ -365,10 +365,14 @@ def _promising(combinations: Sequence[tuple[tuple[int, ...], int, float]]) -> li
 
 def several_terms(samples: Samples, names: tuple[str, ...], settings: dict[str, Any],
                   raw: EngineResult, terms: int, kind: ModelSelection, started: float,
-                  searched: Array) -> TermsOutcome:
+                  searched: Array, asked: bool = True) -> TermsOutcome:
     """Laws of 2 to ``terms`` terms, screened from the first enumeration ``raw`` (of
     ``searched``, y in the search's units) and rounds on the residual of the law chosen so
-    far, within what is left of the budgets of ``settings``."""
+    far, within what is left of the budgets of ``settings``. Unless the terms were
+    ``asked`` for, the rounds enumerate up to _DEFAULT_ROUND_SIZE and only exact laws are
+    kept (see DEFAULT_TERMS)."""
+    if not asked:
+        settings = {**settings, "max_size": min(settings["max_size"], _DEFAULT_ROUND_SIZE)}
     rounds = _Rounds(samples, names, settings, raw, terms, kind, started, searched)
     for round_ in range(1, terms):
         rounds.enumerate_residual(round_, int(raw["evaluations"]) + rounds.evaluations)
@@ -377,5 +381,5 @@ def several_terms(samples: Samples, names: tuple[str, ...], settings: dict[str, 
         rounds.search(round_ + 1)
         if rounds.interrupted or rounds.out_of_memory:
             break
-    return TermsOutcome(tuple(rounds.made.values()), rounds.evaluations, rounds.interrupted,
-                        rounds.out_of_memory)
+    made = tuple(m for m in rounds.made.values() if asked or is_exact(m, samples))
+    return TermsOutcome(made, rounds.evaluations, rounds.interrupted, rounds.out_of_memory)
